@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing the panel needs on Debian 12,
+# and nothing when it is all there already.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+  qt6-qpa-plugins libxkbcommon-x11-0
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-ipafont-gothic
+  xvfb xdotool x11-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,72 @@
+// The panel program: parse the device options, assemble the window, the
+// serial port and the timers, run start-up, and hand over to the event loop.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "serial/device_map.h"
+#include "serial/qt_serial_control.h"
+#include "timers/qt_timer.h"
+#include "timers/timer_ticks.h"
+#include "ui/fonts.h"
+#include "ui/form1.h"
+#include "ui/panel.h"
+#include "ui/qt_message_box.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("qv550-control"));
+    QApplication::setApplicationDisplayName(QStringLiteral("QV550 CONTROL"));
+    QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    // Fusion paints a button's own face colour on every platform, with the
+    // raised and pressed looks.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("Remote-control panel for a QV550 projector on an RS-232 line.\n"
+                       "Port numbers 1 and 2 (the COM1 and COM2 choices) open /dev/ttyS0 and /dev/ttyS1\n"
+                       "unless replaced below, for example by a USB adapter or a pseudo-terminal."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption com1({QStringLiteral("com1")},
+        QStringLiteral("Device that port 1 (COM1) opens, e.g. /dev/ttyUSB0."), QStringLiteral("DEVICE"));
+    const QCommandLineOption com2({QStringLiteral("com2")},
+        QStringLiteral("Device that port 2 (COM2) opens."), QStringLiteral("DEVICE"));
+    options.addOption(com1);
+    options.addOption(com2);
+    options.process(app);
+
+    DeviceMap devices;
+    if (options.isSet(com1))
+        devices.setDevice(1, options.value(com1).toStdString());
+    if (options.isSet(com2))
+        devices.setDevice(2, options.value(com2).toStdString());
+
+    installFontSubstitutes();
+    QtSerialControl MSComm1(devices);
+    QtTimer timer1("Timer1", kTimer1Design);
+    QtTimer timer2("Timer2", kTimer2Design);
+    QtTimer timer3("Timer3", kTimer3Design);
+    QtTimer timer4("Timer4", kTimer4Design);
+    QtTimer timer5("Timer5", kTimer5Design);
+    Form1 form;
+    QtMessageBox messageBox(&form);
+    Panel panel(
+        MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5}, [&form] { form.close(); });
+    form.attach(&panel);
+
+    const auto startupFailure = panel.Form_Load();
+    form.show();
+    if (startupFailure) {
+        // The window stays open with the port closed; the user is told why.
+        QTimer::singleShot(
+            0, &form, [&messageBox, failure = *startupFailure] { messageBox.warning(failure); });
+    }
+    return QApplication::exec();
+}

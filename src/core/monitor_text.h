@@ -1,0 +1,13 @@
+#pragma once
+// The display form of line traffic: a leading space, then one token per byte
+// with control characters spelled out. Output is always printable ASCII, so
+// nothing received can ever be taken for markup or an encoding.
+
+#include <string>
+#include <string_view>
+
+// Appends the tokens of `bytes` (without the leading space) to `out`.
+void appendMonitorTokens(std::string &out, std::string_view bytes);
+
+// The whole monitor text of `bytes`: " " followed by their tokens.
+std::string monitorText(std::string_view bytes);

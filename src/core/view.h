@@ -1,0 +1,19 @@
+#pragma once
+// What the logic may change on the window, by control name. The window
+// implements it with widgets; tests implement it with a recorder.
+// Texts are UTF-8; everything derived from received bytes is plain ASCII.
+
+#include <string>
+#include <string_view>
+
+class View {
+public:
+    virtual ~View() = default;
+    virtual void setCaption(std::string_view control, std::string_view text) = 0;
+    virtual void setVisible(std::string_view control, bool visible) = 0;
+    // The text of a text box (Text1), and setting it.
+    virtual std::string text(std::string_view control) const = 0;
+    virtual void setText(std::string_view control, std::string_view text) = 0;
+    // Selects an option button by program, as its Value := True would.
+    virtual void setSelected(std::string_view control) = 0;
+};

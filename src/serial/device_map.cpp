@@ -1,0 +1,25 @@
+// Default port-number-to-device mapping per platform.
+
+#include "serial/device_map.h"
+
+DeviceMap::DeviceMap()
+{
+#ifdef _WIN32
+    devices_ = {{1, "COM1"}, {2, "COM2"}};
+#else
+    devices_ = {{1, "/dev/ttyS0"}, {2, "/dev/ttyS1"}};
+#endif
+}
+
+void DeviceMap::setDevice(std::int16_t port, std::string path)
+{
+    devices_[port] = std::move(path);
+}
+
+std::optional<std::string> DeviceMap::deviceFor(std::int16_t port) const
+{
+    const auto found = devices_.find(port);
+    if (found == devices_.end())
+        return std::nullopt;
+    return found->second;
+}

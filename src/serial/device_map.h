@@ -1,0 +1,19 @@
+#pragma once
+// Which device each port number opens: COM1 and COM2 by default (/dev/ttyS0
+// and /dev/ttyS1 on Linux), replaceable by any device path from the command
+// line, such as a USB adapter or a pseudo-terminal.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+class DeviceMap {
+public:
+    DeviceMap();
+    void setDevice(std::int16_t port, std::string path);
+    std::optional<std::string> deviceFor(std::int16_t port) const;
+
+private:
+    std::map<std::int16_t, std::string> devices_;
+};

@@ -1,0 +1,52 @@
+#pragma once
+// The serial communications control the panel talks through, reduced to the
+// operations the panel uses. Every operation may throw ControlError carrying
+// the control's own description of the failure. Implemented on QSerialPort
+// for the program and by an in-memory double for tests.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/control_error.h"
+
+inline constexpr std::int16_t kCommEventReceive = 2;
+// Our own event kind: the line went away under an open port (a USB adapter
+// pulled out, the far end of a pseudo-terminal closed). The port is already
+// closed when it is raised; `lostLineDescription()` says what happened.
+inline constexpr std::int16_t kCommEventLineLost = 1100;
+
+class SerialControl {
+public:
+    virtual ~SerialControl() = default;
+
+    // The port number (1 or 2) the next opening uses.
+    virtual void setCommPort(std::int16_t port) = 0;
+    // Line settings such as "19200,N,8,1"; applies at once to an open port.
+    virtual void setSettings(std::string_view settings) = 0;
+    virtual bool portOpen() const = 0;
+    virtual void setPortOpen(bool open) = 0;
+    // Queues the bytes for sending, unchanged; nothing is added.
+    virtual void setOutput(std::string_view bytes) = 0;
+    // Takes every byte waiting in the receive buffer; may be empty.
+    virtual std::string input() = 0;
+    // The kind of the event being reported by OnComm.
+    virtual std::int16_t commEvent() const = 0;
+    // Why the line was lost, after a kCommEventLineLost event.
+    virtual std::string lostLineDescription() const = 0;
+
+    // OnComm: raised on the window's thread, between other events.
+    void setOnComm(std::function<void()> handler) { onComm_ = std::move(handler); }
+
+protected:
+    void raiseOnComm()
+    {
+        if (onComm_)
+            onComm_();
+    }
+
+private:
+    std::function<void()> onComm_;
+};

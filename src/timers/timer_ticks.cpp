@@ -1,0 +1,46 @@
+// Tick handlers. The reply watch runs to its tick whether or not a reply came:
+// the tick closes the collection window for the exchange.
+
+#include "timers/timer_ticks.h"
+
+#include "core/exchange.h"
+#include "core/panel_state.h"
+#include "core/view.h"
+#include "timers/timer.h"
+
+TimerTicks::TimerTicks(PanelState &state, View &view, Exchange &exchange, Timer &timer2, Timer &timer3,
+    Timer &timer4, Timer &timer5)
+    : state_(state), view_(view), exchange_(exchange), timer2_(timer2), timer3_(timer3), timer4_(timer4),
+      timer5_(timer5)
+{ }
+
+void TimerTicks::Timer2_Timer()
+{
+    if (state_.awaitingReply == 1)
+        view_.setCaption("Label12", " X X X X");
+    timer2_.setEnabled(false);
+    state_.receiveBuffer = "";
+    state_.awaitingReply = 0;
+}
+
+void TimerTicks::Timer3_Timer()
+{
+    view_.setVisible("Frame8", false);
+    timer3_.setEnabled(false);
+}
+
+void TimerTicks::Timer4_Timer()
+{
+    view_.setCaption("Label11", "");
+    view_.setCaption("Label12", "");
+    view_.setCaption("Label22", "");
+    timer4_.setEnabled(false);
+}
+
+void TimerTicks::Timer5_Timer()
+{
+    // Never armed; kept so that arming it later has a defined effect.
+    state_.commandText = "C00\r";
+    exchange_.Hyouji(state_.commandText, kTransmit);
+    timer5_.setEnabled(false);
+}

@@ -1,0 +1,10 @@
+#pragma once
+// The window's two Japanese Gothic faces are kept by name; where they are not
+// installed, Qt is told which installed faces stand in for them.
+
+#include <QFont>
+
+#include "ui/control_table.h"
+
+void installFontSubstitutes();
+QFont fontFor(FontKey key);

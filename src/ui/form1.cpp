@@ -1,0 +1,439 @@
+// Building the window from the control table, and the event wiring: clicks
+// for the catalogue, mouse press and release for the hold buttons (never the
+// pressed/released signals, which the space bar raises too), double-click on
+// the logo, and key preview through an application event filter.
+
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+#include <algorithm>
+#include <functional>
+
+#include "commands/catalogue.h"
+#include "commands/hold_buttons.h"
+#include "ui/fonts.h"
+#include "ui/panel.h"
+#include "ui/window_sizes.h"
+
+namespace {
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QColor colourOf(std::int32_t rgb)
+{
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+// Button and option captions are not mnemonics: an '&' is shown as it is.
+QString literalCaption(std::string_view text)
+{
+    return qs(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+class HoldPushButton : public QPushButton {
+public:
+    std::function<void()> onPress;
+    std::function<void()> onRelease;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (onPress)
+            onPress();
+        QPushButton::mousePressEvent(event);
+        if (event->button() != Qt::LeftButton)
+            setDown(true); // any mouse button holds, and looks it
+    }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (onRelease)
+            onRelease();
+        QPushButton::mouseReleaseEvent(event);
+        if (event->button() != Qt::LeftButton)
+            setDown(false);
+    }
+};
+
+class ClickLabel : public QLabel {
+public:
+    std::function<void()> onClick;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        pressedInside_ = event->button() == Qt::LeftButton;
+        QLabel::mousePressEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        const bool click = pressedInside_ && event->button() == Qt::LeftButton
+            && rect().contains(event->position().toPoint());
+        pressedInside_ = false;
+        QLabel::mouseReleaseEvent(event);
+        if (click && onClick)
+            onClick();
+    }
+
+private:
+    bool pressedInside_ = false;
+};
+
+class LogoImage : public QLabel {
+public:
+    std::function<void()> onDoubleClick;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override
+    {
+        QLabel::mouseDoubleClickEvent(event);
+        if (onDoubleClick)
+            onDoubleClick();
+    }
+};
+
+Qt::Alignment alignmentOf(Align align)
+{
+    switch (align) {
+    case Align::Centre:
+        return Qt::AlignHCenter | Qt::AlignTop;
+    case Align::Right:
+        return Qt::AlignRight | Qt::AlignTop;
+    case Align::Left:
+        break;
+    }
+    return Qt::AlignLeft | Qt::AlignTop;
+}
+
+void paint(QWidget *widget, QPalette::ColorRole face, QPalette::ColorRole text, const ControlRow &row)
+{
+    QPalette palette = widget->palette();
+    if (row.back != kSystemColour)
+        palette.setColor(face, colourOf(row.back));
+    palette.setColor(text, colourOf(row.text));
+    widget->setPalette(palette);
+}
+
+// A caption too wide for its button breaks at its last blank when the button
+// is tall enough for two lines, as "DISPLAY CLEAR" does.
+void wrapCaption(QPushButton *button)
+{
+    const QString caption = button->text();
+    const QFontMetrics metrics(button->font());
+    const int room = button->width() - 4;
+    const int lastBlank = caption.lastIndexOf(QLatin1Char(' '));
+    if (metrics.horizontalAdvance(caption) <= room || lastBlank < 0
+        || button->height() < 2 * metrics.height())
+        return;
+    QString wrapped = caption;
+    wrapped[lastBlank] = QLatin1Char('\n');
+    button->setText(wrapped);
+}
+
+} // namespace
+
+int twipsToPixels(double twips)
+{
+    return qRound(twips / 15.0);
+}
+
+Form1::Form1(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(qs(kWindowCaption));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, colourOf(kWindowBack));
+    palette.setColor(QPalette::WindowText, colourOf(kBlack));
+    setPalette(palette);
+    setAutoFillBackground(true);
+    setFont(fontFor(kWindowFont));
+    const int clientWidth = twipsToPixels(kDesignClientWidth);
+    const int clientHeight = twipsToPixels(kDesignClientHeight);
+    // The program never changes the width; the user may shorten the window.
+    setFixedWidth(clientWidth);
+    setMaximumHeight(clientHeight);
+    resize(clientWidth, clientHeight);
+    build();
+    qApp->installEventFilter(this);
+}
+
+Form1::~Form1()
+{
+    qApp->removeEventFilter(this);
+}
+
+void Form1::build()
+{
+    for (const ControlRow &row : kControls) {
+        if (row.kind == ControlKind::Line) {
+            lines_.push_back(&row);
+            continue;
+        }
+        if (row.kind == ControlKind::Timer || row.kind == ControlKind::Serial)
+            continue; // not widgets: the timers and the port are assembled beside the window
+        QWidget *container = row.container == "Form1" ? this : control(row.container);
+        QWidget *widget = createWidget(row, container);
+        widget->setObjectName(qs(row.name));
+        const int x = twipsToPixels(row.left);
+        const int y = twipsToPixels(row.top);
+        widget->setGeometry(
+            x, y, twipsToPixels(row.left + row.width) - x, twipsToPixels(row.top + row.height) - y);
+        if (row.font != FontKey::None)
+            widget->setFont(fontFor(row.font));
+        if (auto *button = qobject_cast<QPushButton *>(widget))
+            wrapCaption(button);
+        if (row.start == Start::Hidden)
+            widget->hide();
+        controls_.emplace(std::string(row.name), widget);
+    }
+    // The port settings frame, when shown, lies over the COM button.
+    control("Frame8")->raise();
+    setTabOrder();
+    control("Command17")->setFocus();
+}
+
+QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
+{
+    const std::string name(row.name);
+    switch (row.kind) {
+    case ControlKind::Button: {
+        QPushButton *button = nullptr;
+        if (holdButtonFor(row.name)) {
+            auto *hold = new HoldPushButton;
+            hold->onPress = [this, name] {
+                if (panel_)
+                    panel_->mouseDown(name);
+            };
+            hold->onRelease = [this, name] {
+                if (panel_)
+                    panel_->mouseUp(name);
+            };
+            button = hold;
+        } else {
+            button = new QPushButton;
+            connect(button, &QPushButton::clicked, this, [this, name] {
+                if (panel_)
+                    panel_->click(name);
+            });
+        }
+        button->setParent(container);
+        button->setText(literalCaption(row.caption));
+        button->setAccessibleName(qs(row.caption));
+        button->setAutoDefault(false);
+        paint(button, QPalette::Button, QPalette::ButtonText, row);
+        return button;
+    }
+    case ControlKind::Label: {
+        auto *label = new ClickLabel;
+        label->setParent(container);
+        label->setTextFormat(Qt::PlainText); // received bytes end up here: never markup
+        label->setText(qs(row.caption));
+        label->setAlignment(alignmentOf(row.align));
+        label->setAutoFillBackground(true);
+        if (row.border)
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        paint(label, QPalette::Window, QPalette::WindowText, row);
+        if (catalogueEntryFor(row.name)) {
+            label->onClick = [this, name] {
+                if (panel_)
+                    panel_->click(name);
+            };
+        }
+        return label;
+    }
+    case ControlKind::Frame: {
+        // Captionless: only the etched border shows, in the window's grey.
+        auto *frame = new QFrame(container);
+        frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        frame->setAutoFillBackground(true);
+        paint(frame, QPalette::Window, QPalette::WindowText, row);
+        return frame;
+    }
+    case ControlKind::Option: {
+        auto *option = new QRadioButton(literalCaption(row.caption), container);
+        option->setAutoFillBackground(true);
+        option->setChecked(row.start == Start::Selected);
+        paint(option, QPalette::Window, QPalette::WindowText, row);
+        connect(option, &QRadioButton::clicked, this, [this, name] {
+            if (panel_)
+                panel_->click(name);
+        });
+        return option;
+    }
+    case ControlKind::TextBox:
+        return new QLineEdit(container);
+    case ControlKind::Image: {
+        auto *image = new LogoImage;
+        image->setParent(container);
+        image->setPixmap(QPixmap(QStringLiteral(":/ui/image1.png")));
+        image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        image->setTextFormat(Qt::PlainText);
+        image->setAccessibleName(QStringLiteral("QV550 logo"));
+        image->onDoubleClick = [this] {
+            if (panel_)
+                panel_->dblClick("Image1");
+        };
+        return image;
+    }
+    case ControlKind::Line:
+    case ControlKind::Timer:
+    case ControlKind::Serial:
+        break;
+    }
+    return new QWidget(container);
+}
+
+void Form1::setTabOrder()
+{
+    std::vector<const ControlRow *> ordered;
+    for (const ControlRow &row : kControls) {
+        if (row.tab >= 0)
+            ordered.push_back(&row);
+    }
+    std::sort(ordered.begin(), ordered.end(), [](auto *a, auto *b) { return a->tab < b->tab; });
+    QWidget *previous = nullptr;
+    for (const ControlRow *row : ordered) {
+        QWidget *widget = control(row->name);
+        if (!widget || !(widget->focusPolicy() & Qt::TabFocus))
+            continue; // frames and labels hold a place but never take the focus
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+QWidget *Form1::control(std::string_view name) const
+{
+    const auto found = controls_.find(name);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void Form1::setCaption(std::string_view name, std::string_view text)
+{
+    QWidget *widget = control(name);
+    QString caption = qs(text);
+    if (caption.size() > kDisplayLimit)
+        caption.truncate(kDisplayLimit);
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        if (label->text() != caption)
+            label->setText(caption);
+    } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+        button->setText(caption.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    }
+}
+
+void Form1::setVisible(std::string_view name, bool visible)
+{
+    if (QWidget *widget = control(name))
+        widget->setVisible(visible);
+}
+
+std::string Form1::text(std::string_view name) const
+{
+    if (auto *edit = qobject_cast<QLineEdit *>(control(name)))
+        return edit->text().toStdString();
+    return {};
+}
+
+void Form1::setText(std::string_view name, std::string_view text)
+{
+    if (auto *edit = qobject_cast<QLineEdit *>(control(name)))
+        edit->setText(qs(text));
+}
+
+void Form1::setSelected(std::string_view name)
+{
+    if (auto *option = qobject_cast<QRadioButton *>(control(name)))
+        option->setChecked(true);
+}
+
+float Form1::width() const
+{
+    return static_cast<float>(QWidget::width() * 15);
+}
+
+float Form1::height() const
+{
+    // The client area is the outer height less the title allowance, on every
+    // platform; heights we set read back exactly.
+    if (setHeight_ > 0.0F && twipsToPixels(setHeight_ - kTitleAllowance) == QWidget::height())
+        return setHeight_;
+    return static_cast<float>(QWidget::height() * 15 + kTitleAllowance);
+}
+
+void Form1::setLeft(float twips)
+{
+    move(twipsToPixels(twips), pos().y());
+}
+
+void Form1::setTop(float twips)
+{
+    move(pos().x(), twipsToPixels(twips));
+}
+
+void Form1::setHeight(float twips)
+{
+    setHeight_ = twips;
+    resize(QWidget::width(), std::max(0, twipsToPixels(twips - kTitleAllowance)));
+}
+
+float Form1::screenWidth() const
+{
+    return static_cast<float>(screen()->geometry().width() * 15);
+}
+
+float Form1::screenHeight() const
+{
+    return static_cast<float>(screen()->geometry().height() * 15);
+}
+
+void Form1::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QPen(colourOf(kLineColour), 2, Qt::SolidLine, Qt::FlatCap));
+    for (const ControlRow *line : lines_) {
+        painter.drawLine(twipsToPixels(line->left), twipsToPixels(line->top),
+            twipsToPixels(line->left + line->width), twipsToPixels(line->top + line->height));
+    }
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !panel_)
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || (widget != this && !isAncestorOf(widget)))
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const bool propagated = event == lastKey_ && key->timestamp() == lastKeyTime_ && lastKeyReceiver_
+        && widget != lastKeyReceiver_ && widget->isAncestorOf(lastKeyReceiver_);
+    lastKey_ = event;
+    lastKeyTime_ = key->timestamp();
+    lastKeyReceiver_ = widget;
+    if (propagated)
+        return false;
+    int shift = 0;
+    const Qt::KeyboardModifiers modifiers = key->modifiers();
+    if (modifiers & Qt::ShiftModifier)
+        shift |= kShiftMask;
+    if (modifiers & Qt::ControlModifier)
+        shift |= kCtrlMask;
+    if (modifiers & Qt::AltModifier)
+        shift |= kAltMask;
+    const int code = key->key() <= 0xFFFF ? key->key() : 0;
+    panel_->keyDown(code, shift);
+    return false; // the focused control gets the key as well
+}

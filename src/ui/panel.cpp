@@ -1,0 +1,95 @@
+// Event routing and the reporting of failed operations. A command that could
+// not be written says so on the status line instead of a box per click, since
+// a held button repeats every 50 ms; any other failure gets a warning box.
+
+#include "ui/panel.h"
+
+#include "core/control_error.h"
+#include "core/message_box.h"
+#include "core/startup.h"
+#include "core/view.h"
+#include "serial/serial_control.h"
+#include "timers/timer.h"
+
+Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowGeometry &window,
+    PanelTimers timers, std::function<void()> endProgram)
+    : MSComm1_(MSComm1), view_(view), messageBox_(messageBox), window_(window), timers_(timers),
+      exchange_(state_, MSComm1, view, timers.timer2, timers.timer4),
+      portLink_(state_, MSComm1, exchange_, view, messageBox),
+      ticks_(state_, view, exchange_, timers.timer2, timers.timer3, timers.timer4, timers.timer5),
+      commands_(state_, exchange_, view, messageBox, MSComm1, timers.timer1, timers.timer2, timers.timer3,
+          timers.timer4, std::move(endProgram)),
+      holdButtons_(state_, exchange_, view, timers.timer1, timers.timer2, timers.timer4),
+      dataPanel_(state_, window, view, timers.timer3)
+{
+    timers_.timer1.setOnTick([this] { guarded([this] { holdButtons_.Timer1_Timer(); }); });
+    timers_.timer2.setOnTick([this] { guarded([this] { ticks_.Timer2_Timer(); }); });
+    timers_.timer3.setOnTick([this] { guarded([this] { ticks_.Timer3_Timer(); }); });
+    timers_.timer4.setOnTick([this] { guarded([this] { ticks_.Timer4_Timer(); }); });
+    timers_.timer5.setOnTick([this] { guarded([this] { ticks_.Timer5_Timer(); }); });
+    MSComm1_.setOnComm([this] { guarded([this] { portLink_.MSComm1_OnComm(); }); });
+}
+
+template <typename Handler> void Panel::guarded(Handler &&handler)
+{
+    try {
+        handler();
+    } catch (const ControlError &error) {
+        if (error.op() == ControlOp::Output)
+            view_.setCaption("Label22", " NOT SENT: " + error.description());
+        else
+            messageBox_.warning(error.description());
+    }
+}
+
+std::optional<std::string> Panel::Form_Load()
+{
+    try {
+        ::Form_Load(state_, window_, MSComm1_, [this] {
+            view_.setSelected("Option1");
+            portLink_.Option1_Click();
+        });
+    } catch (const ControlError &error) {
+        return error.description();
+    }
+    return std::nullopt;
+}
+
+void Panel::click(std::string_view control)
+{
+    guarded([&] {
+        if (control == "Option1")
+            portLink_.Option1_Click();
+        else if (control == "Option2")
+            portLink_.Option2_Click();
+        else if (control == "Option9")
+            portLink_.Option9_Click();
+        else if (control == "Option10")
+            portLink_.Option10_Click();
+        else if (control == "Command34")
+            dataPanel_.Command34_Click();
+        else
+            commands_.click(control);
+    });
+}
+
+void Panel::mouseDown(std::string_view control)
+{
+    guarded([&] { holdButtons_.press(control); });
+}
+
+void Panel::mouseUp(std::string_view control)
+{
+    guarded([&] { holdButtons_.release(control); });
+}
+
+void Panel::dblClick(std::string_view control)
+{
+    if (control == "Image1")
+        guarded([&] { dataPanel_.Image1_DblClick(); });
+}
+
+void Panel::keyDown(int keyCode, int shift)
+{
+    guarded([&] { dataPanel_.Form_KeyDown(keyCode, shift); });
+}

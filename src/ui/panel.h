@@ -1,0 +1,67 @@
+#pragma once
+// The panel window's logic, without widgets: it owns the panel state and the
+// handlers, and routes every window event (by control name), timer tick and
+// serial event to the one handler that owns it. A failing control operation
+// ends its handler; the panel then tells the user.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "commands/command_handlers.h"
+#include "commands/hold_buttons.h"
+#include "core/exchange.h"
+#include "core/panel_state.h"
+#include "serial/port_link.h"
+#include "timers/timer_ticks.h"
+#include "ui/window_sizes.h"
+
+class MessageBox;
+class SerialControl;
+class Timer;
+class View;
+class WindowGeometry;
+
+struct PanelTimers {
+    Timer &timer1;
+    Timer &timer2;
+    Timer &timer3;
+    Timer &timer4;
+    Timer &timer5;
+};
+
+class Panel {
+public:
+    Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowGeometry &window,
+        PanelTimers timers, std::function<void()> endProgram);
+
+    // Runs start-up; returns the failure that stopped it, for the caller to
+    // show once the window is up.
+    std::optional<std::string> Form_Load();
+
+    void click(std::string_view control);
+    void mouseDown(std::string_view control);
+    void mouseUp(std::string_view control);
+    void dblClick(std::string_view control);
+    void keyDown(int keyCode, int shift);
+
+    const PanelState &state() const { return state_; }
+    const PortLink &portLink() const { return portLink_; }
+
+private:
+    template <typename Handler> void guarded(Handler &&handler);
+
+    PanelState state_;
+    SerialControl &MSComm1_;
+    View &view_;
+    MessageBox &messageBox_;
+    WindowGeometry &window_;
+    PanelTimers timers_;
+    Exchange exchange_;
+    PortLink portLink_;
+    TimerTicks ticks_;
+    CommandHandlers commands_;
+    HoldButtons holdButtons_;
+    DataPanel dataPanel_;
+};

@@ -1,0 +1,47 @@
+// The data panel opens by height alone: no control is shown or hidden to
+// reveal it, except the data panel button itself.
+
+#include "ui/window_sizes.h"
+
+#include "core/panel_state.h"
+#include "core/startup.h"
+#include "core/view.h"
+#include "core/window_geometry.h"
+#include "timers/timer.h"
+
+DataPanel::DataPanel(PanelState &state, WindowGeometry &window, View &view, Timer &timer3)
+    : state_(state), window_(window), view_(view), timer3_(timer3)
+{ }
+
+void DataPanel::Form_KeyDown(int keyCode, int shift)
+{
+    if ((shift & 7) != kCtrlMask || keyCode != kKeyQ)
+        return;
+    window_.setHeight(kDataPanelHeight);
+    state_.dataPanelEnabled = 1;
+    view_.setCaption("Command34", kCloseCaption);
+    view_.setVisible("Command34", true);
+}
+
+void DataPanel::Image1_DblClick()
+{
+    if (state_.dataPanelEnabled != 1)
+        return;
+    window_.setHeight(kFullHeight);
+    view_.setCaption("Command34", kCloseCaption);
+    view_.setVisible("Command34", true);
+}
+
+void DataPanel::Command34_Click()
+{
+    timer3_.setEnabled(false);
+    state_.dataPanelEnabled = 0;
+    if (window_.height() >= kPanelOpenThreshold) {
+        window_.setHeight(kCompactHeight);
+        view_.setCaption("Command34", kShowDataCaption);
+    } else {
+        window_.setHeight(kMonitorHeight);
+        view_.setCaption("Command34", kHideDataCaption);
+    }
+    timer3_.setEnabled(true);
+}

@@ -1,0 +1,102 @@
+#pragma once
+// The in-memory serial control. Its knobs, one per thing a real port does:
+//   feed(bytes)          bytes arrive: queued for input(), OnComm with event 2
+//   raise(event)         OnComm with any other event kind
+//   writes()             every line handed to setOutput, in order (never drained)
+//   failNext(op, text)   the next call of that operation throws with that text
+//   setMissing(port)     opening that port number fails as a missing device
+//   vanish(text)         the line goes away under an open port
+//   log()                every operation, in order, e.g. "PortOpen=1"
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "serial/serial_control.h"
+
+class SerialDouble : public SerialControl {
+public:
+    void setCommPort(std::int16_t port) override
+    {
+        record("CommPort=" + std::to_string(port), ControlOp::CommPort);
+        port_ = port;
+    }
+    void setSettings(std::string_view settings) override
+    {
+        record("Settings=" + std::string(settings), ControlOp::Settings);
+        settings_ = settings;
+    }
+    bool portOpen() const override { return open_; }
+    void setPortOpen(bool open) override
+    {
+        record(std::string("PortOpen=") + (open ? "1" : "0"), ControlOp::PortOpen);
+        if (open && missing_.count(port_))
+            throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(port_) + ": no such device");
+        open_ = open;
+    }
+    void setOutput(std::string_view bytes) override
+    {
+        record("Output", ControlOp::Output);
+        if (!open_)
+            throw ControlError(ControlOp::Output, "COM" + std::to_string(port_) + " is not open");
+        writes_.emplace_back(bytes);
+    }
+    std::string input() override
+    {
+        record("Input", ControlOp::Input);
+        std::string all;
+        all.swap(pending_);
+        return all;
+    }
+    std::int16_t commEvent() const override { return event_; }
+    std::string lostLineDescription() const override { return lost_; }
+
+    void feed(std::string_view bytes)
+    {
+        pending_ += bytes;
+        raise(kCommEventReceive);
+    }
+    void raise(std::int16_t event)
+    {
+        event_ = event;
+        raiseOnComm();
+    }
+    void failNext(ControlOp op, std::string description) { failures_[op] = std::move(description); }
+    void setMissing(std::int16_t port) { missing_.insert(port); }
+    void vanish(std::string description)
+    {
+        open_ = false;
+        lost_ = std::move(description);
+        raise(kCommEventLineLost);
+    }
+
+    const std::vector<std::string> &writes() const { return writes_; }
+    const std::vector<std::string> &log() const { return log_; }
+    std::int16_t port() const { return port_; }
+    const std::string &settings() const { return settings_; }
+
+private:
+    void record(std::string entry, ControlOp op)
+    {
+        log_.push_back(std::move(entry));
+        const auto failure = failures_.find(op);
+        if (failure != failures_.end()) {
+            const std::string description = failure->second;
+            failures_.erase(failure);
+            throw ControlError(op, description);
+        }
+    }
+
+    std::int16_t port_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    bool open_ = false;
+    std::int16_t event_ = 0;
+    std::string pending_;
+    std::string lost_;
+    std::vector<std::string> writes_;
+    std::vector<std::string> log_;
+    std::map<ControlOp, std::string> failures_;
+    std::set<std::int16_t> missing_;
+};

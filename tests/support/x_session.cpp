@@ -1,0 +1,85 @@
+// Xvfb with -displayfd picks a free display and tells us its number.
+
+#include "x_session.h"
+
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QThread>
+
+XSession::XSession()
+{
+    for (const char *tool : {"Xvfb", "xdotool", "xwininfo"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            problem_ = std::string(tool)
+                + " is not installed (Debian packages xvfb, xdotool, x11-utils); "
+                  "the README's test command installs them";
+            return;
+        }
+    }
+    server_ = std::make_unique<QProcess>();
+    server_->setProcessChannelMode(QProcess::SeparateChannels);
+    server_->start(QStringLiteral("Xvfb"),
+        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+            QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server_->waitForStarted(5000)) {
+        problem_ = "Xvfb did not start";
+        return;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    QByteArray number;
+    while (!number.contains('\n') && waited.elapsed() < 10000) {
+        server_->waitForReadyRead(200);
+        number += server_->readAllStandardOutput();
+    }
+    if (!number.contains('\n')) {
+        problem_ = "Xvfb did not report its display";
+        return;
+    }
+    display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+}
+
+XSession::~XSession()
+{
+    if (server_ && server_->state() != QProcess::NotRunning) {
+        server_->terminate();
+        if (!server_->waitForFinished(3000))
+            server_->kill();
+        server_->waitForFinished(1000);
+    }
+}
+
+QProcessEnvironment XSession::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return env;
+}
+
+QString XSession::run(const QString &program, const QStringList &arguments, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return {};
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+QString XSession::waitForWindow(const QString &name, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < timeoutMs) {
+        const QString found = run(
+            QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), name}, 2000);
+        if (!found.isEmpty())
+            return found.split(QLatin1Char('\n')).first();
+        QThread::msleep(100);
+    }
+    return {};
+}

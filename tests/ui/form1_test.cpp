@@ -1,0 +1,286 @@
+// The real window on the offscreen platform, with the serial double and the
+// virtual clock behind it: clicks, holds, keys, heights, the table's geometry,
+// the tab order, and pictures of the window for people to look at.
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "recording_view.h"
+#include "serial_double.h"
+#include "timers/timer_ticks.h"
+#include "timers/virtual_clock.h"
+#include "ui/fonts.h"
+#include "ui/form1.h"
+#include "ui/panel.h"
+#include "ui/window_sizes.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+class Window : public ::testing::Test {
+protected:
+    VirtualClock clock;
+    std::unique_ptr<Timer> timer1 = clock.createTimer(kTimer1Design);
+    std::unique_ptr<Timer> timer2 = clock.createTimer(kTimer2Design);
+    std::unique_ptr<Timer> timer3 = clock.createTimer(kTimer3Design);
+    std::unique_ptr<Timer> timer4 = clock.createTimer(kTimer4Design);
+    std::unique_ptr<Timer> timer5 = clock.createTimer(kTimer5Design);
+    SerialDouble serial;
+    RecordingMessageBox messageBox;
+    Form1 form;
+    Panel panel{serial, form, messageBox, form, {*timer1, *timer2, *timer3, *timer4, *timer5}, [] {}};
+
+    static void SetUpTestSuite() { installFontSubstitutes(); }
+    void SetUp() override
+    {
+        form.attach(&panel);
+        ASSERT_FALSE(panel.Form_Load().has_value());
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    }
+    QWidget *widget(const char *name) const
+    {
+        QWidget *found = form.control(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString text(const char *name) const { return qobject_cast<QLabel *>(widget(name))->text(); }
+    void ctrlQ(QWidget *target, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
+    {
+        QTest::keyClick(target, Qt::Key_Q, modifiers);
+    }
+};
+
+TEST_F(Window, AButtonAClickableLabelAndSendReachTheLine)
+{
+    QTest::mouseClick(widget("Command17"), Qt::LeftButton);
+    QTest::mouseClick(widget("Label1"), Qt::LeftButton);
+    QTest::mouseClick(widget("Label13"), Qt::LeftButton); // no click action
+    QTest::keyClicks(widget("Text1"), QStringLiteral("CR0"));
+    QTest::mouseClick(widget("Command95"), Qt::LeftButton);
+    EXPECT_EQ(serial.writes(), Lines({"C00\r", "CR PROJH\r", "CR0\r"}));
+    EXPECT_EQ(text("Label11"), QStringLiteral(" C R 0 CR "));
+}
+
+TEST_F(Window, AnOptionClickChoosesTheAddress)
+{
+    QTest::mouseClick(widget("Option6"), Qt::LeftButton);
+    QTest::mouseClick(widget("Command18"), Qt::LeftButton);
+    EXPECT_EQ(serial.writes(), Lines({"A002C01\r"}));
+    EXPECT_TRUE(qobject_cast<QRadioButton *>(widget("Option6"))->isChecked());
+    EXPECT_FALSE(qobject_cast<QRadioButton *>(widget("Option3"))->isChecked());
+}
+
+TEST_F(Window, AHoldWithTheRightButtonRepeats)
+{
+    QWidget *zoom = widget("Command15");
+    QTest::mousePress(zoom, Qt::RightButton);
+    EXPECT_TRUE(qobject_cast<QAbstractButton *>(zoom)->isDown());
+    clock.advance(100);
+    QTest::mouseRelease(zoom, Qt::RightButton);
+    EXPECT_EQ(serial.writes(), Lines({"C47\r", "C47\r", "C47\r"}));
+    EXPECT_FALSE(qobject_cast<QAbstractButton *>(zoom)->isDown());
+}
+
+TEST_F(Window, AClickOnAHoldButtonSendsOnlyThePress)
+{
+    QTest::mouseClick(widget("Command1"), Qt::LeftButton);
+    clock.advance(1000);
+    EXPECT_EQ(serial.writes(), Lines({"C09\r"}));
+}
+
+TEST_F(Window, TheSpaceBarOnAFocusedHoldButtonSendsNothing)
+{
+    QWidget *volume = widget("Command1");
+    volume->setFocus();
+    QTest::keyClick(volume, Qt::Key_Space);
+    QTest::keyClick(volume, Qt::Key_Return);
+    clock.advance(1000);
+    EXPECT_TRUE(serial.writes().empty());
+}
+
+TEST_F(Window, ReceivedBytesAreShownAsPlainTextNeverMarkup)
+{
+    QTest::mouseClick(widget("Command38"), Qt::LeftButton); // PC type copies the reply
+    serial.feed("<b>X</b>&amp;\r");
+    EXPECT_EQ(text("Label12"), QStringLiteral(" < b > X < / b > & a m p ; CR "));
+    EXPECT_EQ(text("Label22"), text("Label12"));
+    for (QLabel *label : form.findChildren<QLabel *>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+}
+
+struct KeyCase {
+    Qt::KeyboardModifiers modifiers;
+    bool opens;
+};
+
+TEST_F(Window, OnlyCtrlQOpensTheDataPanel)
+{
+    const std::vector<KeyCase> cases = {{Qt::NoModifier, false},
+        {Qt::ControlModifier | Qt::ShiftModifier, false}, {Qt::ControlModifier | Qt::AltModifier, false},
+        {Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier, false}, {Qt::ControlModifier, true}};
+    for (const KeyCase &c : cases) {
+        ctrlQ(widget("Command17"), c.modifiers);
+        EXPECT_EQ(form.height(), c.opens ? kDataPanelHeight : 5350.0F);
+    }
+    EXPECT_EQ(form.QWidget::height(), (7200 - 370) / 15);
+    EXPECT_TRUE(widget("Command34")->isVisible());
+    EXPECT_EQ(qobject_cast<QAbstractButton *>(widget("Command34"))->text(), QStringLiteral("CLOSE"));
+}
+
+TEST_F(Window, CtrlQInTheEntryBoxOpensThePanelAndTheBoxStillGetsTheKey)
+{
+    struct Counter : QObject {
+        int keys = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            keys += event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Q;
+            return false;
+        }
+    } counter;
+    QWidget *entry = widget("Text1");
+    entry->installEventFilter(&counter);
+    ctrlQ(entry);
+    EXPECT_EQ(form.height(), kDataPanelHeight);
+    EXPECT_EQ(counter.keys, 1);
+    QTest::keyClicks(entry, QStringLiteral("ab"));
+    EXPECT_EQ(qobject_cast<QLineEdit *>(entry)->text(), QStringLiteral("ab"));
+}
+
+TEST_F(Window, TheHeightsCycleAndTheTopEdgeAndWidthStay)
+{
+    const QPoint topLeft = form.pos();
+    const int width = form.QWidget::width();
+    ctrlQ(widget("Command17"));
+    QTest::mouseDClick(widget("Image1"), Qt::LeftButton);
+    EXPECT_EQ(form.height(), kFullHeight);
+    EXPECT_EQ(form.QWidget::height(), 582);
+    QAbstractButton *dataButton = qobject_cast<QAbstractButton *>(widget("Command34"));
+    const std::vector<std::pair<float, QString>> cycle
+        = {{5350.0F, qs(kShowDataCaption)}, {6645.0F, qs(kHideDataCaption)}, {5350.0F, qs(kShowDataCaption)}};
+    for (const auto &[height, caption] : cycle) {
+        QTest::mouseClick(dataButton, Qt::LeftButton);
+        EXPECT_EQ(form.height(), height);
+        EXPECT_EQ(dataButton->text(), caption);
+    }
+    EXPECT_EQ(form.pos(), topLeft);
+    EXPECT_EQ(form.QWidget::width(), width);
+    QTest::mouseDClick(widget("Image1"), Qt::LeftButton); // needs Ctrl+Q again
+    EXPECT_EQ(form.height(), 5350.0F);
+}
+
+TEST_F(Window, EveryControlSitsWhereTheTableSaysWithItsLooks)
+{
+    for (const ControlRow &row : kControls) {
+        if (row.kind == ControlKind::Line || row.kind == ControlKind::Timer
+            || row.kind == ControlKind::Serial)
+            continue;
+        const std::string name(row.name);
+        QWidget *w = form.control(row.name);
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_EQ(w->objectName().toStdString(), name);
+        EXPECT_EQ(w->parentWidget()->objectName().toStdString(), std::string(row.container)) << name;
+        const QRect expected(twipsToPixels(row.left), twipsToPixels(row.top),
+            twipsToPixels(row.left + row.width) - twipsToPixels(row.left),
+            twipsToPixels(row.top + row.height) - twipsToPixels(row.top));
+        EXPECT_EQ(w->geometry(), expected) << name;
+        const FontRow &font = fontRowFor(row.font);
+        EXPECT_EQ(w->font().family(), qs(font.face)) << name;
+        EXPECT_DOUBLE_EQ(w->font().pointSizeF(), font.points) << name;
+        EXPECT_EQ(w->font().bold(), font.bold) << name;
+        if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+            EXPECT_EQ(button->text().replace(QLatin1Char('\n'), QLatin1Char(' ')), qs(row.caption)) << name;
+            const QPalette::ColorRole face
+                = row.kind == ControlKind::Button ? QPalette::Button : QPalette::Window;
+            if (row.back != kSystemColour) {
+                EXPECT_EQ(w->palette().color(face).rgb() & 0xFFFFFF, static_cast<QRgb>(row.back)) << name;
+            }
+        } else if (auto *label = qobject_cast<QLabel *>(w); label && row.kind == ControlKind::Label) {
+            EXPECT_EQ(label->text(), qs(row.caption)) << name;
+            EXPECT_TRUE(label->autoFillBackground()) << name;
+            EXPECT_EQ(w->palette().color(QPalette::Window).rgb() & 0xFFFFFF, static_cast<QRgb>(row.back))
+                << name;
+            EXPECT_EQ(w->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, static_cast<QRgb>(row.text))
+                << name;
+            EXPECT_EQ(label->frameShape() != QFrame::NoFrame, row.border) << name;
+        }
+        EXPECT_EQ(w->isHidden(), row.start == Start::Hidden) << name;
+    }
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("ZORP  QV550  CONTROL  Ver.140"));
+    EXPECT_EQ(form.palette().color(QPalette::Window), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_EQ(qobject_cast<QLabel *>(widget("Image1"))->pixmap().size(), QSize(80, 26));
+}
+
+TEST_F(Window, TheSettingsFrameCoversTheComButtonWhenShown)
+{
+    QTest::mouseClick(widget("Command33"), Qt::LeftButton);
+    ASSERT_TRUE(widget("Frame8")->isVisible());
+    const QWidget *com = widget("Command33");
+    const QWidget *top = form.childAt(com->geometry().center());
+    ASSERT_NE(top, nullptr);
+    EXPECT_TRUE(top == widget("Frame8") || widget("Frame8")->isAncestorOf(top))
+        << top->objectName().toStdString();
+}
+
+TEST_F(Window, TabWalksTheControlsInTheTablesOrder)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    widget("Command17")->setFocus();
+    std::vector<std::pair<int, std::string>> expected;
+    for (const ControlRow &row : kControls) {
+        QWidget *w = form.control(row.name);
+        // Tab visits the selected option of a group; the arrow keys move within it.
+        const auto *option = qobject_cast<QRadioButton *>(w);
+        if (option && !option->isChecked())
+            continue;
+        if (row.tab >= 0 && w && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&form))
+            expected.emplace_back(row.tab, std::string(row.name));
+    }
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> walked;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        walked.push_back(QApplication::focusWidget()->objectName().toStdString());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    std::vector<std::string> names;
+    for (const auto &[tab, name] : expected)
+        names.push_back(name);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        ASSERT_EQ(walked[i], names[i]) << "tab step " << i;
+}
+
+TEST_F(Window, PicturesOfTheFourHeights)
+{
+    const QString folder = QStringLiteral(PANEL_BINARY_DIR "/screenshots");
+    QDir().mkpath(folder);
+    QTest::mouseClick(widget("Command44"), Qt::LeftButton);
+    serial.feed("00\r");
+    const std::vector<std::pair<float, const char *>> heights
+        = {{5350.0F, "compact"}, {6645.0F, "monitor"}, {7200.0F, "data-panel"}, {9100.0F, "full"}};
+    widget("Command34")->show();
+    for (const auto &[height, name] : heights) {
+        form.setHeight(height);
+        const QImage picture = form.grab().toImage();
+        EXPECT_EQ(picture.height(), twipsToPixels(height - kTitleAllowance) * picture.devicePixelRatio());
+        EXPECT_TRUE(picture.save(folder + QStringLiteral("/window-%1.png").arg(QLatin1String(name))));
+    }
+}
+
+} // namespace
