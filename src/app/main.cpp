@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "serial/device_map.h"
+#include "simulator/simulated_projector.h"
 #include "serial/qt_serial_control.h"
 #include "timers/qt_timer.h"
 #include "timers/timer_ticks.h"
@@ -38,8 +39,12 @@ int main(int argc, char *argv[])
         QStringLiteral("Device that port 1 (COM1) opens, e.g. /dev/ttyUSB0."), QStringLiteral("DEVICE"));
     const QCommandLineOption com2({QStringLiteral("com2")},
         QStringLiteral("Device that port 2 (COM2) opens."), QStringLiteral("DEVICE"));
+    const QCommandLineOption demo({QStringLiteral("demo")},
+        QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try the panel\n"
+                       "without one (the simulator's replies are those of qv550-sim)."));
     options.addOption(com1);
     options.addOption(com2);
+    options.addOption(demo);
     options.process(app);
 
     DeviceMap devices;
@@ -47,6 +52,16 @@ int main(int argc, char *argv[])
         devices.setDevice(1, options.value(com1).toStdString());
     if (options.isSet(com2))
         devices.setDevice(2, options.value(com2).toStdString());
+    std::unique_ptr<SimulatedProjector> simulated;
+    if (options.isSet(demo)) {
+        std::string error;
+        simulated = SimulatedProjector::onNewPseudoTerminal(SimOptions{}, error);
+        if (!simulated) {
+            std::fprintf(stderr, "qv550-control: no simulated projector: %s\n", error.c_str());
+            return 1;
+        }
+        devices.setDevice(1, simulated->devicePath());
+    }
 
     installFontSubstitutes();
     QtSerialControl MSComm1(devices);

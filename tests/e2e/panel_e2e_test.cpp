@@ -1,63 +1,204 @@
-// The real program under a private X server, its COM1 a pseudo-terminal,
-// driven by real X input at the controls' places on the window.
+// The real programs: the panel under a private X server, its COM1 the
+// simulator's pseudo-terminal, driven by real X input at the controls'
+// places on the window. The simulator's log tells what reached the line.
 
+#include <QFile>
+#include <QPoint>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 #include "pseudo_terminal.h"
 #include "x_session.h"
 
 namespace {
 
-QString panelBinary()
+const QString kPanel = QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control");
+const QString kSimulator = QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-sim");
+
+// The centre of a control, in logical pixels of the client area, from its
+// twips box and the offset of its container.
+QPoint centre(int left, int top, int width, int height)
 {
-    return QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control");
+    return {(left + width / 2) / 15, (top + height / 2) / 15};
 }
 
-class RealPanel : public ::testing::Test {
+const QPoint kPowerOn = centre(120 + 120, 240 + 600, 615, 300);
+const QPoint kZoomPlus = centre(4440, 2880, 375, 255);
+const QPoint kLogo = centre(8160, 120, 1200, 390);
+const QPoint kDataButton = centre(6615, 5040, 1200, 375);
+const QPoint kAddress002 = centre(75 + 4080, 6225 + 180, 735, 225);
+const QPoint kEntryBox = centre(120 + 600, 8055 + 165, 5055, 345);
+const QPoint kSend = centre(120 + 5760, 8055 + 240, 735, 255);
+
+void stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000))
+        process.kill();
+    process.waitForFinished(1000);
+}
+
+class RealPrograms : public ::testing::Test {
 protected:
     XSession x;
-    PseudoTerminal com1;
+    QTemporaryDir scratch;
+    QProcess simulator;
     QProcess panel;
     QString window;
 
     void SetUp() override
     {
         ASSERT_TRUE(x.problem().empty()) << x.problem();
+        simulator.start(kSimulator, {QStringLiteral("--log"), logPath()});
+        ASSERT_TRUE(simulator.waitForReadyRead(5000))
+            << "the simulator did not start: " << kSimulator.toStdString();
+        const QString device = QString::fromLocal8Bit(simulator.readLine().trimmed());
         panel.setProcessEnvironment(x.environment());
         panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        panel.start(panelBinary(), {QStringLiteral("--com1"), QString::fromStdString(com1.devicePath())});
-        ASSERT_TRUE(panel.waitForStarted(5000)) << "cannot start " << panelBinary().toStdString();
+        panel.start(kPanel, {QStringLiteral("--com1"), device});
+        ASSERT_TRUE(panel.waitForStarted(5000)) << "cannot start " << kPanel.toStdString();
         window = x.waitForWindow(QStringLiteral("QV550  CONTROL"));
         ASSERT_FALSE(window.isEmpty()) << "the panel's window did not appear";
+        xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
     }
     void TearDown() override
     {
-        if (panel.state() != QProcess::NotRunning) {
-            panel.terminate();
-            if (!panel.waitForFinished(3000))
-                panel.kill();
-            panel.waitForFinished(1000);
-        }
+        stop(panel);
+        stop(simulator);
     }
-    // A real click at (x, y) logical pixels of the window's client area.
-    void clickAt(int x_, int y_)
+    QString logPath() const { return scratch.filePath(QStringLiteral("lines.log")); }
+    QString xdotool(const QStringList &arguments) { return x.run(QStringLiteral("xdotool"), arguments); }
+    void move(QPoint at)
     {
-        x.run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x_),
-                QString::number(y_), QStringLiteral("click"), QStringLiteral("1")});
+        xdotool(QStringList{QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+            QString::number(at.x()), QString::number(at.y())});
+    }
+    void click(QPoint at, int times = 1)
+    {
+        move(at);
+        xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(times),
+            QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+    }
+    void key(const QString &keys)
+    {
+        xdotool({QStringLiteral("key"), QStringLiteral("--window"), window, keys});
+    }
+    // The lines the simulator has received so far, without their timestamps.
+    QStringList lines(int atLeast = 0, int milliseconds = 3000)
+    {
+        QStringList found;
+        for (int waited = 0; waited <= milliseconds; waited += 50) {
+            found.clear();
+            QFile file(logPath());
+            if (file.open(QIODevice::ReadOnly)) {
+                for (const QByteArray &line : file.readAll().split('\n')) {
+                    if (!line.isEmpty())
+                        found << QString::fromLatin1(line.mid(line.indexOf(' ') + 1));
+                }
+            }
+            if (found.size() >= atLeast && atLeast > 0)
+                break;
+            QThread::msleep(50);
+        }
+        return found;
+    }
+    // The window's client height in pixels, as the X server has it.
+    int height()
+    {
+        QThread::msleep(150);
+        const QString info = x.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
+        for (const QString &line : info.split(QLatin1Char('\n'))) {
+            if (line.trimmed().startsWith(QStringLiteral("Height:")))
+                return line.section(QLatin1Char(':'), 1).trimmed().toInt();
+        }
+        return -1;
     }
 };
 
-TEST_F(RealPanel, ClickingPowerOnPutsC00AndACarriageReturnOnTheLine)
+TEST_F(RealPrograms, PowerOnSendsC00AloneAndWithTheAddressChosenInTheDataPanel)
 {
-    // POWER "ON" is 615 x 300 twips at (120, 600) inside Frame1 at (120, 240).
-    clickAt((240 + 615 / 2) / 15, (840 + 300 / 2) / 15);
+    click(kPowerOn);
+    EXPECT_EQ(lines(1), QStringList({QStringLiteral("C00")}));
+    key(QStringLiteral("ctrl+q"));
+    ASSERT_EQ(height(), (7200 - 370) / 15);
+    click(kAddress002);
+    click(kPowerOn);
+    EXPECT_EQ(lines(2), QStringList({QStringLiteral("C00"), QStringLiteral("A002C00")}));
+}
+
+TEST_F(RealPrograms, AZoomHeld300msSendsThePressAndOneLinePer50ms)
+{
+    move(kZoomPlus);
+    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    QThread::msleep(300);
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    const QStringList sent = lines(7, 1000);
+    // the press and six ticks; the X round trips may cost or give one tick
+    EXPECT_GE(sent.size(), 6);
+    EXPECT_LE(sent.size(), 8);
+    EXPECT_EQ(sent.count(QStringLiteral("C47")), sent.size());
+    QThread::msleep(300);
+    EXPECT_EQ(lines().size(), sent.size()) << "the repeat went on after the release";
+}
+
+TEST_F(RealPrograms, TheFreeCommandEntrySendsWhatWasTyped)
+{
+    key(QStringLiteral("ctrl+q"));
+    click(kLogo, 2);
+    ASSERT_EQ(height(), 8730 / 15);
+    click(kEntryBox);
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"),
+        QStringLiteral("CR PROJH")});
+    click(kSend);
+    EXPECT_EQ(lines(1), QStringList({QStringLiteral("CR PROJH")}));
+}
+
+TEST_F(RealPrograms, CtrlQTheLogoAndTheDataButtonSetTheWindowHeights)
+{
+    EXPECT_EQ(height(), (5350 - 370) / 15);
+    click(kLogo, 2); // does nothing before Ctrl+Q
+    EXPECT_EQ(height(), (5350 - 370) / 15);
+    key(QStringLiteral("ctrl+q"));
+    EXPECT_EQ(height(), (7200 - 370) / 15);
+    click(kLogo, 2);
+    EXPECT_EQ(height(), (9100 - 370) / 15);
+    click(kDataButton);
+    EXPECT_EQ(height(), (5350 - 370) / 15);
+    key(QStringLiteral("space")); // the button keeps the focus below the visible area
+    EXPECT_EQ(height(), (6645 - 370) / 15);
+    click(kDataButton);
+    EXPECT_EQ(height(), (5350 - 370) / 15);
+    EXPECT_TRUE(lines().isEmpty());
+}
+
+// The panel on a bare pseudo-terminal of the test's own: exactly what
+// reaches the far end.
+class BareLine : public ::testing::Test {
+protected:
+    XSession x;
+    PseudoTerminal com1;
+    QProcess panel;
+};
+
+TEST_F(BareLine, ClickingPowerOnPutsExactlyC00AndACarriageReturnOnTheLine)
+{
+    ASSERT_TRUE(x.problem().empty()) << x.problem();
+    panel.setProcessEnvironment(x.environment());
+    panel.start(kPanel, {QStringLiteral("--com1"), QString::fromStdString(com1.devicePath())});
+    ASSERT_TRUE(panel.waitForStarted(5000)) << "cannot start " << kPanel.toStdString();
+    const QString window = x.waitForWindow(QStringLiteral("QV550  CONTROL"));
+    ASSERT_FALSE(window.isEmpty()) << "the panel's window did not appear";
+    x.run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(kPowerOn.x()),
+            QString::number(kPowerOn.y()), QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_EQ(com1.read(3000, 4), "C00\r");
     EXPECT_EQ(com1.read(300), "") << "more than one line was sent";
+    stop(panel);
 }
 
 } // namespace
