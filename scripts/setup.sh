@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   qt6-qpa-plugins libxkbcommon-x11-0
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-dev
   fonts-ipafont-gothic
   xvfb xdotool x11-utils
 )

@@ -62,7 +62,11 @@ void HoldButtons::Timer1_Timer()
     for (const RepeatEntry &entry : kRepeatTable) {
         if (entry.key == state_.repeatKey) {
             send(entry.code);
-            timer1_.setEnabled(true);
+            // Timer1 is running (this is its tick), so it keeps its period;
+            // enabling it again would restart the count and let every tick's
+            // delivery delay add up.
+            if (!timer1_.enabled())
+                timer1_.setEnabled(true);
             return;
         }
     }

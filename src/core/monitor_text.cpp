@@ -26,7 +26,7 @@ void appendMonitorTokens(std::string &out, std::string_view bytes)
 std::string monitorText(std::string_view bytes)
 {
     std::string out;
-    out.reserve(1 + 2 * bytes.size());
+    out.reserve(1 + 4 * bytes.size()); // the longest token, "ACK ", has four characters
     out += ' ';
     appendMonitorTokens(out, bytes);
     return out;

@@ -46,10 +46,11 @@ std::string PseudoTerminal::read(int milliseconds, std::size_t atLeast)
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::string got;
     while (got.size() < atLeast) {
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        const auto micros
+            = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+        if (micros <= 0)
             break;
+        const auto left = (micros + 999) / 1000; // poll() takes whole milliseconds
         pollfd fd{master_, POLLIN, 0};
         if (poll(&fd, 1, static_cast<int>(left)) <= 0)
             break;

@@ -1,0 +1,414 @@
+// Wall-clock figures of the real panel, printed beside their goals:
+// press to wire, hold repeat timing, a flooding line, idle cost and
+// start-up. The window runs offscreen in this process where it must be
+// clicked; idle and start-up measure the real program in its own process.
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QLabel>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <numeric>
+#include <poll.h>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "pseudo_terminal.h"
+#include "recording_view.h"
+#include "serial/qt_serial_control.h"
+#include "timers/qt_timer.h"
+#include "timers/timer_ticks.h"
+#include "ui/fonts.h"
+#include "ui/form1.h"
+#include "ui/panel.h"
+#include "x_session.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+double mean(const std::vector<double> &values)
+{
+    return values.empty()
+        ? 0.0
+        : std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+struct Row {
+    std::string figure;
+    std::string value;
+    std::string goal;
+    bool met;
+};
+std::vector<Row> rows;
+
+std::string fixed(double value, int decimals = 2)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void report(const std::string &figure, const std::string &value, const std::string &goal, bool met)
+{
+    rows.push_back({figure, value, goal, met});
+    std::printf(
+        "  %-46s %-22s goal %-18s %s\n", figure.c_str(), value.c_str(), goal.c_str(), met ? "met" : "MISSED");
+    std::fflush(stdout);
+}
+
+long residentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+long contextSwitches(pid_t pid)
+{
+    long total = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const QString &task :
+        QDir(QString::fromStdString(tasks)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream status(tasks + "/" + task.toStdString() + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.find("ctxt_switches:") != std::string::npos)
+                total += std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return total;
+}
+
+double processCpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The panel in this process on a pseudo-terminal whose far end a reader
+// thread watches, stamping every line that arrives.
+class Rig {
+public:
+    Rig()
+    {
+        DeviceMap devices;
+        devices.setDevice(1, line.devicePath());
+        serial = std::make_unique<QtSerialControl>(devices);
+        panel = std::make_unique<Panel>(
+            *serial, form, messageBox, form, PanelTimers{timer1, timer2, timer3, timer4, timer5}, [] {});
+        form.attach(panel.get());
+        if (auto failure = panel->Form_Load())
+            std::fprintf(stderr, "start-up failed: %s\n", failure->c_str());
+        form.show();
+        reader = std::thread([this] { readLoop(); });
+    }
+    ~Rig()
+    {
+        stop = true;
+        reader.join();
+    }
+    QWidget *control(const char *name) { return form.control(name); }
+    std::vector<Clock::time_point> arrivals()
+    {
+        std::lock_guard lock(mutex);
+        return lineTimes;
+    }
+    void clearArrivals()
+    {
+        std::lock_guard lock(mutex);
+        lineTimes.clear();
+    }
+    // Bytes per second the reader thread writes back at the panel, as noise.
+    std::atomic<int> floodBytesPerSecond{0};
+
+    PseudoTerminal line;
+    QtTimer timer1{"Timer1", kTimer1Design};
+    QtTimer timer2{"Timer2", kTimer2Design};
+    QtTimer timer3{"Timer3", kTimer3Design};
+    QtTimer timer4{"Timer4", kTimer4Design};
+    QtTimer timer5{"Timer5", kTimer5Design};
+    RecordingMessageBox messageBox;
+    Form1 form;
+    std::unique_ptr<QtSerialControl> serial;
+    std::unique_ptr<Panel> panel;
+
+private:
+    void readLoop()
+    {
+        std::mt19937 random(3);
+        auto floodFrom = Clock::now();
+        long long flooded = 0;
+        bool flooding = false;
+        while (!stop) {
+            const std::string got = line.read(1, 1); // back as soon as anything arrives
+            const auto at = Clock::now();
+            for (const char c : got) {
+                if (c == '\r') {
+                    std::lock_guard lock(mutex);
+                    lineTimes.push_back(at);
+                }
+            }
+            if (const int rate = floodBytesPerSecond) {
+                if (!flooding) {
+                    floodFrom = at;
+                    flooded = 0;
+                    flooding = true;
+                }
+                const auto owed = static_cast<long long>(msSince(floodFrom, at) * rate / 1000.0) - flooded;
+                if (owed > 0) {
+                    std::string bytes(static_cast<std::size_t>(owed), '\0');
+                    for (char &c : bytes)
+                        c = static_cast<char>(random() & 0xFF);
+                    line.write(bytes);
+                    flooded += owed;
+                }
+            } else {
+                flooding = false;
+            }
+        }
+    }
+
+    std::thread reader;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::vector<Clock::time_point> lineTimes;
+};
+
+// Runs the event loop as the program does: asleep until something is due.
+void runFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void pressToWire()
+{
+    Rig rig;
+    runFor(200);
+    std::vector<double> latencies;
+    for (int i = 0; i < 1000; ++i) {
+        rig.clearArrivals();
+        const auto pressed = Clock::now();
+        QTest::mouseClick(rig.control("Command17"), Qt::LeftButton);
+        while (rig.arrivals().empty() && msSince(pressed, Clock::now()) < 100)
+            std::this_thread::yield();
+        const auto arrivals = rig.arrivals();
+        if (!arrivals.empty())
+            latencies.push_back(msSince(pressed, arrivals.front()));
+        QCoreApplication::processEvents();
+    }
+    report("press to wire, median (1000 clicks)", fixed(percentile(latencies, 50), 3) + " ms", "< 0.5 ms",
+        percentile(latencies, 50) < 0.5);
+    report("press to wire, 99th percentile", fixed(percentile(latencies, 99), 3) + " ms", "< 2 ms",
+        percentile(latencies, 99) < 2.0);
+}
+
+void holdTiming()
+{
+    struct Hold {
+        const char *control;
+        const char *name;
+        int period;
+    };
+    std::atomic<bool> busy{true};
+    std::thread spinner([&] {
+        volatile unsigned long counter = 0;
+        while (busy)
+            counter = counter + 1;
+    });
+    for (const Hold hold :
+        {Hold{"Command15", "zoom +", 50}, Hold{"Command1", "VOL +", 250}, Hold{"Command6", "SELECT", 500}}) {
+        Rig rig;
+        runFor(200);
+        rig.clearArrivals();
+        QTest::mousePress(rig.control(hold.control), Qt::LeftButton);
+        runFor(3000);
+        QTest::mouseRelease(rig.control(hold.control), Qt::LeftButton);
+        runFor(50);
+        const auto arrivals = rig.arrivals();
+        std::vector<double> periods;
+        if (std::getenv("PANEL_BENCH_VERBOSE")) {
+            for (std::size_t i = 1; i < arrivals.size(); ++i)
+                std::fprintf(
+                    stderr, "%s period %zu: %.3f ms\n", hold.name, i, msSince(arrivals[i - 1], arrivals[i]));
+        }
+        std::vector<double> deviations;
+        for (std::size_t i = 1; i < arrivals.size(); ++i) {
+            periods.push_back(msSince(arrivals[i - 1], arrivals[i]));
+            deviations.push_back(std::abs(periods.back() - hold.period));
+        }
+        const std::string name
+            = std::string(hold.name) + " held 3 s (" + std::to_string(hold.period) + " ms)";
+        report(name + ", mean period", fixed(mean(periods), 3) + " ms", "within 0.5 ms",
+            std::abs(mean(periods) - hold.period) <= 0.5);
+        report(name + ", deviation p50/p95/p99",
+            fixed(percentile(deviations, 50), 2) + "/" + fixed(percentile(deviations, 95), 2) + "/"
+                + fixed(percentile(deviations, 99), 2) + " ms",
+            "p99 < 3 ms", percentile(deviations, 99) < 3.0);
+    }
+    busy = false;
+    spinner.join();
+}
+
+void flood(int seconds)
+{
+    Rig rig;
+    runFor(500);
+    const long rssBefore = residentKb(getpid());
+    timespec cpuBefore{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuBefore);
+    rig.floodBytesPerSecond = 11520; // 115200 baud, ten bits a byte
+    std::vector<double> latencies;
+    QElapsedTimer total;
+    total.start();
+    while (total.elapsed() < seconds * 1000) {
+        runFor(2000);
+        rig.clearArrivals();
+        const auto pressed = Clock::now();
+        QTest::mouseClick(rig.control("Command17"), Qt::LeftButton);
+        while (rig.arrivals().empty() && msSince(pressed, Clock::now()) < 1000)
+            QCoreApplication::processEvents();
+        const auto arrivals = rig.arrivals();
+        latencies.push_back(arrivals.empty() ? 1000.0 : msSince(pressed, arrivals.front()));
+    }
+    timespec cpuAfter{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuAfter);
+    rig.floodBytesPerSecond = 0;
+    const double cpu = (cpuAfter.tv_sec - cpuBefore.tv_sec) + (cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1e9;
+    const double wall = static_cast<double>(total.elapsed()) / 1000.0;
+    const long grown = residentKb(getpid()) - rssBefore;
+    const std::string during = " (" + std::to_string(seconds) + " s flood at 115200 baud)";
+    report("click to wire during flood, worst" + during,
+        fixed(*std::max_element(latencies.begin(), latencies.end()), 2) + " ms", "< 50 ms",
+        *std::max_element(latencies.begin(), latencies.end()) < 50.0);
+    report("memory growth during flood", fixed(static_cast<double>(grown) / 1024.0, 1) + " MB", "< 10 MB",
+        grown < 10 * 1024);
+    report("window thread CPU during flood", fixed(100.0 * cpu / wall, 1) + " % of a core", "< 25 %",
+        100.0 * cpu / wall < 25.0);
+}
+
+void idle(XSession &x)
+{
+    PseudoTerminal line;
+    QProcess panel;
+    panel.setProcessEnvironment(x.environment());
+    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"),
+        {QStringLiteral("--com1"), QString::fromStdString(line.devicePath())});
+    panel.waitForStarted();
+    QThread::msleep(2000);
+    const auto pid = static_cast<pid_t>(panel.processId());
+    const long before = contextSwitches(pid);
+    const double cpuBefore = processCpuSeconds(pid);
+    QThread::msleep(10000);
+    const double perSecond = static_cast<double>(contextSwitches(pid) - before) / 10.0;
+    const double cpu = processCpuSeconds(pid) - cpuBefore;
+    report("idle for 10 s: wake-ups", fixed(perSecond, 1) + " per s", "< 1 per s", perSecond < 1.0);
+    report("idle for 10 s: CPU", fixed(cpu * 1000.0, 0) + " ms", "~0", cpu < 0.05);
+    panel.terminate();
+    panel.waitForFinished();
+}
+
+void startUp(XSession &x)
+{
+    std::vector<double> times;
+    long rss = 0;
+    for (int run = 0; run < 10; ++run) {
+        PseudoTerminal line;
+        QProcess panel;
+        panel.setProcessEnvironment(x.environment());
+        const auto started = Clock::now();
+        panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"),
+            {QStringLiteral("--com1"), QString::fromStdString(line.devicePath())});
+        panel.waitForStarted();
+        // Shown: the X server has the window mapped and viewable.
+        while (msSince(started, Clock::now()) < 5000) {
+            const QString found = x.run(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                    QStringLiteral("QV550  CONTROL")},
+                1000);
+            if (!found.isEmpty())
+                break;
+        }
+        times.push_back(msSince(started, Clock::now()));
+        QThread::msleep(300);
+        rss = std::max(rss, residentKb(static_cast<pid_t>(panel.processId())));
+        panel.terminate();
+        panel.waitForFinished();
+    }
+    report("start-up: process start to window shown, median", fixed(percentile(times, 50), 0) + " ms",
+        "< 300 ms", percentile(times, 50) < 300.0);
+    report("start-up: resident memory after start", fixed(static_cast<double>(rss) / 1024.0, 1) + " MB",
+        "< 60 MB", rss < 60 * 1024);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int floodSeconds = 60;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--flood-seconds")
+            floodSeconds = std::atoi(argv[i + 1]);
+    }
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    installFontSubstitutes();
+    std::printf("Panel benchmarks (%u cores)\n", std::thread::hardware_concurrency());
+    pressToWire();
+    holdTiming();
+    flood(floodSeconds);
+    XSession x;
+    if (x.problem().empty()) {
+        idle(x);
+        startUp(x);
+    } else {
+        std::printf("  idle and start-up skipped: %s\n", x.problem().c_str());
+    }
+    const auto missed = std::count_if(rows.begin(), rows.end(), [](const Row &row) { return !row.met; });
+    std::printf("%zu figures, %ld goals missed\n", rows.size(), static_cast<long>(missed));
+    return 0;
+}

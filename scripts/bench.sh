@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the benchmarks; each figure is printed beside its
+# goal. Arguments go to the panel benchmark (e.g. --flood-seconds 10).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+echo "== Receive path: render and decode by buffer size =="
+build/bin/receive_bench --benchmark_counters_tabular=true
+echo
+echo "== The panel, wall clock =="
+build/bin/panel_bench "$@"
