@@ -73,6 +73,16 @@ TEST_F(Exchange_, FailedWriteChangesNothingAndSaysSoOnTheStatusLine)
     EXPECT_TRUE(messageBox.messages.empty()); // no box per click
 }
 
+TEST_F(Exchange_, AnAddressChangedBetweenQueryAndReplySelectsNoDecoder)
+{
+    load();
+    click("Command44");
+    click("Option5");
+    serial.feed("00\r");
+    EXPECT_EQ(rxd(), " 0 0 CR ");
+    EXPECT_EQ(status(), "");
+}
+
 TEST(ExchangeKinds, AnyKindButOneTakesTheReceivePath)
 {
     for (const std::uint8_t kind : {std::uint8_t{0}, std::uint8_t{2}, std::uint8_t{3}, std::uint8_t{255}}) {

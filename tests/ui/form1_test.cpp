@@ -3,6 +3,7 @@
 // the tab order, and pictures of the window for people to look at.
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -225,6 +226,38 @@ TEST_F(Window, EveryControlSitsWhereTheTableSaysWithItsLooks)
     EXPECT_EQ(form.windowTitle(), QStringLiteral("ZORP  QV550  CONTROL  Ver.140"));
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(0xC0, 0xC0, 0xC0));
     EXPECT_EQ(qobject_cast<QLabel *>(widget("Image1"))->pixmap().size(), QSize(80, 26));
+}
+
+TEST_F(Window, ControlsAreRealWidgetsThatAssistiveToolsSeeWithRoleAndName)
+{
+    struct Seen {
+        const char *control;
+        QAccessible::Role role;
+        QString name;
+    };
+    for (const Seen &seen : {Seen{"Command17", QAccessible::Button, QStringLiteral("ON")},
+                             Seen{"Command3", QAccessible::Button, QStringLiteral("DISPLAY CLEAR")},
+                             Seen{"Option5", QAccessible::RadioButton, QStringLiteral("001")},
+                             Seen{"Label1", QAccessible::StaticText, QStringLiteral("POWER")},
+                             Seen{"Text1", QAccessible::EditableText, QString()}}) {
+        QAccessibleInterface *seenBy = QAccessible::queryAccessibleInterface(widget(seen.control));
+        ASSERT_NE(seenBy, nullptr) << seen.control;
+        EXPECT_EQ(seenBy->role(), seen.role) << seen.control;
+        if (!seen.name.isEmpty()) {
+            EXPECT_EQ(seenBy->text(QAccessible::Name), seen.name) << seen.control;
+        }
+        const QWidget *w = widget(seen.control);
+        const QRect place(w->mapToGlobal(QPoint(0, 0)), w->size());
+        EXPECT_FALSE(seenBy->rect().isEmpty()) << seen.control;
+        EXPECT_TRUE(place.contains(seenBy->rect())) << seen.control;
+    }
+}
+
+TEST_F(Window, TheFocusStartsOnPowerOn)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_EQ(QApplication::focusWidget(), widget("Command17"));
 }
 
 TEST_F(Window, TheSettingsFrameCoversTheComButtonWhenShown)
