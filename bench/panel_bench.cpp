@@ -29,13 +29,8 @@
 #include <vector>
 
 #include "pseudo_terminal.h"
-#include "recording_view.h"
-#include "serial/qt_serial_control.h"
-#include "timers/qt_timer.h"
-#include "timers/timer_ticks.h"
+#include "real_panel.h"
 #include "ui/fonts.h"
-#include "ui/form1.h"
-#include "ui/panel.h"
 #include "x_session.h"
 
 namespace {
@@ -133,15 +128,8 @@ class Rig {
 public:
     Rig()
     {
-        DeviceMap devices;
-        devices.setDevice(1, line.devicePath());
-        serial = std::make_unique<QtSerialControl>(devices);
-        panel = std::make_unique<Panel>(
-            *serial, form, messageBox, form, PanelTimers{timer1, timer2, timer3, timer4, timer5}, [] {});
-        form.attach(panel.get());
-        if (auto failure = panel->Form_Load())
+        if (auto failure = real.start())
             std::fprintf(stderr, "start-up failed: %s\n", failure->c_str());
-        form.show();
         reader = std::thread([this] { readLoop(); });
     }
     ~Rig()
@@ -149,7 +137,7 @@ public:
         stop = true;
         reader.join();
     }
-    QWidget *control(const char *name) { return form.control(name); }
+    QWidget *control(const char *name) { return real.form.control(name); }
     std::vector<Clock::time_point> arrivals()
     {
         std::lock_guard lock(mutex);
@@ -164,15 +152,7 @@ public:
     std::atomic<int> floodBytesPerSecond{0};
 
     PseudoTerminal line;
-    QtTimer timer1{"Timer1", kTimer1Design};
-    QtTimer timer2{"Timer2", kTimer2Design};
-    QtTimer timer3{"Timer3", kTimer3Design};
-    QtTimer timer4{"Timer4", kTimer4Design};
-    QtTimer timer5{"Timer5", kTimer5Design};
-    RecordingMessageBox messageBox;
-    Form1 form;
-    std::unique_ptr<QtSerialControl> serial;
-    std::unique_ptr<Panel> panel;
+    RealPanel real{line.devicePath()};
 
 private:
     void readLoop()

@@ -14,12 +14,7 @@
 
 #include "core/monitor_text.h"
 #include "pseudo_terminal.h"
-#include "recording_view.h"
-#include "serial/qt_serial_control.h"
-#include "timers/qt_timer.h"
-#include "timers/timer_ticks.h"
-#include "ui/form1.h"
-#include "ui/panel.h"
+#include "real_panel.h"
 
 namespace {
 
@@ -33,26 +28,11 @@ double threadCpuMs()
 class LineFaults : public ::testing::Test {
 protected:
     PseudoTerminal line;
-    QtSerialControl serial{[this] {
-        DeviceMap devices;
-        devices.setDevice(1, line.devicePath());
-        return devices;
-    }()};
-    QtTimer timer1{"Timer1", kTimer1Design};
-    QtTimer timer2{"Timer2", kTimer2Design};
-    QtTimer timer3{"Timer3", kTimer3Design};
-    QtTimer timer4{"Timer4", kTimer4Design};
-    QtTimer timer5{"Timer5", kTimer5Design};
-    RecordingMessageBox messageBox;
-    Form1 form;
-    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5}, [] {}};
+    RealPanel real{line.devicePath()};
+    Form1 &form = real.form;
+    RecordingMessageBox &messageBox = real.messageBox;
 
-    void SetUp() override
-    {
-        form.attach(&panel);
-        ASSERT_FALSE(panel.Form_Load().has_value());
-        form.show();
-    }
+    void SetUp() override { ASSERT_FALSE(real.start().has_value()); }
     QString caption(const char *label) { return qobject_cast<QLabel *>(form.control(label))->text(); }
     void runUntil(const std::function<bool()> &done, int milliseconds = 2000)
     {
@@ -84,7 +64,7 @@ TEST_F(LineFaults, AnUnpluggedLineIsReportedOnceWithoutSpinningAndLaterCommandsS
     QTest::mousePress(form.control("Command15"), Qt::LeftButton);
     runUntil([] { return false; }, 200);
     QTest::mouseRelease(form.control("Command15"), Qt::LeftButton);
-    EXPECT_FALSE(timer1.enabled()) << "a press that sent nothing must not repeat";
+    EXPECT_FALSE(real.timer1.enabled()) << "a press that sent nothing must not repeat";
     EXPECT_EQ(messageBox.messages.size(), 1U) << "told once, not once per command";
 }
 

@@ -9,14 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "recording_view.h"
-#include "serial/qt_serial_control.h"
+#include "real_panel.h"
 #include "simulator/simulated_projector.h"
-#include "timers/qt_timer.h"
-#include "timers/timer_ticks.h"
 #include "ui/fonts.h"
-#include "ui/form1.h"
-#include "ui/panel.h"
 
 namespace {
 
@@ -27,28 +22,16 @@ protected:
     SimOptions options_;
     std::string error;
     std::unique_ptr<SimulatedProjector> projector = SimulatedProjector::onNewPseudoTerminal(options_, error);
-    QtSerialControl serial{[this] {
-        DeviceMap devices;
-        devices.setDevice(1, projector ? projector->devicePath() : std::string("/nonexistent"));
-        return devices;
-    }()};
-    QtTimer timer1{"Timer1", kTimer1Design};
-    QtTimer timer2{"Timer2", kTimer2Design};
-    QtTimer timer3{"Timer3", kTimer3Design};
-    QtTimer timer4{"Timer4", kTimer4Design};
-    QtTimer timer5{"Timer5", kTimer5Design};
-    RecordingMessageBox messageBox;
-    Form1 form;
-    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5}, [] {}};
+    RealPanel real{projector ? projector->devicePath() : std::string("/nonexistent")};
+    Form1 &form = real.form;
+    RecordingMessageBox &messageBox = real.messageBox;
 
     void SetUp() override
     {
         ASSERT_TRUE(projector) << error;
         installFontSubstitutes();
-        form.attach(&panel);
-        const auto failure = panel.Form_Load();
+        const auto failure = real.start();
         ASSERT_FALSE(failure.has_value()) << *failure;
-        form.show();
     }
     // Lets the reply watch of the last command run out.
     void settle() { waitFor("Label11", QStringLiteral("never shown"), kTimer2Design + 100); }
