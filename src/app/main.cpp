@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qv550-control"));
-    QApplication::setApplicationDisplayName(QStringLiteral("QV550 CONTROL"));
+    // No display name: Qt would append it to the window caption on X11.
     QApplication::setApplicationVersion(QStringLiteral("1.40"));
     // Fusion paints a button's own face colour on every platform, with the
     // raised and pressed looks.

@@ -158,6 +158,11 @@ TEST_F(RealPrograms, TheFreeCommandEntrySendsWhatWasTyped)
     EXPECT_EQ(lines(1), QStringList({QStringLiteral("CR PROJH")}));
 }
 
+TEST_F(RealPrograms, TheWindowCaptionIsExactlyThePanelsOwn)
+{
+    EXPECT_EQ(xdotool({QStringLiteral("getwindowname"), window}), QStringLiteral("ZORP  QV550  CONTROL  Ver.140"));
+}
+
 TEST_F(RealPrograms, CtrlQTheLogoAndTheDataButtonSetTheWindowHeights)
 {
     EXPECT_EQ(height(), (5350 - 370) / 15);
