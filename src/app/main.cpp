@@ -7,6 +7,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <string_view>
 
 #include "serial/device_map.h"
 #include "simulator/simulated_projector.h"
@@ -18,8 +20,52 @@
 #include "ui/panel.h"
 #include "ui/qt_message_box.h"
 
+namespace {
+
+struct Options {
+    QCommandLineParser parser;
+    QCommandLineOption com1{{QStringLiteral("com1")},
+        QStringLiteral("Device that port 1 (COM1) opens, e.g. /dev/ttyUSB0."), QStringLiteral("DEVICE")};
+    QCommandLineOption com2{{QStringLiteral("com2")}, QStringLiteral("Device that port 2 (COM2) opens."),
+        QStringLiteral("DEVICE")};
+    QCommandLineOption demo{{QStringLiteral("demo")},
+        QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try "
+                       "the panel without one (it answers as qv550-sim does).")};
+    Options()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Remote-control panel for a QV550 projector on an RS-232 line.\n"
+                           "Port numbers 1 and 2 (the COM1 and COM2 choices) open /dev/ttyS0 and /dev/ttyS1\n"
+                           "unless replaced below, for example by a USB adapter or a pseudo-terminal."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOptions({com1, com2, demo});
+    }
+};
+
+bool asksForHelp(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (asksForHelp(argc, argv)) {
+        // Help needs no display.
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("qv550-control"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+        Options options;
+        options.parser.process(core);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qv550-control"));
     // No display name: Qt would append it to the window caption on X11.
@@ -27,33 +73,16 @@ int main(int argc, char *argv[])
     // Fusion paints a button's own face colour on every platform, with the
     // raised and pressed looks.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-
-    QCommandLineParser options;
-    options.setApplicationDescription(
-        QStringLiteral("Remote-control panel for a QV550 projector on an RS-232 line.\n"
-                       "Port numbers 1 and 2 (the COM1 and COM2 choices) open /dev/ttyS0 and /dev/ttyS1\n"
-                       "unless replaced below, for example by a USB adapter or a pseudo-terminal."));
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption com1({QStringLiteral("com1")},
-        QStringLiteral("Device that port 1 (COM1) opens, e.g. /dev/ttyUSB0."), QStringLiteral("DEVICE"));
-    const QCommandLineOption com2({QStringLiteral("com2")},
-        QStringLiteral("Device that port 2 (COM2) opens."), QStringLiteral("DEVICE"));
-    const QCommandLineOption demo({QStringLiteral("demo")},
-        QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try the panel\n"
-                       "without one (the simulator's replies are those of qv550-sim)."));
-    options.addOption(com1);
-    options.addOption(com2);
-    options.addOption(demo);
-    options.process(app);
+    Options options;
+    options.parser.process(app);
 
     DeviceMap devices;
-    if (options.isSet(com1))
-        devices.setDevice(1, options.value(com1).toStdString());
-    if (options.isSet(com2))
-        devices.setDevice(2, options.value(com2).toStdString());
+    if (options.parser.isSet(options.com1))
+        devices.setDevice(1, options.parser.value(options.com1).toStdString());
+    if (options.parser.isSet(options.com2))
+        devices.setDevice(2, options.parser.value(options.com2).toStdString());
     std::unique_ptr<SimulatedProjector> simulated;
-    if (options.isSet(demo)) {
+    if (options.parser.isSet(options.demo)) {
         std::string error;
         simulated = SimulatedProjector::onNewPseudoTerminal(SimOptions{}, error);
         if (!simulated) {
