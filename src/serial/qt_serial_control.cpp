@@ -169,28 +169,43 @@ void QtSerialControl::setPortOpen(bool open)
     port_.clear(); // Qt does not drop stale input on open
 }
 
-std::string QtSerialControl::openFailure(const std::string &device) const
+std::string describeOpenFailure(const OpenFailure &failure)
 {
-    const std::string label = portLabel();
-    const std::string reason = port_.errorString().toStdString();
-    switch (port_.error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return label + ": no such device (" + reason + ")";
-    case QSerialPort::PermissionError: {
-#ifdef __linux__
-        if (access(device.c_str(), R_OK | W_OK) != 0)
-            return label
+    switch (failure.problem) {
+    case OpenFailure::Missing:
+        return failure.label + ": no such device (" + failure.reason + ")";
+    case OpenFailure::Refused:
+        // Qt reports a busy device and a forbidden one alike.
+        if (!failure.accessible)
+            return failure.label
                 + ": permission denied. Serial devices usually belong to the 'dialout' group: "
                   "add your user to it (sudo usermod -aG dialout $USER) and log in again.";
-        const std::string holder = holderOf(device);
-        if (!holder.empty())
-            return label + " is in use by " + holder + ". Close that program and choose the port again.";
+        if (!failure.holder.empty())
+            return failure.label + " is in use by " + failure.holder
+                + ". Close that program and choose the port again.";
+        return failure.label + " is in use by another program (" + failure.reason + ")";
+    case OpenFailure::Other:
+        break;
+    }
+    return failure.label + ": the port could not be opened (" + failure.reason + ")";
+}
+
+std::string QtSerialControl::openFailure(const std::string &device) const
+{
+    OpenFailure failure;
+    failure.label = portLabel();
+    failure.reason = port_.errorString().toStdString();
+    if (port_.error() == QSerialPort::DeviceNotFoundError) {
+        failure.problem = OpenFailure::Missing;
+    } else if (port_.error() == QSerialPort::PermissionError) {
+        failure.problem = OpenFailure::Refused;
+#ifdef __linux__
+        failure.accessible = access(device.c_str(), R_OK | W_OK) == 0;
+        if (failure.accessible)
+            failure.holder = holderOf(device);
 #endif
-        return label + " is in use by another program (" + reason + ")";
     }
-    default:
-        return label + ": the port could not be opened (" + reason + ")";
-    }
+    return describeOpenFailure(failure);
 }
 
 void QtSerialControl::setOutput(std::string_view bytes)

@@ -11,6 +11,19 @@
 #include "serial/line_settings.h"
 #include "serial/serial_control.h"
 
+// What is known about a failed opening, and the message it makes: a missing
+// device, a refused one (no permission, or held by another program), or
+// anything else, with the port's own reason.
+struct OpenFailure {
+    enum Problem { Missing, Refused, Other };
+    std::string label; // "COM1 (/dev/ttyUSB0)"
+    Problem problem = Other;
+    bool accessible = true; // the user may read and write the device
+    std::string holder;     // "minicom (process 4242)", when one was found
+    std::string reason;
+};
+std::string describeOpenFailure(const OpenFailure &failure);
+
 class QtSerialControl : public QObject, public SerialControl {
 public:
     explicit QtSerialControl(DeviceMap devices, QObject *parent = nullptr);

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
@@ -174,6 +175,7 @@ void SimulatedProjector::onReadable()
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             return;
         notifier_->setEnabled(false); // the line is gone; do not spin on it
+        std::fprintf(stderr, "qv550-sim: the line on %s was lost; no more answers\n", devicePath_.c_str());
         return;
     }
     const std::string_view bytes(buffer, static_cast<std::size_t>(n));

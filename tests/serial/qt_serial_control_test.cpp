@@ -171,4 +171,23 @@ TEST_F(QtSerial, ADeviceHeldByAnotherProgramNamesThatProgram)
     EXPECT_NO_THROW(open());
 }
 
+TEST(OpenFailures, EachCauseSaysWhatUsuallyFixesIt)
+{
+    const std::string label = "COM1 (/dev/ttyUSB0)";
+    EXPECT_EQ(describeOpenFailure({label, OpenFailure::Missing, true, "", "No such file or directory"}),
+        "COM1 (/dev/ttyUSB0): no such device (No such file or directory)");
+    const std::string denied
+        = describeOpenFailure({label, OpenFailure::Refused, false, "", "Permission error"});
+    EXPECT_NE(denied.find("permission denied"), std::string::npos) << denied;
+    EXPECT_NE(denied.find("dialout"), std::string::npos) << denied;
+    EXPECT_EQ(
+        describeOpenFailure({label, OpenFailure::Refused, true, "minicom (process 42)", "Permission error"}),
+        "COM1 (/dev/ttyUSB0) is in use by minicom (process 42). Close that program and choose the port "
+        "again.");
+    EXPECT_EQ(describeOpenFailure({label, OpenFailure::Refused, true, "", "Permission error"}),
+        "COM1 (/dev/ttyUSB0) is in use by another program (Permission error)");
+    EXPECT_EQ(describeOpenFailure({label, OpenFailure::Other, true, "", "Unknown error"}),
+        "COM1 (/dev/ttyUSB0): the port could not be opened (Unknown error)");
+}
+
 } // namespace
