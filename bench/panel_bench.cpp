@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "pseudo_terminal.h"
+#include "event_loop.h"
 #include "real_panel.h"
 #include "ui/fonts.h"
 #include "x_session.h"
@@ -173,14 +174,6 @@ private:
     std::mutex mutex;
     std::vector<Clock::time_point> lineTimes;
 };
-
-// Runs the event loop as the program does: asleep until something is due.
-void runFor(int milliseconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 void pressToWire()
 {

@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "core/monitor_text.h"
+#include "event_loop.h"
 #include "pseudo_terminal.h"
 #include "real_panel.h"
 
@@ -34,13 +35,6 @@ protected:
 
     void SetUp() override { ASSERT_FALSE(real.start().has_value()); }
     QString caption(const char *label) { return qobject_cast<QLabel *>(form.control(label))->text(); }
-    void runUntil(const std::function<bool()> &done, int milliseconds = 2000)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done() && waited.elapsed() < milliseconds)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
 };
 
 TEST_F(LineFaults, AnUnpluggedLineIsReportedOnceWithoutSpinningAndLaterCommandsSayNotSent)
@@ -53,16 +47,14 @@ TEST_F(LineFaults, AnUnpluggedLineIsReportedOnceWithoutSpinningAndLaterCommandsS
 
     // A hung-up line left open would keep the event loop busy; closed, it idles.
     const double cpuBefore = threadCpuMs();
-    QEventLoop idle;
-    QTimer::singleShot(500, &idle, &QEventLoop::quit);
-    idle.exec();
+    runFor(500);
     EXPECT_LT(threadCpuMs() - cpuBefore, 250.0) << "the window thread spins on the dead line";
 
     QTest::mouseClick(form.control("Command17"), Qt::LeftButton);
     EXPECT_EQ(caption("Label22"),
         QString::fromStdString(" NOT SENT: COM1 (" + line.devicePath() + ") is not open"));
     QTest::mousePress(form.control("Command15"), Qt::LeftButton);
-    runUntil([] { return false; }, 200);
+    runFor(200);
     QTest::mouseRelease(form.control("Command15"), Qt::LeftButton);
     EXPECT_FALSE(real.timer1.enabled()) << "a press that sent nothing must not repeat";
     EXPECT_EQ(messageBox.messages.size(), 1U) << "told once, not once per command";

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "event_loop.h"
 #include "real_panel.h"
 #include "simulator/simulated_projector.h"
 #include "ui/fonts.h"
@@ -34,17 +35,13 @@ protected:
         ASSERT_FALSE(failure.has_value()) << *failure;
     }
     // Lets the reply watch of the last command run out.
-    void settle() { waitFor("Label11", QStringLiteral("never shown"), kTimer2Design + 100); }
+    void settle() { runFor(kTimer2Design + 100); }
     QString caption(const char *label) { return qobject_cast<QLabel *>(form.control(label))->text(); }
     void click(const char *button) { QTest::mouseClick(form.control(button), Qt::LeftButton); }
     // Waits, with the event loop running, until `label` shows `text`.
     bool waitFor(const char *label, const QString &text, int milliseconds = 2000)
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (caption(label) != text && waited.elapsed() < milliseconds)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return caption(label) == text;
+        return runUntil([&] { return caption(label) == text; }, milliseconds);
     }
 };
 

@@ -9,19 +9,11 @@
 
 #include <functional>
 
+#include "event_loop.h"
 #include "pseudo_terminal.h"
 #include "serial/qt_serial_control.h"
 
 namespace {
-
-bool waitUntil(const std::function<bool()> &done, int milliseconds = 2000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 class QtSerial : public ::testing::Test {
 protected:
@@ -69,7 +61,7 @@ TEST_F(QtSerial, BytesFromTheFarEndComeBackThroughOnCommAndInput)
 {
     open();
     pty.write("00\r");
-    ASSERT_TRUE(waitUntil([&] { return received.size() >= 3; }));
+    ASSERT_TRUE(runUntil([&] { return received.size() >= 3; }));
     EXPECT_EQ(received, "00\r");
     EXPECT_EQ(events.front(), kCommEventReceive);
 }
@@ -85,7 +77,7 @@ TEST_F(QtSerial, EveryByteValueInEverySplitArrivesWhole)
         pty.write(all.substr(0, split));
         QCoreApplication::processEvents();
         pty.write(all.substr(split));
-        ASSERT_TRUE(waitUntil([&] { return received.size() >= all.size(); })) << split;
+        ASSERT_TRUE(runUntil([&] { return received.size() >= all.size(); })) << split;
         EXPECT_EQ(received, all) << "split at " << split;
     }
 }
@@ -143,8 +135,8 @@ TEST_F(QtSerial, AVanishedFarEndClosesThePortAndIsReportedOnce)
 {
     open();
     pty.closeFarEnd();
-    ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
-    waitUntil([] { return false; }, 300); // anything more would arrive now
+    ASSERT_TRUE(runUntil([&] { return !events.empty(); }));
+    runFor(300); // anything more would arrive now
     EXPECT_EQ(events, std::vector<std::int16_t>({kCommEventLineLost}));
     EXPECT_FALSE(port.portOpen());
     EXPECT_NE(port.lostLineDescription().find(pty.devicePath()), std::string::npos);
