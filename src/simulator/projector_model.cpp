@@ -110,8 +110,8 @@ int ProjectorModel::litLamps() const
     return modeLamps & ~state_.failedLamps;
 }
 
-void ProjectorModel::receive(
-    std::string_view bytes, std::int64_t nowMs, const std::function<void(std::string)> &reply)
+void ProjectorModel::receive(std::string_view bytes, std::int64_t nowMs,
+    const std::function<void(std::string)> &reply, const std::function<void(std::string_view)> &heard)
 {
     for (const char c : bytes) {
         if (c == '\n')
@@ -123,6 +123,8 @@ void ProjectorModel::receive(
         }
         const std::string text = std::move(pending_);
         pending_.clear();
+        if (heard)
+            heard(text);
         if (auto answered = answer(text, nowMs))
             reply(std::move(*answered));
     }

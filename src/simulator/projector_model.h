@@ -50,9 +50,11 @@ public:
     explicit ProjectorModel(int address = 1) : ProjectorModel(address, Timing{}) { }
     ProjectorModel(int address, Timing timing);
 
-    // Bytes from the line; calls `reply` with each answer, in order. Lines end
-    // in a carriage return; a line feed is ignored.
-    void receive(std::string_view bytes, std::int64_t nowMs, const std::function<void(std::string)> &reply);
+    // Bytes from the line; calls `heard` with each complete line (when given)
+    // and `reply` with each answer, in order. Lines end in a carriage return;
+    // a line feed is ignored.
+    void receive(std::string_view bytes, std::int64_t nowMs, const std::function<void(std::string)> &reply,
+        const std::function<void(std::string_view)> &heard = {});
 
     // The answer to one line without its carriage return, or nothing when the
     // line is for another projector or was sent to all.

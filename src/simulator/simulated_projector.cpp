@@ -179,19 +179,16 @@ void SimulatedProjector::onReadable()
         return;
     }
     const std::string_view bytes(buffer, static_cast<std::size_t>(n));
-    for (const char c : bytes) {
-        if (c == '\r') {
+    model_.receive(
+        bytes, clock_.elapsed(),
+        [this](std::string reply) {
+            if (!options_.silent)
+                send(std::move(reply));
+        },
+        [this](std::string_view line) {
             ++linesReceived_;
-            log(lineSoFar_);
-            lineSoFar_.clear();
-        } else if (c != '\n' && lineSoFar_.size() < 256) {
-            lineSoFar_ += c;
-        }
-    }
-    model_.receive(bytes, clock_.elapsed(), [this](std::string reply) {
-        if (!options_.silent)
-            send(std::move(reply));
-    });
+            log(line);
+        });
 }
 
 void SimulatedProjector::send(std::string reply)

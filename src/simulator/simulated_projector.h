@@ -70,7 +70,6 @@ private:
     std::ofstream log_;
     std::size_t linesReceived_ = 0;
     std::size_t bytesSent_ = 0;
-    std::string lineSoFar_;
 };
 
 // Our model's reply formats, for --help and the README.

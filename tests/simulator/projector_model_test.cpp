@@ -91,12 +91,15 @@ TEST(Lines, PiecesAreJoinedLineFeedsIgnoredAndRunawayLinesCut)
 {
     ProjectorModel projector(1);
     std::vector<std::string> replies;
+    std::vector<std::string> heard;
     const auto collect = [&](std::string reply) { replies.push_back(std::move(reply)); };
-    projector.receive("C", 0, collect);
-    projector.receive("R1\r\nCR", 0, collect);
-    projector.receive("4\r", 0, collect);
-    projector.receive(std::string(100000, 'x') + "\r", 0, collect);
+    const auto hear = [&](std::string_view line) { heard.emplace_back(line); };
+    projector.receive("C", 0, collect, hear);
+    projector.receive("R1\r\nCR", 0, collect, hear);
+    projector.receive("4\r", 0, collect, hear);
+    projector.receive(std::string(100000, 'x') + "\r", 0, collect, hear);
     EXPECT_EQ(replies, std::vector<std::string>({"1\r", "11\r", "ERR\r"}));
+    EXPECT_EQ(heard, std::vector<std::string>({"CR1", "CR4", std::string(256, 'x')}));
 }
 
 TEST(Lines, EveryByteValueIsSafeToSend)
