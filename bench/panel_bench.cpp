@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "pseudo_terminal.h"
+#include "serial_rig.h"
 #include "event_loop.h"
 #include "real_panel.h"
 #include "ui/fonts.h"
@@ -330,6 +331,55 @@ void idle(XSession &x)
     panel.waitForFinished();
 }
 
+// The device going away and coming back under the in-process panel: how soon
+// after the device is there again the port is open.
+void replug()
+{
+    SerialRig rig;
+    if (!rig.plug(false)) {
+        std::printf("  replug skipped: socat did not start\n");
+        return;
+    }
+    RealPanel real{rig.panelEnd()};
+    if (real.start()) {
+        std::printf("  replug skipped: the panel did not open the rig\n");
+        return;
+    }
+    std::vector<double> times;
+    for (int round = 0; round < 20; ++round) {
+        rig.unplug();
+        runUntil([&] { return !real.serial.portOpen(); }, 3000);
+        runFor(200);
+        rig.plug(false); // back once both links are there
+        const auto back = Clock::now();
+        runUntil([&] { return real.serial.portOpen(); }, 5000);
+        times.push_back(msSince(back, Clock::now()));
+    }
+    const double worst = *std::max_element(times.begin(), times.end());
+    report("replug: device back to port open, median", fixed(percentile(times, 50), 1) + " ms", "< 1000 ms",
+        percentile(times, 50) < 1000.0);
+    report("replug: device back to port open, worst of 20", fixed(worst, 1) + " ms", "< 1000 ms", worst < 1000.0);
+}
+
+// The real program waiting for a device that is not there.
+void waiting(XSession &x)
+{
+    QTemporaryDir folder;
+    QProcess panel;
+    panel.setProcessEnvironment(x.environment());
+    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {folder.filePath(QStringLiteral("ttyGone"))});
+    panel.waitForStarted();
+    QThread::msleep(10000);
+    const auto pid = static_cast<pid_t>(panel.processId());
+    const long before = contextSwitches(pid);
+    QThread::msleep(10000);
+    const double perSecond = static_cast<double>(contextSwitches(pid) - before) / 10.0;
+    report("waiting for a device, after 10 s: wake-ups", fixed(perSecond, 2) + " per s", "< 1 per s",
+        perSecond < 1.0);
+    panel.terminate();
+    panel.waitForFinished();
+}
+
 void startUp(XSession &x)
 {
     std::vector<double> times;
@@ -380,9 +430,11 @@ int main(int argc, char **argv)
     pressToWire();
     holdTiming();
     flood(floodSeconds);
+    replug();
     XSession x;
     if (x.problem().empty()) {
         idle(x);
+        waiting(x);
         startUp(x);
     } else {
         std::printf("  idle and start-up skipped: %s\n", x.problem().c_str());

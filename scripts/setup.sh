@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-dev
   fonts-ipafont-gothic
   xvfb xdotool x11-utils
+  socat ser2net python3-serial
+  lintian desktop-file-utils appstream dpkg-dev file fakeroot
 )
 
 missing=()

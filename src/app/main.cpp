@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 
+#include "app/quit_on_signals.h"
 #include "serial/device_map.h"
 #include "simulator/simulated_projector.h"
 #include "serial/qt_serial_control.h"
@@ -40,6 +41,9 @@ struct Options {
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({com1, com2, demo});
+        parser.addPositionalArgument(QStringLiteral("DEVICE"),
+            QStringLiteral("Device that COM1 opens, as with --com1 (give one or the other)."),
+            QStringLiteral("[DEVICE]"));
     }
 };
 
@@ -75,10 +79,18 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     Options options;
     options.parser.process(app);
+    const QStringList positional = options.parser.positionalArguments();
+    if (positional.size() > 1 || (positional.size() == 1 && options.parser.isSet(options.com1))) {
+        std::fprintf(stderr, "qv550-control: give one device for COM1, either as --com1 DEVICE or as DEVICE\n%s",
+            options.parser.helpText().toLocal8Bit().constData());
+        return 2;
+    }
 
     DeviceMap devices;
     if (options.parser.isSet(options.com1))
         devices.setDevice(1, options.parser.value(options.com1).toStdString());
+    if (positional.size() == 1)
+        devices.setDevice(1, positional.front().toStdString());
     if (options.parser.isSet(options.com2))
         devices.setDevice(2, options.parser.value(options.com2).toStdString());
     std::unique_ptr<SimulatedProjector> simulated;
@@ -92,6 +104,7 @@ int main(int argc, char *argv[])
         devices.setDevice(1, simulated->devicePath());
     }
 
+    quitOnSignals(app);
     installFontSubstitutes();
     QtSerialControl MSComm1(devices);
     QtTimer timer1("Timer1", kTimer1Design);
@@ -99,10 +112,11 @@ int main(int argc, char *argv[])
     QtTimer timer3("Timer3", kTimer3Design);
     QtTimer timer4("Timer4", kTimer4Design);
     QtTimer timer5("Timer5", kTimer5Design);
+    QtTimer reopenTimer("reopenTimer", 1000);
     Form1 form;
     QtMessageBox messageBox(&form);
     Panel panel(
-        MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5}, [&form] { form.close(); });
+        MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer}, [&form] { form.close(); });
     form.attach(&panel);
 
     const auto startupFailure = panel.Form_Load();

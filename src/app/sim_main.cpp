@@ -93,6 +93,9 @@ int main(int argc, char *argv[])
         std::cerr << "qv550-sim: " << error << "\n";
         return 1;
     }
+    // A rig that unplugs the device must see the simulator go with it, not
+    // find it idling on a deleted device.
+    projector->setOnLineLost([] { QCoreApplication::exit(1); });
     std::cout << projector->devicePath() << std::endl; // flushed: scripts wait for this line
     return QCoreApplication::exec();
 }

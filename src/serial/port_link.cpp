@@ -1,6 +1,9 @@
 // The port change sequence keeps going past a failing step, remembers the
 // latest failure and reports it once, so the user always ends up with a
 // closed port on the fallback number and the settings frame still open.
+// A choice opens the port also when it was closed: a choice that only set
+// the number would leave a panel whose line had failed dead until restarted,
+// with the settings frame closing as if it had worked.
 
 #include "serial/port_link.h"
 
@@ -12,21 +15,22 @@
 #include "core/message_box.h"
 #include "core/panel_state.h"
 #include "core/view.h"
+#include "serial/line_keeper.h"
 #include "serial/serial_control.h"
 
-PortLink::PortLink(
-    PanelState &state, SerialControl &MSComm1, Exchange &exchange, View &view, MessageBox &messageBox)
-    : state_(state), MSComm1_(MSComm1), exchange_(exchange), view_(view), messageBox_(messageBox)
+PortLink::PortLink(PanelState &state, SerialControl &MSComm1, Exchange &exchange, View &view,
+    MessageBox &messageBox, LineKeeper &keeper)
+    : state_(state), MSComm1_(MSComm1), exchange_(exchange), view_(view), messageBox_(messageBox),
+      keeper_(keeper)
 { }
 
 void PortLink::changePort(std::int16_t target, std::int16_t fallback)
 {
-    bool wasOpen = false;
+    keeper_.choosing();
     std::optional<std::string> failure;
     try {
         if (MSComm1_.portOpen()) {
             MSComm1_.setPortOpen(false);
-            wasOpen = true;
         }
     } catch (const ControlError &error) {
         failure = error.description();
@@ -36,7 +40,7 @@ void PortLink::changePort(std::int16_t target, std::int16_t fallback)
     } catch (const ControlError &error) {
         failure = error.description();
     }
-    if (!failure && wasOpen) {
+    if (!failure) {
         try {
             MSComm1_.setPortOpen(true);
         } catch (const ControlError &error) {
@@ -50,8 +54,10 @@ void PortLink::changePort(std::int16_t target, std::int16_t fallback)
         } catch (const ControlError &) {
             // The port is closed either way; the user has just been told why.
         }
+        keeper_.closed();
         return;
     }
+    keeper_.opened();
     view_.setVisible("Frame8", false);
 }
 
@@ -65,11 +71,8 @@ void PortLink::chooseSpeed(std::string_view settings)
 void PortLink::MSComm1_OnComm()
 {
     const std::int16_t event = MSComm1_.commEvent();
-    if (event == kCommEventLineLost) {
-        // The control has closed the port already; say so once.
-        messageBox_.warning(MSComm1_.lostLineDescription());
+    if (keeper_.onComm(event))
         return;
-    }
     if (event != kCommEventReceive)
         return;
     const std::string arrived = MSComm1_.input();

@@ -1,7 +1,7 @@
 #pragma once
 // The port and speed choices of the settings frame and the receive event:
 // the port change sequence with its warning, and the collection of received
-// bytes into the receive buffer.
+// bytes into the receive buffer. Line events go to the line keeper.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,11 +12,12 @@ class SerialControl;
 class Exchange;
 class View;
 class MessageBox;
+class LineKeeper;
 
 class PortLink {
 public:
-    PortLink(
-        PanelState &state, SerialControl &MSComm1, Exchange &exchange, View &view, MessageBox &messageBox);
+    PortLink(PanelState &state, SerialControl &MSComm1, Exchange &exchange, View &view, MessageBox &messageBox,
+        LineKeeper &keeper);
 
     void Option1_Click() { changePort(1, 2); }
     void Option2_Click() { changePort(2, 1); }
@@ -36,5 +37,6 @@ private:
     Exchange &exchange_;
     View &view_;
     MessageBox &messageBox_;
+    LineKeeper &keeper_;
     std::size_t droppedBytes_ = 0;
 };

@@ -1,32 +1,25 @@
 #pragma once
-// The serial control on QSerialPort. Port numbers are turned into devices by
-// a DeviceMap. Writes are flushed at once, and a line that goes away under an
-// open port closes the port and is reported once, instead of the read-error
-// storm QSerialPort produces on a hung-up line.
+// The serial control the panel talks through, on Qt. Port numbers are turned
+// into lines by a DeviceMap: a device path opens a local device; each kind of
+// line is a small adapter behind this one seam. While the panel waits for a
+// lost device, the folder it appears in is watched, so no timer has to poll
+// it often.
 
+#include <QFileSystemWatcher>
 #include <QObject>
-#include <QSerialPort>
+
+#include <memory>
 
 #include "serial/device_map.h"
+#include "serial/line.h"
 #include "serial/line_settings.h"
+#include "serial/open_failure.h"
 #include "serial/serial_control.h"
-
-// What is known about a failed opening, and the message it makes: a missing
-// device, a refused one (no permission, or held by another program), or
-// anything else, with the port's own reason.
-struct OpenFailure {
-    enum Problem { Missing, Refused, Other };
-    std::string label; // "COM1 (/dev/ttyUSB0)"
-    Problem problem = Other;
-    bool accessible = true; // the user may read and write the device
-    std::string holder;     // "minicom (process 4242)", when one was found
-    std::string reason;
-};
-std::string describeOpenFailure(const OpenFailure &failure);
 
 class QtSerialControl : public QObject, public SerialControl {
 public:
     explicit QtSerialControl(DeviceMap devices, QObject *parent = nullptr);
+    ~QtSerialControl() override;
 
     void setCommPort(std::int16_t port) override;
     void setSettings(std::string_view settings) override;
@@ -36,22 +29,23 @@ public:
     std::string input() override;
     std::int16_t commEvent() const override { return event_; }
     std::string lostLineDescription() const override { return lostLine_; }
+    bool connected() const override;
+    LineKind lineKind() const override;
+    void setWatching(bool on) override;
+    std::string portLabel() const override;
 
-    // The device the current port number opens, for messages.
-    std::string portLabel() const;
+    // The device or address the current port number opens.
+    std::string device() const;
 
 private:
-    void applySettings(ControlOp op);
-    std::string openFailure(const std::string &device) const;
-    void onReadyRead();
-    void onError(QSerialPort::SerialPortError error);
-    void reportLostLine();
+    void raise(std::int16_t event);
+    void watchNearestFolder();
 
     DeviceMap devices_;
-    QSerialPort port_;
+    std::unique_ptr<Line, void (*)(Line *)> line_{nullptr, [](Line *line) { line->deleteLater(); }};
+    std::unique_ptr<QFileSystemWatcher> watcher_;
     std::int16_t commPort_ = 1;
     LineSettings settings_{9600, 'N', 8, 10};
     std::int16_t event_ = 0;
     std::string lostLine_;
-    bool lineLost_ = false;
 };

@@ -13,10 +13,21 @@
 #include "core/control_error.h"
 
 inline constexpr std::int16_t kCommEventReceive = 2;
-// Our own event kind: the line went away under an open port (a USB adapter
-// pulled out, the far end of a pseudo-terminal closed). The port is already
-// closed when it is raised; `lostLineDescription()` says what happened.
+// Our own event kinds:
+// - the line went away under an open port (a USB adapter pulled out, the far
+//   end of a pseudo-terminal closed, a connection dropped), or a connection
+//   being made failed. The port is already closed when it is raised;
+//   `lostLineDescription()` says what happened.
 inline constexpr std::int16_t kCommEventLineLost = 1100;
+// - a connection that was being made is now open and carries bytes.
+inline constexpr std::int16_t kCommEventConnected = 1101;
+// - while watching: the place the device appears in has changed, so the
+//   device may be back.
+inline constexpr std::int16_t kCommEventDeviceChanged = 1102;
+
+// What a port number leads to: a local device opens at once or fails; a
+// network line is open while its connection is still being made.
+enum class LineKind { Device, Network };
 
 class SerialControl {
 public:
@@ -36,6 +47,15 @@ public:
     virtual std::int16_t commEvent() const = 0;
     // Why the line was lost, after a kCommEventLineLost event.
     virtual std::string lostLineDescription() const = 0;
+
+    // Open and carrying bytes; a network line is open but not yet connected
+    // while its connection is being made (what is written meanwhile waits).
+    virtual bool connected() const { return portOpen(); }
+    virtual LineKind lineKind() const { return LineKind::Device; }
+    // While on, kCommEventDeviceChanged tells when the device may be back.
+    virtual void setWatching(bool /*on*/) { }
+    // The port as messages name it: "COM1 (/dev/ttyUSB0)".
+    virtual std::string portLabel() const = 0;
 
     // OnComm: raised on the window's thread, between other events.
     void setOnComm(std::function<void()> handler) { onComm_ = std::move(handler); }

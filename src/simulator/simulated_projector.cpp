@@ -176,6 +176,8 @@ void SimulatedProjector::onReadable()
             return;
         notifier_->setEnabled(false); // the line is gone; do not spin on it
         std::fprintf(stderr, "qv550-sim: the line on %s was lost; no more answers\n", devicePath_.c_str());
+        if (onLineLost_)
+            onLineLost_();
         return;
     }
     const std::string_view bytes(buffer, static_cast<std::size_t>(n));

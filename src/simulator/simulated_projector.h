@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -48,6 +49,8 @@ public:
     ProjectorModel &model() { return model_; }
     // Goes away like an unplugged cable: the line is closed for good.
     void vanish();
+    // Called once when the line hangs up under it (the device was unplugged).
+    void setOnLineLost(std::function<void()> handler) { onLineLost_ = std::move(handler); }
 
 private:
     SimulatedProjector(int fd, int heldFd, std::string devicePath, const SimOptions &options);
@@ -70,6 +73,7 @@ private:
     std::ofstream log_;
     std::size_t linesReceived_ = 0;
     std::size_t bytesSent_ = 0;
+    std::function<void()> onLineLost_;
 };
 
 // Our model's reply formats, for --help and the README.

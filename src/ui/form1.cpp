@@ -410,6 +410,13 @@ void Form1::paintEvent(QPaintEvent *event)
     }
 }
 
+void Form1::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && panel_)
+        panel_->releaseHeld();
+    QWidget::changeEvent(event);
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::KeyPress || !panel_)

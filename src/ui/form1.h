@@ -48,6 +48,9 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // A window that loses the mouse to another window never sees the release
+    // of a held button: let it go.
+    void changeEvent(QEvent *event) override;
 
 private:
     void build();

@@ -1,6 +1,7 @@
 // Event routing and the reporting of failed operations. A command that could
-// not be written says so on the status line instead of a box per click, since
-// a held button repeats every 50 ms; any other failure gets a warning box.
+// not be written says so on the status line, and in a box only the first
+// time while the port is down, since a held button repeats every 50 ms; any
+// other failure gets a warning box.
 
 #include "ui/panel.h"
 
@@ -13,12 +14,18 @@
 
 Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowGeometry &window,
     PanelTimers timers, std::function<void()> endProgram)
-    : MSComm1_(MSComm1), view_(view), messageBox_(messageBox), window_(window), timers_(timers),
+    : MSComm1_(MSComm1), view_(view), messageBox_(*this, messageBox), window_(window), timers_(timers),
       exchange_(state_, MSComm1, view, timers.timer2, timers.timer4),
-      portLink_(state_, MSComm1, exchange_, view, messageBox),
+      lineKeeper_(MSComm1, view, messageBox_, timers.reopen),
+      portLink_(state_, MSComm1, exchange_, view, messageBox_, lineKeeper_),
       ticks_(state_, view, exchange_, timers.timer2, timers.timer3, timers.timer4, timers.timer5),
-      commands_(state_, exchange_, view, messageBox, MSComm1, timers.timer1, timers.timer2, timers.timer3,
-          timers.timer4, std::move(endProgram)),
+      commands_(state_, exchange_, view, messageBox_, MSComm1, timers.timer1, timers.timer2, timers.timer3,
+          timers.timer4,
+          [this, end = std::move(endProgram)] {
+              // END closed the port on purpose: it is not waited for.
+              lineKeeper_.closed();
+              end();
+          }),
       holdButtons_(state_, exchange_, view, timers.timer1, timers.timer2, timers.timer4),
       dataPanel_(state_, window, view, timers.timer3)
 {
@@ -27,6 +34,7 @@ Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowG
     timers_.timer3.setOnTick([this] { guarded([this] { ticks_.Timer3_Timer(); }); });
     timers_.timer4.setOnTick([this] { guarded([this] { ticks_.Timer4_Timer(); }); });
     timers_.timer5.setOnTick([this] { guarded([this] { ticks_.Timer5_Timer(); }); });
+    timers_.reopen.setOnTick([this] { guarded([this] { lineKeeper_.reopenTimer_Timer(); }); });
     MSComm1_.setOnComm([this] { guarded([this] { portLink_.MSComm1_OnComm(); }); });
 }
 
@@ -35,10 +43,13 @@ template <typename Handler> void Panel::guarded(Handler &&handler)
     try {
         handler();
     } catch (const ControlError &error) {
-        if (error.op() == ControlOp::Output)
+        if (error.op() == ControlOp::Output) {
             view_.setCaption("Label22", " NOT SENT: " + error.description());
-        else
+            if (const auto box = lineKeeper_.notSentWarning(error.description()))
+                messageBox_.warning(*box);
+        } else {
             messageBox_.warning(error.description());
+        }
     }
 }
 
@@ -50,6 +61,8 @@ std::optional<std::string> Panel::Form_Load()
             portLink_.Option1_Click();
         });
     } catch (const ControlError &error) {
+        if (error.op() == ControlOp::PortOpen)
+            return lineKeeper_.startupFailed(error.description());
         return error.description();
     }
     return std::nullopt;
@@ -75,12 +88,22 @@ void Panel::click(std::string_view control)
 
 void Panel::mouseDown(std::string_view control)
 {
+    if (holdButtonFor(control))
+        held_ = std::string(control);
     guarded([&] { holdButtons_.press(control); });
 }
 
 void Panel::mouseUp(std::string_view control)
 {
+    if (control == held_)
+        held_.clear();
     guarded([&] { holdButtons_.release(control); });
+}
+
+void Panel::releaseHeld()
+{
+    if (!held_.empty())
+        mouseUp(std::string(held_));
 }
 
 void Panel::dblClick(std::string_view control)

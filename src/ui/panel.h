@@ -12,7 +12,9 @@
 #include "commands/command_handlers.h"
 #include "commands/hold_buttons.h"
 #include "core/exchange.h"
+#include "core/message_box.h"
 #include "core/panel_state.h"
+#include "serial/line_keeper.h"
 #include "serial/port_link.h"
 #include "timers/timer_ticks.h"
 #include "ui/window_sizes.h"
@@ -29,6 +31,7 @@ struct PanelTimers {
     Timer &timer3;
     Timer &timer4;
     Timer &timer5;
+    Timer &reopen; // the line keeper's: paces the tries to open a lost line again
 };
 
 class Panel {
@@ -48,17 +51,39 @@ public:
 
     const PanelState &state() const { return state_; }
     const PortLink &portLink() const { return portLink_; }
+    const LineKeeper &lineKeeper() const { return lineKeeper_; }
+
+    // The held button is let go as if released: the window lost the mouse.
+    void releaseHeld();
 
 private:
+    // Every warning goes through here: a box takes the mouse, so the release
+    // of a held button would never come and its repeat would run on.
+    class HoldSafeMessageBox : public MessageBox {
+    public:
+        HoldSafeMessageBox(Panel &panel, MessageBox &box) : panel_(panel), box_(box) { }
+        void warning(std::string_view message) override
+        {
+            panel_.releaseHeld();
+            box_.warning(message);
+        }
+
+    private:
+        Panel &panel_;
+        MessageBox &box_;
+    };
+
     template <typename Handler> void guarded(Handler &&handler);
 
     PanelState state_;
     SerialControl &MSComm1_;
     View &view_;
-    MessageBox &messageBox_;
+    HoldSafeMessageBox messageBox_;
     WindowGeometry &window_;
     PanelTimers timers_;
+    std::string held_; // the hold button the mouse is down on, if any
     Exchange exchange_;
+    LineKeeper lineKeeper_;
     PortLink portLink_;
     TimerTicks ticks_;
     CommandHandlers commands_;

@@ -163,23 +163,41 @@ TEST_F(QtSerial, ADeviceHeldByAnotherProgramNamesThatProgram)
     EXPECT_NO_THROW(open());
 }
 
-TEST(OpenFailures, EachCauseSaysWhatUsuallyFixesIt)
+TEST(OpenFailures, EachCauseSaysWhatWouldReallyFixIt)
 {
     const std::string label = "COM1 (/dev/ttyUSB0)";
-    EXPECT_EQ(describeOpenFailure({label, OpenFailure::Missing, true, "", "No such file or directory"}),
-        "COM1 (/dev/ttyUSB0): no such device (No such file or directory)");
-    const std::string denied
-        = describeOpenFailure({label, OpenFailure::Refused, false, "", "Permission error"});
-    EXPECT_NE(denied.find("permission denied"), std::string::npos) << denied;
-    EXPECT_NE(denied.find("dialout"), std::string::npos) << denied;
-    EXPECT_EQ(
-        describeOpenFailure({label, OpenFailure::Refused, true, "minicom (process 42)", "Permission error"}),
-        "COM1 (/dev/ttyUSB0) is in use by minicom (process 42). Close that program and choose the port "
-        "again.");
-    EXPECT_EQ(describeOpenFailure({label, OpenFailure::Refused, true, "", "Permission error"}),
-        "COM1 (/dev/ttyUSB0) is in use by another program (Permission error)");
-    EXPECT_EQ(describeOpenFailure({label, OpenFailure::Other, true, "", "Unknown error"}),
-        "COM1 (/dev/ttyUSB0): the port could not be opened (Unknown error)");
+    const std::string device = "/dev/ttyUSB0";
+    struct Case {
+        OpenFailure failure;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {{.label = label, .problem = OpenFailure::Missing, .reason = "No such file or directory"},
+            "COM1 (/dev/ttyUSB0): no such device (No such file or directory)"},
+        {{.label = label, .problem = OpenFailure::Refused, .device = device, .accessible = false, .owner = "root",
+             .group = "dialout", .mode = 0660},
+            "COM1 (/dev/ttyUSB0): permission denied: only root and the group 'dialout' may open it (rw-rw----). "
+            "Add your user to that group (sudo usermod -aG dialout $USER) and log in again; or, until the device "
+            "is plugged in again: sudo chown $USER /dev/ttyUSB0."},
+        // A root-only device: joining a group would not help.
+        {{.label = label, .problem = OpenFailure::Refused, .device = device, .accessible = false, .owner = "root",
+             .group = "root", .mode = 0600},
+            "COM1 (/dev/ttyUSB0): permission denied: only root may open it (rw------- root:root). Ask an "
+            "administrator for access, for example a udev rule that sets GROUP=\"dialout\" and MODE=\"0660\"; or, "
+            "until the device is plugged in again: sudo chown $USER /dev/ttyUSB0."},
+        {{.label = label, .problem = OpenFailure::Refused, .holder = "minicom (process 42)",
+             .staleLock = "/var/lock/LCK..ttyUSB0"},
+            "COM1 (/dev/ttyUSB0) is in use by minicom (process 42). Close that program to use the port here."},
+        {{.label = label, .problem = OpenFailure::Refused, .staleLock = "/var/lock/LCK..ttyUSB0"},
+            "COM1 (/dev/ttyUSB0) is blocked by the lock file /var/lock/LCK..ttyUSB0, left by a program that has "
+            "ended. Remove it: sudo rm /var/lock/LCK..ttyUSB0"},
+        {{.label = label, .problem = OpenFailure::Refused, .reason = "Permission error"},
+            "COM1 (/dev/ttyUSB0) is in use by another program (Permission error)"},
+        {{.label = label, .problem = OpenFailure::Other, .reason = "Unknown error"},
+            "COM1 (/dev/ttyUSB0): the port could not be opened (Unknown error)"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(describeOpenFailure(c.failure), c.expected);
 }
 
 } // namespace

@@ -25,12 +25,13 @@ protected:
     std::unique_ptr<Timer> timer3 = clock.createTimer(kTimer3Design);
     std::unique_ptr<Timer> timer4 = clock.createTimer(kTimer4Design);
     std::unique_ptr<Timer> timer5 = clock.createTimer(kTimer5Design);
+    std::unique_ptr<Timer> reopenTimer = clock.createTimer(1000);
     SerialDouble serial;
     RecordingView view;
     RecordingMessageBox messageBox;
     FakeWindow window;
     int endCalls = 0;
-    Panel panel{serial, view, messageBox, window, {*timer1, *timer2, *timer3, *timer4, *timer5},
+    Panel panel{serial, view, messageBox, window, {*timer1, *timer2, *timer3, *timer4, *timer5, *reopenTimer},
         [this] { ++endCalls; }};
 
     // Start-up, as the program runs it; most tests begin here.

@@ -6,6 +6,10 @@
 //   failNext(op, text)   the next call of that operation throws with that text
 //   setMissing(port)     opening that port number fails as a missing device
 //   vanish(text)         the line goes away under an open port
+//   setPresent(port)     a missing port number's device is back
+//   setKind(Network)     opens leave the line connecting until connectNow()
+//                        or dropConnection(text)
+//   watching()           whether the control was asked to watch for the device
 //   log()                every operation, in order, e.g. "PortOpen=1"
 
 #include <deque>
@@ -35,7 +39,12 @@ public:
         if (open && missing_.count(port_))
             throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(port_) + ": no such device");
         open_ = open;
+        connected_ = open && kind_ == LineKind::Device;
     }
+    bool connected() const override { return open_ && connected_; }
+    LineKind lineKind() const override { return kind_; }
+    void setWatching(bool on) override { watching_ = on; }
+    std::string portLabel() const override { return "COM" + std::to_string(port_); }
     void setOutput(std::string_view bytes) override
     {
         record("Output", ControlOp::Output);
@@ -68,9 +77,19 @@ public:
     void vanish(std::string description)
     {
         open_ = false;
+        connected_ = false;
         lost_ = std::move(description);
         raise(kCommEventLineLost);
     }
+    void setPresent(std::int16_t port) { missing_.erase(port); }
+    void setKind(LineKind kind) { kind_ = kind; }
+    void connectNow()
+    {
+        connected_ = true;
+        raise(kCommEventConnected);
+    }
+    void dropConnection(std::string description) { vanish(std::move(description)); }
+    bool watching() const { return watching_; }
 
     const std::vector<std::string> &writes() const { return writes_; }
     const std::vector<std::string> &log() const { return log_; }
@@ -92,6 +111,9 @@ private:
     std::int16_t port_ = 1;
     std::string settings_ = "9600,N,8,1";
     bool open_ = false;
+    bool connected_ = false;
+    bool watching_ = false;
+    LineKind kind_ = LineKind::Device;
     std::int16_t event_ = 0;
     std::string pending_;
     std::string lost_;

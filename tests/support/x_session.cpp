@@ -16,14 +16,41 @@ XSession::XSession()
             return;
         }
     }
+    // Two servers started at the same moment (tests run in parallel) may
+    // both pick one display, and the loser's number does not answer: check
+    // that it does, and start again if not.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        problem_.clear();
+        if (startServer() && answers())
+            return;
+        stopServer();
+        if (problem_.empty())
+            problem_ = "Xvfb's display " + display_.toStdString() + " does not answer";
+    }
+}
+
+bool XSession::answers()
+{
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral("xdpyinfo"), {});
+    return probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+bool XSession::startServer()
+{
     server_ = std::make_unique<QProcess>();
     server_->setProcessChannelMode(QProcess::SeparateChannels);
     server_->start(QStringLiteral("Xvfb"),
         {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-            QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+            QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+            // No reset when the last client leaves: a client connecting meanwhile would be refused.
+            QStringLiteral("-noreset")});
     if (!server_->waitForStarted(5000)) {
         problem_ = "Xvfb did not start";
-        return;
+        return false;
     }
     QElapsedTimer waited;
     waited.start();
@@ -34,12 +61,18 @@ XSession::XSession()
     }
     if (!number.contains('\n')) {
         problem_ = "Xvfb did not report its display";
-        return;
+        return false;
     }
     display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    return true;
 }
 
 XSession::~XSession()
+{
+    stopServer();
+}
+
+void XSession::stopServer()
 {
     if (server_ && server_->state() != QProcess::NotRunning) {
         server_->terminate();

@@ -24,6 +24,10 @@ public:
     QString waitForWindow(const QString &name, int timeoutMs = 10000);
 
 private:
+    bool startServer();
+    bool answers();
+    void stopServer();
+
     std::unique_ptr<QProcess> server_;
     QString display_;
     std::string problem_;

@@ -1,0 +1,46 @@
+#pragma once
+// SIGTERM, SIGINT and SIGHUP end the event loop instead of the process, so the
+// port is closed and its lock file removed as on a normal exit: a panel killed
+// by a session logout or a service manager must not leave a lock that blocks
+// every other user of the device. The handler only writes to a pipe; the loop
+// reads it between events.
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+inline int quitSignalWriteEnd(int set = -1)
+{
+    static int writeEnd = -1;
+    if (set >= 0)
+        writeEnd = set;
+    return writeEnd;
+}
+
+inline void quitOnSignals(QCoreApplication &app)
+{
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return;
+    quitSignalWriteEnd(fds[1]);
+    auto *notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, readEnd = fds[0]] {
+        char signalNumber = 0;
+        if (::read(readEnd, &signalNumber, 1) == 1) {
+            notifier->setEnabled(false);
+            QCoreApplication::exit(128 + signalNumber);
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = [](int number) {
+        const char byte = static_cast<char>(number);
+        (void)!::write(quitSignalWriteEnd(), &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(number, &action, nullptr);
+}

@@ -1,0 +1,161 @@
+// QSerialPort glue, plus telling a hang-up from a harmless error.
+
+#include "serial/device_line.h"
+
+#include <QString>
+
+#include "serial/open_failure.h"
+
+#ifdef __linux__
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Errors in a row without a byte arriving before the line is given up even
+// without a hang-up: a read notifier that fires without end must not spin.
+constexpr int kErrorsBeforeGivingUp = 64;
+
+QSerialPort::Parity parityFor(char letter)
+{
+    switch (letter) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits stopBitsFor(int stopBits10)
+{
+    if (stopBits10 == 15)
+        return QSerialPort::OneAndHalfStop;
+    if (stopBits10 == 20)
+        return QSerialPort::TwoStop;
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+DeviceLine::DeviceLine(std::string device, std::string label)
+    : device_(std::move(device)), label_(std::move(label))
+{
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        errorsWithoutData_ = 0;
+        if (events_.dataArrived)
+            events_.dataArrived();
+    });
+    connect(&port_, &QSerialPort::errorOccurred, this, &DeviceLine::onError);
+}
+
+void DeviceLine::open(const LineSettings &settings)
+{
+    port_.setPortName(QString::fromStdString(device_));
+    errorsWithoutData_ = 0;
+    if (!port_.open(QIODevice::ReadWrite)) {
+        OpenFailure failure;
+        failure.label = label_;
+        failure.reason = port_.errorString().toStdString();
+        if (port_.error() == QSerialPort::DeviceNotFoundError) {
+            failure.problem = OpenFailure::Missing;
+        } else if (port_.error() == QSerialPort::PermissionError) {
+            failure.problem = OpenFailure::Refused;
+            probeRefusedDevice(failure, device_);
+        }
+        port_.clearError();
+        throw ControlError(ControlOp::PortOpen, describeOpenFailure(failure));
+    }
+    try {
+        applySettings(settings, ControlOp::PortOpen);
+    } catch (const ControlError &) {
+        port_.close();
+        throw;
+    }
+    port_.clear(); // Qt does not drop stale input on open
+}
+
+void DeviceLine::close()
+{
+    if (port_.isOpen())
+        port_.close();
+    port_.clearError();
+}
+
+void DeviceLine::applySettings(const LineSettings &settings, ControlOp op)
+{
+    const bool applied = port_.setBaudRate(settings.baudRate) && port_.setParity(parityFor(settings.parity))
+        && port_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits))
+        && port_.setStopBits(stopBitsFor(settings.stopBits10))
+        && port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!applied) {
+        const std::string reason = port_.errorString().toStdString();
+        port_.clearError();
+        throw ControlError(op, label_ + ": the line settings could not be applied (" + reason + ")");
+    }
+}
+
+void DeviceLine::write(std::string_view bytes)
+{
+    const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    if (written != static_cast<qint64>(bytes.size()))
+        throw ControlError(ControlOp::Output, label_ + ": " + port_.errorString().toStdString());
+    // write() only queues; flush so a busy event loop cannot hold a command back.
+    port_.flush();
+}
+
+std::string DeviceLine::readAll()
+{
+    const QByteArray bytes = port_.readAll();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+bool DeviceLine::hungUp() const
+{
+#ifdef __linux__
+    if (access(device_.c_str(), F_OK) != 0)
+        return true;
+    pollfd line{static_cast<int>(port_.handle()), POLLIN, 0};
+    return poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
+}
+
+void DeviceLine::onError(QSerialPort::SerialPortError error)
+{
+    const bool lineError = error == QSerialPort::ReadError || error == QSerialPort::ResourceError
+        || error == QSerialPort::WriteError;
+    if (!lineError || !port_.isOpen())
+        return;
+    const bool gone = hungUp();
+    if (!gone && ++errorsWithoutData_ < kErrorsBeforeGivingUp) {
+        // An empty read (another program took the bytes) or a passing error:
+        // the line is still there.
+        port_.clearError();
+        return;
+    }
+    std::string description;
+    if (gone)
+        description = label_ + ": the device went away"
+            + std::string(access(device_.c_str(), F_OK) == 0 ? " (the line hung up)" : "");
+    else
+        description = label_ + ": the line kept failing (" + port_.errorString().toStdString() + ")";
+    // Closing now removes the read notifier, which would otherwise fire
+    // without end on a hung-up line.
+    close();
+    // Reported between events, not from inside the port's own notification.
+    QMetaObject::invokeMethod(
+        this,
+        [this, description] {
+            if (events_.lost)
+                events_.lost(description);
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,44 @@
+#pragma once
+// One kind of line behind the serial control: a local device, or a network
+// line. The control decides when to open and close; a line only carries bytes
+// and says when it has data, when it is connected and when it was lost.
+
+#include <QObject>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/control_error.h"
+#include "serial/line_settings.h"
+#include "serial/serial_control.h"
+
+class Line : public QObject {
+public:
+    struct Events {
+        std::function<void()> dataArrived;
+        std::function<void()> connected;
+        // The line is gone and closed; the text says what happened.
+        std::function<void(const std::string &)> lost;
+    };
+
+    virtual ~Line() = default;
+
+    // Opens with these settings, or throws ControlError(PortOpen) with the
+    // reason. A network line returns while still connecting.
+    virtual void open(const LineSettings &settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual bool isConnected() const { return isOpen(); }
+    // Applies new settings to the open line; throws ControlError(op) when refused.
+    virtual void applySettings(const LineSettings &settings, ControlOp op) = 0;
+    // Sends the bytes unchanged, at once; throws ControlError(Output).
+    virtual void write(std::string_view bytes) = 0;
+    virtual std::string readAll() = 0;
+    virtual LineKind kind() const = 0;
+
+    void setEvents(Events events) { events_ = std::move(events); }
+
+protected:
+    Events events_;
+};

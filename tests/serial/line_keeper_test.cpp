@@ -1,0 +1,149 @@
+// A line that goes away and comes back: waiting, reopening at a pace that
+// costs nothing, and telling the user once per outage.
+
+#include <algorithm>
+
+#include "panel_fixture.h"
+
+namespace {
+
+class LineKeeping : public PanelFixture {
+protected:
+    // Opening attempts made so far.
+    long opens() const { return std::count(serial.log().begin(), serial.log().end(), "PortOpen=1"); }
+    void unplug()
+    {
+        serial.setMissing(1);
+        serial.vanish("COM1 (/dev/ttyUSB0): the device went away");
+    }
+};
+
+TEST_F(LineKeeping, ALostDeviceIsWatchedForAndReopenedWhenItIsBack)
+{
+    load();
+    unplug();
+    EXPECT_EQ(messageBox.messages,
+        Lines({"COM1 (/dev/ttyUSB0): the device went away\n\nThe panel opens the port again by itself as soon "
+               "as the device is back."}));
+    EXPECT_TRUE(serial.watching());
+    clock.advance(3000);
+    EXPECT_FALSE(serial.portOpen());
+    serial.setPresent(1);
+    serial.raise(kCommEventDeviceChanged);
+    EXPECT_TRUE(serial.portOpen());
+    EXPECT_FALSE(serial.watching());
+    EXPECT_EQ(status(), " COM1 is open again");
+    EXPECT_EQ(messageBox.messages.size(), 1U);
+    click("Command17");
+    EXPECT_EQ(serial.writes().back(), "C00\r");
+}
+
+TEST_F(LineKeeping, WithoutAHintThePollFindsItAndWakesLessThanOnceASecond)
+{
+    load();
+    unplug();
+    clock.advance(10000);
+    const long before = opens();
+    clock.advance(10000);
+    EXPECT_LT(opens() - before, 10);
+    serial.setPresent(1);
+    clock.advance(1500);
+    EXPECT_TRUE(serial.portOpen());
+    const long reopened = opens();
+    clock.advance(10000);
+    EXPECT_EQ(opens(), reopened); // no timer while open
+    EXPECT_FALSE(reopenTimer->enabled());
+}
+
+TEST_F(LineKeeping, OneBoxPerOutageForCommandsThatCannotBeSent)
+{
+    load();
+    unplug();
+    for (const char *button : {"Command17", "Command18", "Command17"})
+        click(button);
+    ASSERT_EQ(messageBox.messages.size(), 2U);
+    EXPECT_EQ(messageBox.messages[1],
+        "Nothing was sent: COM1 is not open.\n\nCOM1 (/dev/ttyUSB0): the device went away. The panel opens the "
+        "port again by itself as soon as the device is back. Until then commands are not sent.");
+    EXPECT_EQ(status(), " NOT SENT: COM1 is not open");
+    serial.setPresent(1);
+    clock.advance(1500);
+    unplug(); // a second outage is told again
+    click("Command17");
+    EXPECT_EQ(messageBox.messages.size(), 4U);
+}
+
+TEST_F(LineKeeping, AStartUpFailureIsWaitedForToo)
+{
+    serial.setMissing(1);
+    EXPECT_TRUE(panel.Form_Load().has_value());
+    EXPECT_TRUE(serial.watching());
+    serial.setPresent(1);
+    clock.advance(1500);
+    EXPECT_TRUE(serial.portOpen());
+}
+
+TEST_F(LineKeeping, ClosedOnPurposeOrByAFailedChoiceIsNeverReopened)
+{
+    load();
+    serial.setMissing(2);
+    click("Option2"); // failed choice: the user is choosing
+    clock.advance(10000);
+    EXPECT_EQ(opens(), 3); // start-up, COM1 at start-up, the choice
+    EXPECT_FALSE(serial.watching());
+    click("Command16"); // END
+    EXPECT_EQ(endCalls, 1);
+    clock.advance(10000);
+    EXPECT_EQ(opens(), 3);
+}
+
+TEST_F(LineKeeping, AChoiceWhileWaitingEndsTheWait)
+{
+    load();
+    unplug();
+    serial.setPresent(1);
+    click("Option1");
+    EXPECT_TRUE(serial.portOpen());
+    EXPECT_FALSE(reopenTimer->enabled());
+    EXPECT_FALSE(serial.watching());
+}
+
+TEST_F(LineKeeping, ANetworkLineBacksOffUntilTheServerAnswers)
+{
+    serial.setKind(LineKind::Network);
+    load();
+    serial.connectNow();
+    serial.dropConnection("COM1 (tcp://127.0.0.1:7001): the connection was closed by the far end");
+    EXPECT_EQ(messageBox.messages.size(), 1U);
+    EXPECT_FALSE(serial.watching()); // nothing to watch on a network
+    // Each try connects and is refused; the gaps between them grow.
+    std::vector<long> tries;
+    for (int ms = 0; ms < 20000; ms += 10) {
+        clock.advance(10);
+        if (serial.portOpen()) {
+            tries.push_back(ms);
+            serial.dropConnection("COM1 (tcp://127.0.0.1:7001): connection refused");
+        }
+    }
+    ASSERT_GE(tries.size(), 4U);
+    EXPECT_GT(tries[3] - tries[2], tries[1] - tries[0]);
+    EXPECT_EQ(messageBox.messages.size(), 1U); // refused tries are not told again
+    clock.advance(10000);
+    ASSERT_TRUE(serial.portOpen());
+    serial.connectNow();
+    EXPECT_EQ(status(), " COM1 is open again");
+}
+
+TEST_F(LineKeeping, ABoxStopsTheRepeatOfTheButtonItTookTheMouseFrom)
+{
+    load();
+    press("Command15"); // zoom +, repeats every 50 ms
+    clock.advance(120);
+    unplug(); // the box takes the release
+    EXPECT_FALSE(timer1->enabled());
+    const auto sent = serial.writes().size();
+    clock.advance(500);
+    EXPECT_EQ(serial.writes().size(), sent);
+}
+
+} // namespace
