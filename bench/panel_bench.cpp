@@ -23,6 +23,7 @@
 #include <fstream>
 #include <mutex>
 #include <numeric>
+#include <fcntl.h>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -32,6 +33,7 @@
 
 #include "pseudo_terminal.h"
 #include "serial_rig.h"
+#include "network_servers.h"
 #include "event_loop.h"
 #include "real_panel.h"
 #include "ui/fonts.h"
@@ -331,6 +333,72 @@ void idle(XSession &x)
     panel.waitForFinished();
 }
 
+// Press to wire through ser2net, raw TCP and RFC 2217, beside the same
+// pseudo-terminal opened directly: one socat pair, one reader on its far end.
+void networkPressToWire()
+{
+    SerialRig rig;
+    if (!rig.plug(false)) {
+        std::printf("  network press to wire skipped: socat did not start\n");
+        return;
+    }
+    Ser2net server(rig.panelEnd());
+    const bool served = server.start();
+    const int far = ::open(rig.farEnd().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct Way {
+        const char *name;
+        std::string device;
+    };
+    std::vector<Way> ways = {{"local pty", rig.panelEnd()}};
+    if (served) {
+        ways.push_back({"ser2net raw TCP", server.rawUrl()});
+        ways.push_back({"ser2net RFC 2217", server.rfc2217Url()});
+    } else {
+        std::printf("  ser2net did not start: network figures skipped\n");
+    }
+    double localMedian = 0;
+    for (const Way &way : ways) {
+        std::vector<double> latencies;
+        {
+            RealPanel real{way.device};
+            real.start();
+            runUntil([&] { return real.serial.connected(); }, 5000);
+            runFor(300);
+            char drain[4096];
+            while (::read(far, drain, sizeof drain) > 0) { }
+            for (int i = 0; i < 500; ++i) {
+                const auto pressed = Clock::now();
+                QTest::mouseClick(real.form.control("Command17"), Qt::LeftButton);
+                std::string got;
+                pollfd readable{far, POLLIN, 0};
+                while (got.find('\r') == std::string::npos && msSince(pressed, Clock::now()) < 200) {
+                    if (::poll(&readable, 1, 50) == 1) {
+                        char buffer[64];
+                        const ssize_t n = ::read(far, buffer, sizeof buffer);
+                        if (n > 0)
+                            got.append(buffer, static_cast<std::size_t>(n));
+                    }
+                }
+                if (got.find('\r') != std::string::npos)
+                    latencies.push_back(msSince(pressed, Clock::now()));
+                QCoreApplication::processEvents();
+            }
+        }
+        runFor(300); // the server lets the last session go
+        const double median = percentile(latencies, 50);
+        if (way.device == rig.panelEnd()) {
+            localMedian = median;
+            report(std::string("press to wire, ") + way.name + ", median/p99",
+                fixed(median, 3) + "/" + fixed(percentile(latencies, 99), 3) + " ms", "reference", true);
+        } else {
+            report(std::string("press to wire, ") + way.name + ", median/p99",
+                fixed(median, 3) + "/" + fixed(percentile(latencies, 99), 3) + " ms",
+                "< 1 ms added at median", median - localMedian < 1.0);
+        }
+    }
+    ::close(far);
+}
+
 // The device going away and coming back under the in-process panel: how soon
 // after the device is there again the port is open.
 void replug()
@@ -431,6 +499,7 @@ int main(int argc, char **argv)
     holdTiming();
     flood(floodSeconds);
     replug();
+    networkPressToWire();
     XSession x;
     if (x.problem().empty()) {
         idle(x);

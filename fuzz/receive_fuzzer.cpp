@@ -10,6 +10,7 @@
 #include "core/exchange.h"
 #include "core/monitor_text.h"
 #include "core/panel_state.h"
+#include "serial/line_keeper.h"
 #include "serial/port_link.h"
 #include "serial_double.h"
 #include "recording_view.h"
@@ -43,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto timer2 = clock.createTimer(500);
     auto timer4 = clock.createTimer(1000);
     Exchange exchange(state, serial, view, *timer2, *timer4);
-    PortLink link(state, serial, exchange, view, messageBox);
+    auto reopenTimer = clock.createTimer(1000);
+    LineKeeper keeper(serial, view, messageBox, *reopenTimer);
+    PortLink link(state, serial, exchange, view, messageBox, keeper);
     serial.setOnComm([&] { link.MSComm1_OnComm(); });
     serial.setPortOpen(true);
 

@@ -26,9 +26,11 @@ namespace {
 struct Options {
     QCommandLineParser parser;
     QCommandLineOption com1{{QStringLiteral("com1")},
-        QStringLiteral("Device that port 1 (COM1) opens, e.g. /dev/ttyUSB0."), QStringLiteral("DEVICE")};
-    QCommandLineOption com2{{QStringLiteral("com2")}, QStringLiteral("Device that port 2 (COM2) opens."),
+        QStringLiteral("Device that port 1 (COM1) opens: a path such as /dev/ttyUSB0, or a network line, "
+                       "tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet COM port control)."),
         QStringLiteral("DEVICE")};
+    QCommandLineOption com2{{QStringLiteral("com2")},
+        QStringLiteral("Device that port 2 (COM2) opens, in the same forms."), QStringLiteral("DEVICE")};
     QCommandLineOption demo{{QStringLiteral("demo")},
         QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try "
                        "the panel without one (it answers as qv550-sim does).")};
@@ -37,7 +39,9 @@ struct Options {
         parser.setApplicationDescription(
             QStringLiteral("Remote-control panel for a QV550 projector on an RS-232 line.\n"
                            "Port numbers 1 and 2 (the COM1 and COM2 choices) open /dev/ttyS0 and /dev/ttyS1\n"
-                           "unless replaced below, for example by a USB adapter or a pseudo-terminal."));
+                           "unless replaced below, for example by a USB adapter, a pseudo-terminal or a\n"
+                           "serial-over-IP box. Over raw TCP the speed choice cannot reach the far port;\n"
+                           "over RFC 2217 it sets it."));
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({com1, com2, demo});

@@ -36,7 +36,11 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("A simulated QV550 projector for the panel. Without --device it opens a new\n"
                        "pseudo-terminal and prints the path the panel should use (--com1 PATH)\n"
-                       "as the first line of its output.\n\n")
+                       "as the first line of its output. With --device it ends (status 1) when\n"
+                       "that line hangs up.\n\n"
+                       "To reach it over a network line (the panel's tcp://HOST:PORT and\n"
+                       "rfc2217://HOST:PORT devices), serve a socat pseudo-terminal pair with\n"
+                       "ser2net and run qv550-sim --device on the pair's other end.\n\n")
         + QString::fromUtf8(kReplyFormats));
     parser.addHelpOption();
     const QCommandLineOption device({QStringLiteral("device")},

@@ -59,6 +59,16 @@ void DeviceLine::open(const LineSettings &settings)
 {
     port_.setPortName(QString::fromStdString(device_));
     errorsWithoutData_ = 0;
+#ifdef __linux__
+    // A device that is not there is told at once: Qt would first write and
+    // sync a lock file for it, which costs a disk flush on every try of a
+    // panel waiting for the device.
+    if (access(device_.c_str(), F_OK) != 0) {
+        throw ControlError(ControlOp::PortOpen,
+            describeOpenFailure({.label = label_, .problem = OpenFailure::Missing,
+                .reason = "No such file or directory"}));
+    }
+#endif
     if (!port_.open(QIODevice::ReadWrite)) {
         OpenFailure failure;
         failure.label = label_;

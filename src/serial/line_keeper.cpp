@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::array kDeviceTries = {250, 500, 1000, 1500};
 constexpr std::array kNetworkTries = {500, 1000, 2000, 4000, 8000};
+// A connection that comes back has to stay up this long to end the outage.
+constexpr int kSettleMs = 3000;
 
 template <std::size_t N> int paceFor(const std::array<int, N> &tries, int attempt)
 {
@@ -68,7 +70,16 @@ bool LineKeeper::onComm(std::int16_t event)
 {
     switch (event) {
     case kCommEventLineLost:
-        if (phase_ == Phase::Waiting || (phase_ == Phase::Connecting && inOutage_ && !outageReason_.empty())) {
+        if (phase_ == Phase::Open && settling_) {
+            // A server that takes the connection and drops it at once (its
+            // own device is missing, another client has it): the outage goes
+            // on, without a box every few seconds.
+            settling_ = false;
+            phase_ = Phase::Waiting;
+            inOutage_ = true;
+            view_.setCaption("Label22", " " + MSComm1_.lostLineDescription());
+            scheduleNextTry();
+        } else if (phase_ == Phase::Waiting || (phase_ == Phase::Connecting && inOutage_ && !outageReason_.empty())) {
             // A try that did not connect: the user knows already.
             phase_ = Phase::Waiting;
             scheduleNextTry();
@@ -99,8 +110,12 @@ bool LineKeeper::onComm(std::int16_t event)
 void LineKeeper::reopenTimer_Timer()
 {
     reopenTimer_.setEnabled(false);
-    if (phase_ == Phase::Waiting)
+    if (phase_ == Phase::Waiting) {
         tryReopen();
+    } else if (settling_) {
+        settling_ = false; // it stayed up: the outage is over
+        outageReason_.clear();
+    }
 }
 
 std::optional<std::string> LineKeeper::notSentWarning(const std::string &description)
@@ -131,6 +146,7 @@ void LineKeeper::startWaiting(const std::string &reason)
 
 void LineKeeper::stopWaiting()
 {
+    settling_ = false;
     reopenTimer_.setEnabled(false);
     MSComm1_.setWatching(false);
 }
@@ -168,8 +184,14 @@ void LineKeeper::cameBack()
 {
     inOutage_ = false;
     notSentTold_ = false;
-    outageReason_.clear();
     view_.setCaption("Label22", " " + MSComm1_.portLabel() + " is open again");
+    if (MSComm1_.lineKind() == LineKind::Network) {
+        settling_ = true;
+        reopenTimer_.setInterval(kSettleMs);
+        reopenTimer_.setEnabled(true);
+    } else {
+        outageReason_.clear();
+    }
 }
 
 std::string LineKeeper::whatThePanelDoes() const

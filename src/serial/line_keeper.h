@@ -56,6 +56,7 @@ private:
     Phase phase_ = Phase::Closed;
     bool inOutage_ = false;   // since the line went down, until it is up again
     bool notSentTold_ = false;
+    bool settling_ = false;  // a network line just came back and may drop again at once
     bool afterLoss_ = false; // the outage began with a lost line, not a failed opening
     std::string outageReason_;
     int tries_ = 0;

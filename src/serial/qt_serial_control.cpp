@@ -10,6 +10,8 @@
 #include <QString>
 
 #include "serial/device_line.h"
+#include "serial/network_address.h"
+#include "serial/network_line.h"
 
 QtSerialControl::QtSerialControl(DeviceMap devices, QObject *parent)
     : QObject(parent), devices_(std::move(devices))
@@ -70,7 +72,7 @@ bool QtSerialControl::connected() const
 
 LineKind QtSerialControl::lineKind() const
 {
-    return LineKind::Device;
+    return isNetworkName(device()) ? LineKind::Network : LineKind::Device;
 }
 
 void QtSerialControl::setPortOpen(bool open)
@@ -85,7 +87,15 @@ void QtSerialControl::setPortOpen(bool open)
     const auto path = devices_.deviceFor(commPort_);
     if (!path)
         throw ControlError(ControlOp::PortOpen, "There is no device for COM" + std::to_string(commPort_));
-    line_.reset(new DeviceLine(*path, portLabel()));
+    if (isNetworkName(*path)) {
+        std::string whyNot;
+        const auto address = parseNetworkAddress(*path, whyNot);
+        if (!address)
+            throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(commPort_) + " (" + whyNot + ")");
+        line_.reset(new NetworkLine(*address, portLabel()));
+    } else {
+        line_.reset(new DeviceLine(*path, portLabel()));
+    }
     line_->setEvents({
         [this] { raise(kCommEventReceive); },
         [this] { raise(kCommEventConnected); },

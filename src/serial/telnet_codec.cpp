@@ -168,13 +168,12 @@ void TelnetCodec::negotiate(unsigned char verb, unsigned char option, std::strin
             comPortAgreed_ = false;
         break;
     case kWill:
+        // The server does BINARY and SGA for us; COM-PORT-OPTION is the
+        // client's to offer, not the server's.
         if (wanted && option != kComPort) {
             if (!do_[option])
                 reply += command(kDo, option);
             do_[option] = true;
-        } else if (option == kComPort) {
-            // A server that says WILL for the option speaks it.
-            comPortAgreed_ = true;
         } else {
             reply += command(kDont, option);
         }

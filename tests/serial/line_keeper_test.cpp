@@ -132,6 +132,14 @@ TEST_F(LineKeeping, ANetworkLineBacksOffUntilTheServerAnswers)
     ASSERT_TRUE(serial.portOpen());
     serial.connectNow();
     EXPECT_EQ(status(), " COM1 is open again");
+    // A server that takes the connection and drops it at once is no new outage.
+    serial.dropConnection("COM1 (tcp://127.0.0.1:7001): the connection was closed by the far end");
+    EXPECT_EQ(messageBox.messages.size(), 1U);
+    clock.advance(10000);
+    serial.connectNow();
+    clock.advance(3000); // stayed up: the next drop is told again
+    serial.dropConnection("COM1 (tcp://127.0.0.1:7001): the connection was closed by the far end");
+    EXPECT_EQ(messageBox.messages.size(), 2U);
 }
 
 TEST_F(LineKeeping, ABoxStopsTheRepeatOfTheButtonItTookTheMouseFrom)

@@ -1,0 +1,229 @@
+// Network serial lines against real servers on 127.0.0.1: ser2net from
+// Debian in front of a socat pair whose far end the test holds (or the
+// simulated projector answers on), and pySerial's RFC 2217 server.
+
+#include <QLabel>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <optional>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "event_loop.h"
+#include "network_servers.h"
+#include "real_panel.h"
+#include "serial_rig.h"
+
+namespace {
+
+std::string everyByte()
+{
+    std::string all;
+    for (int code = 0; code < 256; ++code)
+        all += static_cast<char>(code);
+    return all;
+}
+
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The far end of the rig's line, as the projector's side of the cable.
+class FarEnd {
+public:
+    explicit FarEnd(const std::string &path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) { }
+    ~FarEnd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    void write(const std::string &bytes) { (void)!::write(fd_, bytes.data(), bytes.size()); }
+    // What arrives within `milliseconds`, the event loop running meanwhile.
+    std::string read(std::size_t atLeast, int milliseconds = 3000)
+    {
+        std::string got;
+        runUntil(
+            [&] {
+                char buffer[512];
+                ssize_t n;
+                while ((n = ::read(fd_, buffer, sizeof buffer)) > 0)
+                    got.append(buffer, static_cast<std::size_t>(n));
+                return got.size() >= atLeast;
+            },
+            milliseconds);
+        return got;
+    }
+
+private:
+    int fd_;
+};
+
+// The serial control on one network address, with what it received.
+struct NetworkControl {
+    explicit NetworkControl(const std::string &url)
+        : control([&] {
+              DeviceMap devices;
+              devices.setDevice(1, url);
+              return devices;
+          }())
+    {
+        control.setOnComm([this] {
+            events.push_back(control.commEvent());
+            if (control.commEvent() == kCommEventReceive)
+                received += control.input();
+        });
+    }
+    bool open(const char *settings = "19200,N,8,1")
+    {
+        control.setSettings(settings);
+        control.setPortOpen(true);
+        return runUntil([&] { return control.connected(); }, 5000);
+    }
+    QtSerialControl control;
+    std::string received;
+    std::vector<std::int16_t> events;
+};
+
+std::string deviceSpeed(const std::string &device)
+{
+    QProcess stty;
+    stty.start(QStringLiteral("stty"), {QStringLiteral("-F"), QString::fromStdString(device), QStringLiteral("speed")});
+    stty.waitForFinished(3000);
+    return stty.readAllStandardOutput().trimmed().toStdString();
+}
+
+class Ser2netLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(rig.plug(false)) << "socat did not start";
+        ASSERT_TRUE(server.start()) << "ser2net did not start";
+        farEnd.emplace(rig.farEnd());
+        ASSERT_TRUE(farEnd->ok());
+    }
+    SerialRig rig;
+    Ser2net server{rig.panelEnd()};
+    std::optional<FarEnd> farEnd; // there once the rig is plugged
+    FarEnd &far() { return *farEnd; }
+};
+
+TEST_F(Ser2netLine, RawTcpCarriesEveryByteAsItIsBothWays)
+{
+    NetworkControl line(server.rawUrl());
+    ASSERT_TRUE(line.open());
+    EXPECT_EQ(line.control.lineKind(), LineKind::Network);
+    line.control.setOutput("C00\r");
+    EXPECT_EQ(far().read(4), "C00\r");
+    line.control.setOutput(everyByte());
+    EXPECT_EQ(far().read(256), everyByte());
+    far().write(everyByte());
+    EXPECT_TRUE(runUntil([&] { return line.received.size() >= 256; }, 3000));
+    EXPECT_EQ(line.received, everyByte());
+}
+
+TEST_F(Ser2netLine, Rfc2217EscapesOnceAndTheSpeedChoiceReachesTheDevice)
+{
+    NetworkControl line(server.rfc2217Url());
+    ASSERT_TRUE(line.open());
+    line.control.setOutput(std::string("\x01\xff\x02\r", 4));
+    EXPECT_EQ(far().read(4), std::string("\x01\xff\x02\r", 4)); // 0xFF arrives once, nothing after the CR
+    line.control.setOutput(everyByte());
+    EXPECT_EQ(far().read(256), everyByte());
+    far().write(std::string("\x03\xff\x04", 3));
+    EXPECT_TRUE(runUntil([&] { return line.received.size() >= 3; }, 3000));
+    EXPECT_EQ(line.received, std::string("\x03\xff\x04", 3));
+    line.control.setSettings("9600,N,8,1");
+    EXPECT_TRUE(runUntil([&] { return deviceSpeed(rig.panelEnd()) == "9600"; }, 3000));
+    line.control.setSettings("19200,N,8,1");
+    EXPECT_TRUE(runUntil([&] { return deviceSpeed(rig.panelEnd()) == "19200"; }, 3000));
+}
+
+TEST(NetworkFailures, EachIsDescribedAndNothingBlocks)
+{
+    NetworkControl refused("tcp://127.0.0.1:" + std::to_string(freeTcpPort()));
+    refused.control.setSettings("19200,N,8,1");
+    refused.control.setPortOpen(true); // returns at once; the failure comes as an event
+    ASSERT_TRUE(runUntil([&] { return !refused.events.empty(); }, 5000));
+    EXPECT_EQ(refused.events.back(), kCommEventLineLost);
+    EXPECT_NE(refused.control.lostLineDescription().find("connection was refused"), std::string::npos)
+        << refused.control.lostLineDescription();
+    EXPECT_FALSE(refused.control.portOpen());
+
+    NetworkControl malformed("rfc2217://127.0.0.1");
+    try {
+        malformed.control.setPortOpen(true);
+        ADD_FAILURE() << "a malformed address was opened";
+    } catch (const ControlError &error) {
+        EXPECT_EQ(error.description(), "COM1 (rfc2217://127.0.0.1: no port (write HOST:PORT))");
+    }
+}
+
+TEST(Rfc2217Servers, PySerialsServerEchoesEveryByteAndHearsTheSettings)
+{
+    LoopbackRfc2217Server server;
+    ASSERT_TRUE(server.start()) << "pySerial's RFC 2217 server did not start (Debian package python3-serial)";
+    NetworkControl line(server.url());
+    ASSERT_TRUE(line.open("9600,N,8,1"));
+    line.control.setOutput(everyByte());
+    EXPECT_TRUE(runUntil([&] { return line.received.size() >= 256; }, 5000));
+    EXPECT_EQ(line.received, everyByte());
+    EXPECT_TRUE(runUntil([&] { return server.log().contains("9600"); }, 3000)) << server.log().toStdString();
+}
+
+// The whole panel through ser2net to the simulated projector.
+class PanelOverNetwork : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(rig.plug()) << "socat or qv550-sim did not start";
+        ASSERT_TRUE(server.start()) << "ser2net did not start";
+        const auto failure = real.start();
+        ASSERT_FALSE(failure.has_value()) << *failure;
+        ASSERT_TRUE(runUntil([&] { return real.serial.connected(); }, 5000));
+    }
+    QString caption(const char *label) { return qobject_cast<QLabel *>(real.form.control(label))->text(); }
+    bool statusAnswered()
+    {
+        QTest::mouseClick(real.form.control("Command44"), Qt::LeftButton);
+        return runUntil([&] { return caption("Label22") == QStringLiteral(" Stand by"); }, 3000);
+    }
+    SerialRig rig;
+    Ser2net server{rig.panelEnd()};
+    RealPanel real{GetParam() ? server.rfc2217Url() : server.rawUrl()};
+};
+
+TEST_P(PanelOverNetwork, RepliesAreEchoedAndDecoded)
+{
+    EXPECT_TRUE(statusAnswered()) << caption("Label22").toStdString();
+    EXPECT_EQ(caption("Label12"), QStringLiteral(" 8 0 CR "));
+}
+
+TEST_P(PanelOverNetwork, AStoppedServerIsALostLineAndTheConnectionComesBack)
+{
+    server.stop();
+    ASSERT_TRUE(runUntil([&] { return !real.messageBox.messages.empty(); }, 3000));
+    EXPECT_NE(real.messageBox.messages[0].find("connects again by itself"), std::string::npos)
+        << real.messageBox.messages[0];
+    const double cpuBefore = threadCpuMs();
+    runFor(1000);
+    EXPECT_LT(threadCpuMs() - cpuBefore, 100.0) << "the window thread spins while the server is away";
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(runUntil([&] { return real.serial.connected(); }, 15000)) << "not reconnected";
+    runFor(kTimer4Design + 100);
+    EXPECT_TRUE(statusAnswered()) << caption("Label22").toStdString();
+    EXPECT_EQ(real.messageBox.messages.size(), 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(RawAndRfc2217, PanelOverNetwork, ::testing::Bool(),
+    [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Rfc2217" : "RawTcp"; });
+
+} // namespace
