@@ -399,6 +399,53 @@ void networkPressToWire()
     ::close(far);
 }
 
+// A status query as a whole process, qv550-cli against a python3 script with
+// pySerial doing the least it can (open, send CR0, read to the CR), both
+// against the simulator on one pseudo-terminal.
+void cliVersusPython()
+{
+    QProcess simulator;
+    simulator.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-sim"), {});
+    if (!simulator.waitForReadyRead(5000)) {
+        std::printf("  cli skipped: the simulator did not start\n");
+        return;
+    }
+    const QString device = QString::fromLocal8Bit(simulator.readLine().trimmed());
+    const QString script = QStringLiteral(
+        "import serial, sys\n"
+        "port = serial.Serial(sys.argv[1], 19200, timeout=2)\n"
+        "port.write(b'CR0\\r')\n"
+        "print(port.read_until(b'\\r'))\n"
+        "port.close()\n");
+    const auto timeRuns = [](const QString &program, const QStringList &arguments) {
+        std::vector<double> times;
+        for (int run = 0; run < 20; ++run) {
+            QProcess process;
+            const auto started = Clock::now();
+            process.start(program, arguments);
+            process.waitForFinished(10000);
+            if (process.exitCode() == 0)
+                times.push_back(msSince(started, Clock::now()));
+        }
+        return times;
+    };
+    const auto cli = timeRuns(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli"),
+        {QStringLiteral("--port"), device, QStringLiteral("status")});
+    const auto python = timeRuns(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, device});
+    simulator.terminate();
+    simulator.waitForFinished(3000);
+    if (cli.empty() || python.empty()) {
+        std::printf("  cli skipped: %zu of 20 qv550-cli runs and %zu of 20 python3 runs succeeded\n", cli.size(),
+            python.size());
+        return;
+    }
+    const double cliMedian = percentile(cli, 50);
+    const double pythonMedian = percentile(python, 50);
+    report("status query as a process: qv550-cli, median", fixed(cliMedian, 1) + " ms",
+        "<= half of python", cliMedian <= pythonMedian / 2.0);
+    report("status query as a process: python3 + pySerial", fixed(pythonMedian, 1) + " ms", "reference", true);
+}
+
 // The device going away and coming back under the in-process panel: how soon
 // after the device is there again the port is open.
 void replug()
@@ -500,6 +547,7 @@ int main(int argc, char **argv)
     flood(floodSeconds);
     replug();
     networkPressToWire();
+    cliVersusPython();
     XSession x;
     if (x.problem().empty()) {
         idle(x);

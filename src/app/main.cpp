@@ -14,6 +14,7 @@
 #include "serial/device_map.h"
 #include "simulator/simulated_projector.h"
 #include "serial/qt_serial_control.h"
+#include "serial/traffic_log.h"
 #include "timers/qt_timer.h"
 #include "timers/timer_ticks.h"
 #include "ui/fonts.h"
@@ -31,6 +32,10 @@ struct Options {
         QStringLiteral("DEVICE")};
     QCommandLineOption com2{{QStringLiteral("com2")},
         QStringLiteral("Device that port 2 (COM2) opens, in the same forms."), QStringLiteral("DEVICE")};
+    QCommandLineOption log{{QStringLiteral("log")},
+        QStringLiteral("Append every line sent and every arrival, with a timestamp, hex and monitor text, "
+                       "to FILE (nothing is logged otherwise)."),
+        QStringLiteral("FILE")};
     QCommandLineOption demo{{QStringLiteral("demo")},
         QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try "
                        "the panel without one (it answers as qv550-sim does).")};
@@ -44,7 +49,7 @@ struct Options {
                            "over RFC 2217 it sets it."));
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({com1, com2, demo});
+        parser.addOptions({com1, com2, log, demo});
         parser.addPositionalArgument(QStringLiteral("DEVICE"),
             QStringLiteral("Device that COM1 opens, as with --com1 (give one or the other)."),
             QStringLiteral("[DEVICE]"));
@@ -110,7 +115,17 @@ int main(int argc, char *argv[])
 
     quitOnSignals(app);
     installFontSubstitutes();
-    QtSerialControl MSComm1(devices);
+    QtSerialControl port(devices);
+    std::unique_ptr<TrafficLog> trafficLog;
+    if (options.parser.isSet(options.log)) {
+        const std::string path = options.parser.value(options.log).toStdString();
+        trafficLog = std::make_unique<TrafficLog>(port, path);
+        if (!trafficLog->ok()) {
+            std::fprintf(stderr, "qv550-control: cannot append to the log %s\n", path.c_str());
+            return 2;
+        }
+    }
+    SerialControl &MSComm1 = trafficLog ? static_cast<SerialControl &>(*trafficLog) : port;
     QtTimer timer1("Timer1", kTimer1Design);
     QtTimer timer2("Timer2", kTimer2Design);
     QtTimer timer3("Timer3", kTimer3Design);

@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,18 +21,22 @@ inline int quitSignalWriteEnd(int set = -1)
     return writeEnd;
 }
 
-inline void quitOnSignals(QCoreApplication &app)
+// `onSignal` runs on the event loop's thread with the signal's number; by
+// default the application's loop ends with status 128 + number.
+inline void quitOnSignals(QCoreApplication &app, std::function<void(int)> onSignal = {})
 {
+    if (!onSignal)
+        onSignal = [](int number) { QCoreApplication::exit(128 + number); };
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         return;
     quitSignalWriteEnd(fds[1]);
     auto *notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, readEnd = fds[0]] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, readEnd = fds[0], onSignal] {
         char signalNumber = 0;
         if (::read(readEnd, &signalNumber, 1) == 1) {
             notifier->setEnabled(false);
-            QCoreApplication::exit(128 + signalNumber);
+            onSignal(signalNumber);
         }
     });
     struct sigaction action {};

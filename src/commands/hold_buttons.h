@@ -13,6 +13,7 @@ class View;
 
 struct HoldButton {
     std::string_view control;
+    std::string_view name; // for scripts, as in the catalogue
     std::string_view caption;
     std::string_view group;
     std::string_view code;
@@ -26,21 +27,21 @@ struct HoldButton {
 
 // clang-format off
 inline constexpr std::array kHoldButtons = {
-    HoldButton{"Command1", "+", "VOL", "C09", 1, 250, 200, 245},
-    HoldButton{"Command2", "-", "VOL", "C0A", 2, 250, 200, 245},
-    HoldButton{"Command15", "+", "Zoom", "C47", 7, 50, 25, 25},
-    HoldButton{"Command35", "-", "Zoom", "C46", 8, 50, 25, 25},
-    HoldButton{"Command36", "+", "Focus", "C4B", 9, 50, 25, 25},
-    HoldButton{"Command37", "-", "Focus", "C4A", 10, 50, 25, 25},
-    HoldButton{"Command5", "\u2191", "cursor pad", "C3C", 3, 0, 150, 190, true},
-    HoldButton{"Command7", "\u2193", "cursor pad", "C3D", 4, 0, 150, 190, true},
-    HoldButton{"Command9", "\u2190", "cursor pad", "C3B", 5, 0, 150, 190, true},
-    HoldButton{"Command8", "\u2192", "cursor pad", "C3A", 6, 0, 150, 190, true},
-    HoldButton{"Command6", "SELECT", "cursor pad", "C3F", 13, 500, 200, 245},
-    HoldButton{"Command59", "\u2191", "LENS SHIFT", "C5D", 21, 50, 25, 25},
-    HoldButton{"Command62", "\u2193", "LENS SHIFT", "C5E", 22, 50, 25, 25},
-    HoldButton{"Command60", "\u2190", "LENS SHIFT", "C5F", 23, 50, 25, 25},
-    HoldButton{"Command61", "\u2192", "LENS SHIFT", "C60", 24, 50, 25, 25},
+    HoldButton{"Command1", "vol-up", "+", "VOL", "C09", 1, 250, 200, 245},
+    HoldButton{"Command2", "vol-down", "-", "VOL", "C0A", 2, 250, 200, 245},
+    HoldButton{"Command15", "zoom-plus", "+", "Zoom", "C47", 7, 50, 25, 25},
+    HoldButton{"Command35", "zoom-minus", "-", "Zoom", "C46", 8, 50, 25, 25},
+    HoldButton{"Command36", "focus-plus", "+", "Focus", "C4B", 9, 50, 25, 25},
+    HoldButton{"Command37", "focus-minus", "-", "Focus", "C4A", 10, 50, 25, 25},
+    HoldButton{"Command5", "cursor-up", "\u2191", "cursor pad", "C3C", 3, 0, 150, 190, true},
+    HoldButton{"Command7", "cursor-down", "\u2193", "cursor pad", "C3D", 4, 0, 150, 190, true},
+    HoldButton{"Command9", "cursor-left", "\u2190", "cursor pad", "C3B", 5, 0, 150, 190, true},
+    HoldButton{"Command8", "cursor-right", "\u2192", "cursor pad", "C3A", 6, 0, 150, 190, true},
+    HoldButton{"Command6", "select", "SELECT", "cursor pad", "C3F", 13, 500, 200, 245},
+    HoldButton{"Command59", "lens-up", "\u2191", "LENS SHIFT", "C5D", 21, 50, 25, 25},
+    HoldButton{"Command62", "lens-down", "\u2193", "LENS SHIFT", "C5E", 22, 50, 25, 25},
+    HoldButton{"Command60", "lens-left", "\u2190", "LENS SHIFT", "C5F", 23, 50, 25, 25},
+    HoldButton{"Command61", "lens-right", "\u2192", "LENS SHIFT", "C60", 24, 50, 25, 25},
 };
 // clang-format on
 

@@ -37,6 +37,8 @@ std::string QtSerialControl::device() const
 std::string QtSerialControl::portLabel() const
 {
     const auto found = devices_.deviceFor(commPort_);
+    if (!numbered_)
+        return found.value_or(std::string());
     return "COM" + std::to_string(commPort_) + (found ? " (" + *found + ")" : std::string());
 }
 

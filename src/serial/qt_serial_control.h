@@ -36,6 +36,9 @@ public:
 
     // The device or address the current port number opens.
     std::string device() const;
+    // Messages name the device alone, without "COM1": for a tool that has
+    // no port numbers.
+    void setNamesWithoutPortNumber() { numbered_ = false; }
 
 private:
     void raise(std::int16_t event);
@@ -48,4 +51,5 @@ private:
     LineSettings settings_{9600, 'N', 8, 10};
     std::int16_t event_ = 0;
     std::string lostLine_;
+    bool numbered_ = true;
 };

@@ -1,0 +1,70 @@
+// qv550-cli: the panel's commands and decoded status for scripts, schedules
+// and control systems. No window and no display: Qt Core and the same
+// tables, decoders and serial control as the panel.
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+#include "app/quit_on_signals.h"
+#include "cli/cli_options.h"
+#include "cli/cli_session.h"
+#include "cli/serial_ports.h"
+#include "serial/device_map.h"
+#include "serial/qt_serial_control.h"
+#include "serial/traffic_log.h"
+
+int main(int argc, char *argv[])
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string whyNot;
+    const auto request = parseCliArguments(arguments, whyNot);
+    if (!request) {
+        std::cerr << "qv550-cli: " << whyNot << "\nTry 'qv550-cli --help'.\n";
+        return 2;
+    }
+    switch (request->verb) {
+    case CliRequest::Help:
+        std::cout << kCliUsage;
+        return 0;
+    case CliRequest::Version:
+        std::cout << "qv550-cli 1.40\n";
+        return 0;
+    case CliRequest::List:
+        listCommands(std::cout);
+        return 0;
+    default:
+        break;
+    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qv550-cli"));
+    if (request->verb == CliRequest::Ports) {
+        if (listSerialPorts(std::cout) == 0)
+            std::cerr << "qv550-cli: no serial ports found (pseudo-terminals are never listed)\n";
+        return 0;
+    }
+
+    DeviceMap devices;
+    if (request->port)
+        devices.setDevice(1, *request->port);
+    QtSerialControl port(devices);
+    port.setNamesWithoutPortNumber();
+    std::unique_ptr<TrafficLog> log;
+    SerialControl *line = &port;
+    if (!request->logPath.empty()) {
+        log = std::make_unique<TrafficLog>(port, request->logPath);
+        if (!log->ok()) {
+            std::cerr << "qv550-cli: cannot append to the log " << request->logPath << '\n';
+            return 2;
+        }
+        line = log.get();
+    }
+    // Ended by a signal, the port is closed first, so no lock file is left.
+    quitOnSignals(app, [&port](int number) {
+        port.setPortOpen(false);
+        std::exit(128 + number);
+    });
+    return runCliRequest(*request, *line, std::cout, std::cerr);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The command line of qv550-cli, parsed without Qt so that every usage error
+// is caught, described and tested alike.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliRequest {
+    enum Verb { Command, Send, List, Ports, Wait, Help, Version };
+    Verb verb = Help;
+    std::string command;              // the command's name, for Command
+    std::string argument;             // the line for Send, the status for Wait
+    std::optional<std::string> port;  // --port; otherwise the panel's COM1
+    std::string settings = "19200,N,8,1";
+    std::string addressPrefix;        // "" for a single projector
+    std::optional<int> timeoutMs;     // --timeout
+    bool json = false;
+    std::string logPath;              // --log; empty: no log
+};
+
+// Parses the arguments after the program's name; on a usage error returns
+// nothing and says why in `whyNot`.
+std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &arguments, std::string &whyNot);
+
+extern const char *const kCliUsage;

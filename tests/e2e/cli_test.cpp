@@ -1,0 +1,221 @@
+// qv550-cli as scripts run it: a whole process against the simulated
+// projector on a pseudo-terminal, its output, JSON and exit status.
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "core/monitor_text.h"
+#include "core/reply_decoders.h"
+#include "event_loop.h"
+
+namespace {
+
+const QString kCli = QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli");
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun cli(const QStringList &arguments, int timeoutMs = 20000)
+{
+    QProcess process;
+    process.start(kCli, arguments);
+    process.waitForFinished(timeoutMs);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+// The simulated projector on a new pseudo-terminal, with `options`.
+class Projector {
+public:
+    explicit Projector(const QStringList &options = {})
+    {
+        process_.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-sim"), options);
+        if (process_.waitForReadyRead(5000))
+            device_ = QString::fromLocal8Bit(process_.readLine().trimmed());
+    }
+    ~Projector()
+    {
+        process_.terminate();
+        process_.waitForFinished(3000);
+    }
+    QString device() const { return device_; }
+
+private:
+    QProcess process_;
+    QString device_;
+};
+
+std::string fromHex(const QString &hex)
+{
+    return QByteArray::fromHex(hex.toLatin1()).toStdString();
+}
+
+TEST(Cli, EveryStatusQueryIsDecodedAsThePanelDecodesIt)
+{
+    Projector projector;
+    ASSERT_FALSE(projector.device().isEmpty());
+    for (const char *name :
+        {"status", "mode", "lamp-time", "setting", "temp", "lamp-mode", "pc-type", "setting-2", "pressure"}) {
+        const CliRun json = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+            QString::fromLatin1(name)});
+        ASSERT_EQ(json.status, 0) << name << json.err;
+        const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+        ASSERT_FALSE(reply.isEmpty()) << name << ": not JSON: " << json.out;
+        const std::string bytes = fromHex(reply[QStringLiteral("reply_hex")].toString());
+        std::int16_t pressure = 0;
+        const auto expected = decodeStatus(
+            statusQueryFor(reply[QStringLiteral("sent")].toString().toStdString(), ""), monitorText(bytes), pressure);
+        ASSERT_TRUE(expected.has_value()) << name;
+        // The panel's text less its leading space, where it has one.
+        const std::string shown = expected->rfind(' ', 0) == 0 ? expected->substr(1) : *expected;
+        EXPECT_EQ(reply[QStringLiteral("status")].toString().toStdString(), shown) << name;
+        const CliRun plain = cli({QStringLiteral("--port"), projector.device(), QString::fromLatin1(name)});
+        EXPECT_EQ(plain.out, shown + "\n") << name;
+    }
+}
+
+TEST(Cli, ACommandThatIsNoQueryPrintsItsReplyAndAnAddressGoesFirst)
+{
+    Projector projector({QStringLiteral("--address"), QStringLiteral("2")});
+    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--address"), QStringLiteral("2"),
+        QStringLiteral("--json"), QStringLiteral("power-on")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
+    EXPECT_EQ(reply[QStringLiteral("sent")].toString(), QStringLiteral("A002C00\r"));
+    EXPECT_EQ(reply[QStringLiteral("monitor")].toString(), QStringLiteral("ACK"));
+    EXPECT_TRUE(reply[QStringLiteral("status")].isNull());
+}
+
+TEST(Cli, ASilentProjectorIsExitOneAfterTheReplyWatch)
+{
+    Projector projector({QStringLiteral("--silent")});
+    QElapsedTimer clock;
+    clock.start();
+    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_GE(clock.elapsed(), 500);
+    EXPECT_NE(run.err.find("no reply within 500 ms"), std::string::npos) << run.err;
+}
+
+TEST(Cli, RepliesInPiecesOrAmidNoiseAreReadWhole)
+{
+    Projector pieces({QStringLiteral("--pieces"), QStringLiteral("3"), QStringLiteral("--gap"), QStringLiteral("40")});
+    const CliRun run = cli({QStringLiteral("--port"), pieces.device(), QStringLiteral("lamp-time")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Hour Use"), std::string::npos) << run.out;
+    Projector noisy({QStringLiteral("--noise"), QStringLiteral("40")});
+    for (int i = 0; i < 5; ++i) {
+        const CliRun noise = cli({QStringLiteral("--port"), noisy.device(), QStringLiteral("--json"), QStringLiteral("status")});
+        EXPECT_TRUE(noise.status == 0 || noise.status == 1) << noise.err;
+        EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(noise.out)).isNull()) << noise.out;
+    }
+}
+
+TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
+{
+    const CliRun missing = cli({QStringLiteral("--port"), QStringLiteral("/dev/qv550-no-such-device"), QStringLiteral("status")});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("/dev/qv550-no-such-device: no such device"), std::string::npos) << missing.err;
+
+    // Held by the panel: it is named.
+    Projector projector;
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {projector.device()});
+    ASSERT_TRUE(panel.waitForStarted(5000));
+    CliRun busy;
+    runUntil(
+        [&] {
+            busy = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")});
+            return busy.status == 3;
+        },
+        5000);
+    const qint64 panelProcess = panel.processId();
+    panel.terminate();
+    panel.waitForFinished(5000);
+    EXPECT_EQ(busy.status, 3);
+    EXPECT_NE(busy.err.find("is in use by qv550-control (process " + std::to_string(panelProcess)),
+        std::string::npos)
+        << busy.err;
+}
+
+TEST(Cli, WaitAsksUntilTheCountDownIsOver)
+{
+    Projector projector({QStringLiteral("--countdown"), QStringLiteral("1500")});
+    ASSERT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("power-on")}).status, 0);
+    QElapsedTimer clock;
+    clock.start();
+    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--timeout"),
+        QStringLiteral("10000"), QStringLiteral("wait"), QStringLiteral("Power ON")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Power ON\n");
+    EXPECT_GE(clock.elapsed(), 1000);
+    const CliRun late = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--timeout"),
+        QStringLiteral("1500"), QStringLiteral("wait"), QStringLiteral("Stand by")});
+    EXPECT_EQ(late.status, 1);
+    EXPECT_NE(late.err.find("(last: \"Power ON\")"), std::string::npos) << late.err;
+}
+
+TEST(Cli, UsageErrorsAreExitTwoAndSayWhy)
+{
+    struct Case {
+        QStringList arguments;
+        const char *says;
+    };
+    const std::vector<Case> cases = {
+        {{QStringLiteral("power-up")}, "unknown command 'power-up'"},
+        {{QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("status")}, "--address is single"},
+        {{QStringLiteral("--speed"), QStringLiteral("38400"), QStringLiteral("status")}, "--speed is 19200 or 9600"},
+        {{QStringLiteral("--frobnicate"), QStringLiteral("status")}, "unknown option --frobnicate"},
+        {{QStringLiteral("send")}, "'send' takes one argument"},
+        {{QStringLiteral("send"), QStringLiteral("CR\u20AC")}, "cannot be sent"},
+        {{}, "no command given"},
+    };
+    for (const Case &c : cases) {
+        const CliRun run = cli(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+TEST(Cli, TheLogHoldsWhatWasSentAndWhatArrived)
+{
+    Projector projector;
+    QTemporaryDir folder;
+    const QString log = folder.filePath(QStringLiteral("traffic.log"));
+    ASSERT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--log"), log, QStringLiteral("status")})
+                  .status,
+        0);
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" sent 43 52 30 0D | C R 0 CR "))) << lines[0].toStdString();
+    EXPECT_NE(lines[1].indexOf(QStringLiteral(" received 38 30 0D | 8 0 CR ")), -1) << lines[1].toStdString();
+}
+
+TEST(Cli, BashCompletesTheCommandNamesFromTheProgramsOwnList)
+{
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+        {QStringLiteral("-c"),
+            QStringLiteral("source " PANEL_SOURCE_DIR "/packaging/qv550-cli.bash-completion; "
+                           "COMP_WORDS=(%1 --address 2 lamp-); COMP_CWORD=3; _qv550_cli; echo ${COMPREPLY[@]}")
+                .arg(kCli)});
+    ASSERT_TRUE(bash.waitForFinished(10000));
+    EXPECT_EQ(bash.readAllStandardOutput().trimmed().toStdString(),
+        "lamp-4 lamp-1-4 lamp-2-3 lamp-select-query lamp-time lamp-mode");
+}
+
+} // namespace
