@@ -15,13 +15,18 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 #include <algorithm>
 #include <functional>
 
 #include "commands/catalogue.h"
 #include "commands/hold_buttons.h"
+#include "ui/caption_layout.h"
 #include "ui/fonts.h"
+#include "ui/panel_style.h"
 #include "ui/panel.h"
 #include "ui/window_sizes.h"
 
@@ -30,6 +35,13 @@ namespace {
 QString qs(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// One style for every control of the window, alive as long as any widget.
+QStyle *panelStyle()
+{
+    static PanelStyle *const style = new PanelStyle;
+    return style;
 }
 
 QColor colourOf(std::int32_t rgb)
@@ -43,7 +55,41 @@ QString literalCaption(std::string_view text)
     return qs(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-class HoldPushButton : public QPushButton {
+// A push button that sets its own caption: on as many lines as it needs,
+// every character visible (see caption_layout.h), over the face the
+// window's style fills with the back colour.
+class PanelButton : public QPushButton {
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        painter.drawPrimitive(QStyle::PE_PanelButtonCommand, option);
+        QString caption = text();
+        caption.replace(QStringLiteral("&&"), QStringLiteral("&"));
+        const CaptionLayout layout = layoutCaption(caption, font(), size());
+        QRect area = rect();
+        if (isDown())
+            area.translate(1, 1); // the caption sinks with the face
+        const int total = static_cast<int>(layout.lines.size()) * layout.pitch;
+        int y = area.top() + (area.height() - total) / 2;
+        painter.setPen(palette().color(QPalette::ButtonText));
+        for (const QString &line : layout.lines) {
+            painter.drawText(QRect(area.left(), y, area.width(), layout.pitch),
+                Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextDontClip, line);
+            y += layout.pitch;
+        }
+        if (hasFocus()) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = rect().adjusted(3, 3, -3, -3);
+            painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+        }
+    }
+};
+
+class HoldPushButton : public PanelButton {
 public:
     std::function<void()> onPress;
     std::function<void()> onRelease;
@@ -70,8 +116,23 @@ protected:
 class ClickLabel : public QLabel {
 public:
     std::function<void()> onClick;
+    bool border = false; // a single black line on all four sides
 
 protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QLabel::paintEvent(event);
+        if (!border)
+            return;
+        // Filled strips, not a stroked rectangle: whole pixels at any scale.
+        QPainter painter(this);
+        const QRect r = rect();
+        const QColor black(0, 0, 0);
+        painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), black);
+        painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), black);
+        painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), black);
+        painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), black);
+    }
     void mousePressEvent(QMouseEvent *event) override
     {
         pressedInside_ = event->button() == Qt::LeftButton;
@@ -89,6 +150,16 @@ protected:
 
 private:
     bool pressedInside_ = false;
+};
+
+// An option button that the whole of its box selects, not only its circle
+// and caption, painted in its back colour.
+class OptionButton : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
 };
 
 class LogoImage : public QLabel {
@@ -124,22 +195,6 @@ void paint(QWidget *widget, QPalette::ColorRole face, QPalette::ColorRole text, 
         palette.setColor(face, colourOf(row.back));
     palette.setColor(text, colourOf(row.text));
     widget->setPalette(palette);
-}
-
-// A caption too wide for its button breaks at its last blank when the button
-// is tall enough for two lines, as "DISPLAY CLEAR" does.
-void wrapCaption(QPushButton *button)
-{
-    const QString caption = button->text();
-    const QFontMetrics metrics(button->font());
-    const int room = button->width() - 4;
-    const int lastBlank = caption.lastIndexOf(QLatin1Char(' '));
-    if (metrics.horizontalAdvance(caption) <= room || lastBlank < 0
-        || button->height() < 2 * metrics.height())
-        return;
-    QString wrapped = caption;
-    wrapped[lastBlank] = QLatin1Char('\n');
-    button->setText(wrapped);
 }
 
 } // namespace
@@ -192,13 +247,18 @@ void Form1::build()
             x, y, twipsToPixels(row.left + row.width) - x, twipsToPixels(row.top + row.height) - y);
         if (row.font != FontKey::None)
             widget->setFont(fontFor(row.font));
-        if (auto *button = qobject_cast<QPushButton *>(widget))
-            wrapCaption(button);
+        widget->setStyle(panelStyle());
         if (row.start == Start::Hidden)
             widget->hide();
         controls_.emplace(std::string(row.name), widget);
     }
-    // The port settings frame, when shown, lies over the COM button.
+    // Overlapping neighbours stack as the table orders them, the earlier row
+    // above the later one ("CMD" does not cover the entry box's edge); and
+    // the port settings frame, when shown, lies over the COM button.
+    for (auto row = kControls.rbegin(); row != kControls.rend(); ++row) {
+        if (QWidget *widget = control(row->name))
+            widget->raise();
+    }
     control("Frame8")->raise();
     setTabOrder();
     control("Command17")->setFocus();
@@ -222,7 +282,7 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
             };
             button = hold;
         } else {
-            button = new QPushButton;
+            button = new PanelButton;
             connect(button, &QPushButton::clicked, this, [this, name] {
                 if (panel_)
                     panel_->click(name);
@@ -242,8 +302,10 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         label->setText(qs(row.caption));
         label->setAlignment(alignmentOf(row.align));
         label->setAutoFillBackground(true);
-        if (row.border)
-            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        if (row.border) {
+            label->border = true;
+            label->setContentsMargins(1, 1, 1, 1);
+        }
         paint(label, QPalette::Window, QPalette::WindowText, row);
         if (catalogueEntryFor(row.name)) {
             label->onClick = [this, name] {
@@ -262,7 +324,10 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         return frame;
     }
     case ControlKind::Option: {
-        auto *option = new QRadioButton(literalCaption(row.caption), container);
+        auto *option = new OptionButton(literalCaption(row.caption), container);
+        // A button fills with its Button role by default; the back colour is
+        // set on Window.
+        option->setBackgroundRole(QPalette::Window);
         option->setAutoFillBackground(true);
         option->setChecked(row.start == Start::Selected);
         paint(option, QPalette::Window, QPalette::WindowText, row);
@@ -330,6 +395,8 @@ void Form1::setCaption(std::string_view name, std::string_view text)
         if (label->text() != caption)
             label->setText(caption);
     } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+        // Assistive tools read the caption the user sees, not the first one.
+        button->setAccessibleName(caption);
         button->setText(caption.replace(QLatin1Char('&'), QStringLiteral("&&")));
     }
 }
@@ -373,14 +440,28 @@ float Form1::height() const
     return static_cast<float>(QWidget::height() * 15 + kTitleAllowance);
 }
 
+// The window is placed where it is asked to be, kept inside the screen's
+// available area: centred by its design height on a small or scaled screen,
+// its top edge, its title bar and the logo would be out of reach. The place
+// is remembered, not read back, so a height change never moves it.
 void Form1::setLeft(float twips)
 {
-    move(twipsToPixels(twips), pos().y());
+    left_ = twipsToPixels(twips);
+    placeOnScreen();
 }
 
 void Form1::setTop(float twips)
 {
-    move(pos().x(), twipsToPixels(twips));
+    top_ = twipsToPixels(twips);
+    placeOnScreen();
+}
+
+void Form1::placeOnScreen()
+{
+    const QRect available = screen()->availableGeometry();
+    const int x = std::clamp(left_, available.left(), std::max(available.left(), available.right() + 1 - QWidget::width()));
+    const int y = std::max(top_, available.top());
+    move(x, y);
 }
 
 void Form1::setHeight(float twips)

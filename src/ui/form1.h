@@ -54,6 +54,7 @@ protected:
 
 private:
     void build();
+    void placeOnScreen();
     QWidget *createWidget(const ControlRow &row, QWidget *container);
     void setTabOrder();
 
@@ -61,6 +62,8 @@ private:
     std::vector<const ControlRow *> lines_;
     Panel *panel_ = nullptr;
     float setHeight_ = 0.0F; // the last outer height set, to read back exactly
+    int left_ = 0;           // where the window was placed, in pixels
+    int top_ = 0;
     // Key preview sees a propagated key event once per parent; these tell a
     // propagation from a new key press.
     const QEvent *lastKey_ = nullptr;

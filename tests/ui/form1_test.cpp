@@ -220,7 +220,6 @@ TEST_F(Window, EveryControlSitsWhereTheTableSaysWithItsLooks)
                 << name;
             EXPECT_EQ(w->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, static_cast<QRgb>(row.text))
                 << name;
-            EXPECT_EQ(label->frameShape() != QFrame::NoFrame, row.border) << name;
         }
         EXPECT_EQ(w->isHidden(), row.start == Start::Hidden) << name;
     }

@@ -1,0 +1,26 @@
+#pragma once
+// How a push button's caption is set: on one line when it fits, otherwise
+// broken onto more lines, at blanks where it has them and between any two
+// characters where it has none (Japanese), as the original platform's
+// multi-line buttons do. Lines that do not fit the button at the font's
+// natural spacing are set on a pitch of the font's pixel size, the cell the
+// original Japanese Gothic faces use, so "データを表示しない" fits its 25-pixel
+// button in two lines with every character whole.
+
+#include <QFont>
+#include <QSize>
+#include <QStringList>
+
+struct CaptionLayout {
+    QStringList lines;
+    int pitch = 0; // pixels from one line to the next
+};
+
+// The room a caption has across a button of `width`: its edge takes two
+// pixels on either side.
+inline int captionRoom(int width)
+{
+    return width - 4;
+}
+
+CaptionLayout layoutCaption(const QString &caption, const QFont &font, const QSize &box);

@@ -1,0 +1,60 @@
+// The edge is drawn in the system's 3D colours, whatever the face: white and
+// light grey above and left, black and dark grey below and right; swapped
+// when pressed. Lines are one logical pixel wide, so the edge scales with the
+// screen and the face stays solid at any scale.
+
+#include "ui/panel_style.h"
+
+#include <QAbstractButton>
+#include <QPainter>
+#include <QStyleFactory>
+#include <QStyleOption>
+
+namespace {
+
+// Each line is a strip one logical pixel wide, filled rather than stroked,
+// so it covers whole device pixels at any scale.
+void drawEdge(QPainter *painter, const QRect &r, const QColor &topLeft, const QColor &bottomRight)
+{
+    painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
+    painter->fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
+    painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+    painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+}
+
+} // namespace
+
+PanelStyle::PanelStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) { }
+
+void PanelStyle::drawPrimitive(
+    PrimitiveElement element, const QStyleOption *option, QPainter *painter, const QWidget *widget) const
+{
+    if (element == PE_PanelButtonCommand) {
+        const bool down = option->state & (State_Sunken | State_On);
+        const QPalette &palette = option->palette;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->fillRect(option->rect, palette.button());
+        const QColor white(0xFF, 0xFF, 0xFF), light(0xE3, 0xE3, 0xE3), dark(0x80, 0x80, 0x80),
+            black(0x00, 0x00, 0x00);
+        if (down) {
+            drawEdge(painter, option->rect, black, white);
+            drawEdge(painter, option->rect.adjusted(1, 1, -1, -1), dark, light);
+        } else {
+            drawEdge(painter, option->rect, white, black);
+            drawEdge(painter, option->rect.adjusted(1, 1, -1, -1), light, dark);
+        }
+        painter->restore();
+        return;
+    }
+    if (element == PE_FrameFocusRect && qobject_cast<const QAbstractButton *>(widget)) {
+        // A dotted line inside the edge, clear of the face's rim.
+        painter->save();
+        painter->setPen(QPen(option->palette.color(QPalette::ButtonText), 1, Qt::DotLine));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+        painter->restore();
+        return;
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The window's one style: Fusion, except that a push button's whole face is
+// filled with exactly its back colour inside a classic two-line raised edge,
+// which turns sunken while the button is down. Fusion's own buttons lighten
+// the face and paint a gradient over it, and pale faces then look white, which
+// loses the panel's colour coding.
+
+#include <QProxyStyle>
+
+class PanelStyle : public QProxyStyle {
+public:
+    PanelStyle();
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+        const QWidget *widget = nullptr) const override;
+};

@@ -1,0 +1,176 @@
+// What the user sees, read from painted pixels of the real widgets: button
+// faces in exactly their colours, option boxes, label borders, stacking,
+// captions that fit whole, and the window on the screen. Run at scale 1 and,
+// by CTest, again at scale 2.
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "recording_view.h"
+#include "serial_double.h"
+#include "timers/timer_ticks.h"
+#include "timers/virtual_clock.h"
+#include "ui/caption_layout.h"
+#include "ui/control_table.h"
+#include "ui/fonts.h"
+#include "ui/form1.h"
+#include "ui/panel.h"
+
+namespace {
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QRgb rgbOf(std::int32_t colour)
+{
+    return qRgb((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF) & 0xFFFFFF;
+}
+
+// The colour painted at logical point (x, y) of `widget`, at any scale.
+QRgb paintedAt(QWidget *widget, int x, int y)
+{
+    const QImage image = widget->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    return image.pixel(static_cast<int>(x * scale + scale / 2), static_cast<int>(y * scale + scale / 2)) & 0xFFFFFF;
+}
+
+class Pixels : public ::testing::Test {
+protected:
+    VirtualClock clock;
+    std::unique_ptr<Timer> timers[6] = {clock.createTimer(kTimer1Design), clock.createTimer(kTimer2Design),
+        clock.createTimer(kTimer3Design), clock.createTimer(kTimer4Design), clock.createTimer(kTimer5Design),
+        clock.createTimer(1000)};
+    SerialDouble serial;
+    RecordingMessageBox messageBox;
+    Form1 form;
+    Panel panel{serial, form, messageBox, form,
+        {*timers[0], *timers[1], *timers[2], *timers[3], *timers[4], *timers[5]}, [] {}};
+
+    static void SetUpTestSuite() { installFontSubstitutes(); }
+    void SetUp() override
+    {
+        form.attach(&panel);
+        ASSERT_FALSE(panel.Form_Load().has_value());
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    }
+};
+
+TEST_F(Pixels, EveryButtonFaceShowsExactlyItsBackColourRaisedAndPressed)
+{
+    for (const ControlRow &row : kControls) {
+        if (row.kind != ControlKind::Button || row.back == kSystemColour)
+            continue;
+        auto *button = qobject_cast<QAbstractButton *>(form.control(row.name));
+        const int h = button->height();
+        const int w = button->width();
+        for (const bool down : {false, true}) {
+            button->setDown(down);
+            // Inside the two-pixel edge, clear of the caption: the face's rim.
+            EXPECT_EQ(paintedAt(button, 2, h / 2), rgbOf(row.back)) << row.name << (down ? " pressed" : "");
+            EXPECT_EQ(paintedAt(button, w - 3, h / 2), rgbOf(row.back)) << row.name << (down ? " pressed" : "");
+        }
+        button->setDown(false);
+        EXPECT_EQ(paintedAt(button, 0, 0), 0xFFFFFFU) << row.name << ": raised edge";
+        EXPECT_EQ(paintedAt(button, w - 1, h - 1), 0x000000U) << row.name << ": raised edge";
+    }
+}
+
+TEST_F(Pixels, OptionBoxesAreTheirBackColourAndTheirWholeBoxSelects)
+{
+    form.setHeight(9100.0F);
+    for (const ControlRow &row : kControls) {
+        if (row.kind != ControlKind::Option)
+            continue;
+        form.setVisible("Frame8", true); // a port choice hides it again
+        auto *option = qobject_cast<QRadioButton *>(form.control(row.name));
+        ASSERT_TRUE(option->isVisible()) << row.name;
+        const QPoint right(option->width() - 2, option->height() / 2);
+        EXPECT_EQ(paintedAt(option, right.x(), right.y()), rgbOf(row.back)) << row.name;
+        QSignalSpy clicked(option, &QAbstractButton::clicked);
+        QTest::mouseClick(option, Qt::LeftButton, {}, right);
+        EXPECT_EQ(clicked.count(), 1) << row.name << ": a click on the right of its box";
+    }
+}
+
+TEST_F(Pixels, BorderedLabelsHaveOneFlatLineOnEachSide)
+{
+    for (const ControlRow &row : kControls) {
+        if (row.kind != ControlKind::Label || !row.border)
+            continue;
+        QWidget *label = form.control(row.name);
+        const int w = label->width();
+        const int h = label->height();
+        for (const QPoint edge : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
+            EXPECT_EQ(paintedAt(label, edge.x(), edge.y()), 0x000000U) << row.name << " at " << edge.x() << "," << edge.y();
+        for (const QPoint inside : {QPoint(1, h / 2), QPoint(w - 2, h / 2), QPoint(w / 2, 1), QPoint(w / 2, h - 2)})
+            EXPECT_EQ(paintedAt(label, inside.x(), inside.y()), rgbOf(row.back)) << row.name;
+    }
+}
+
+TEST_F(Pixels, TheEntryBoxEdgeIsNotCoveredByItsCaption)
+{
+    QWidget *entry = form.control("Text1");
+    QWidget *caption = form.control("Label26");
+    ASSERT_TRUE(caption->geometry().intersects(entry->geometry()));
+    QWidget *frame = entry->parentWidget();
+    const QList<QObject *> stack = frame->children();
+    EXPECT_GT(stack.indexOf(entry), stack.indexOf(caption)) << "the entry box lies above \"CMD\"";
+    form.setHeight(9100.0F);
+    const QPoint edge = entry->geometry().topLeft() + QPoint(0, entry->height() / 2);
+    EXPECT_NE(paintedAt(frame, edge.x(), edge.y()), 0xC0C0C0U);
+}
+
+TEST_F(Pixels, EveryCaptionFitsItsButtonWhole)
+{
+    form.control("Command34")->show();
+    for (const ControlRow &row : kControls) {
+        if (row.kind != ControlKind::Button)
+            continue;
+        QWidget *button = form.control(row.name);
+        std::vector<QString> captions = {qs(row.caption)};
+        if (row.name == "Command34")
+            captions.push_back(qs("\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044"));
+        for (const QString &caption : captions) {
+            const CaptionLayout layout = layoutCaption(caption, button->font(), button->size());
+            const QFontMetrics metrics(button->font());
+            EXPECT_EQ(layout.lines.join(QString()).remove(QLatin1Char(' ')), QString(caption).remove(QLatin1Char(' ')))
+                << row.name << ": characters lost";
+            for (const QString &line : layout.lines)
+                EXPECT_LE(metrics.horizontalAdvance(line), captionRoom(button->width()))
+                    << row.name << ": \"" << line.toStdString() << "\"";
+            EXPECT_LE(layout.lines.size() * layout.pitch, button->height()) << row.name;
+            EXPECT_GE(layout.pitch, QFontInfo(button->font()).pixelSize()) << row.name << ": lines would overlap";
+        }
+    }
+}
+
+TEST_F(Pixels, TheDataButtonsAccessibleNameFollowsItsCaption)
+{
+    auto *button = qobject_cast<QAbstractButton *>(form.control("Command34"));
+    form.setCaption("Command34", "\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044");
+    EXPECT_EQ(button->accessibleName(), qs("\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044"));
+}
+
+TEST_F(Pixels, TheWindowStaysOnTheScreenAndHeightChangesDoNotMoveIt)
+{
+    const QRect available = form.screen()->availableGeometry();
+    EXPECT_GE(form.pos().y(), available.top());
+    EXPECT_GE(form.pos().x(), available.left());
+    const QPoint placed = form.pos();
+    for (const float height : {6645.0F, 7200.0F, 9100.0F, 5350.0F}) {
+        form.setHeight(height);
+        EXPECT_EQ(form.pos(), placed) << height;
+    }
+}
+
+} // namespace
