@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds with warnings as errors and runs every test: unit, serial
-# (on pseudo-terminals), widget (offscreen), end-to-end (under Xvfb), after a
-# 30-second pass of the receive-path fuzzer. Benchmarks are left to bench.sh.
+# (on pseudo-terminals), widget (offscreen, at scale 1 and 2), end-to-end
+# (under Xvfb, on socat rigs, against ser2net and pySerial's RFC 2217 server),
+# and the Debian package through Debian's validators, after a 30-second pass
+# of each fuzzer. Benchmarks are left to bench.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

@@ -13,6 +13,7 @@
 #include "cli/cli_session.h"
 #include "cli/serial_ports.h"
 #include "serial/device_map.h"
+#include "serial/port_mapping.h"
 #include "serial/qt_serial_control.h"
 #include "serial/traffic_log.h"
 
@@ -47,8 +48,19 @@ int main(int argc, char *argv[])
     }
 
     DeviceMap devices;
-    if (request->port)
+    if (request->port) {
         devices.setDevice(1, *request->port);
+    } else {
+        // As the panel: the user's port mapping, else the first serial port.
+        std::string problem;
+        const auto mapping = readPortMapping(portMappingPath(), problem);
+        if (!mapping) {
+            std::cerr << "qv550-cli: " << problem << '\n';
+            return 2;
+        }
+        if (const auto found = mapping->devices.find(1); found != mapping->devices.end())
+            devices.setDevice(1, found->second, mapping->path);
+    }
     QtSerialControl port(devices);
     port.setNamesWithoutPortNumber();
     std::unique_ptr<TrafficLog> log;

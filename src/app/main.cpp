@@ -12,6 +12,7 @@
 
 #include "app/quit_on_signals.h"
 #include "serial/device_map.h"
+#include "serial/port_mapping.h"
 #include "simulator/simulated_projector.h"
 #include "serial/qt_serial_control.h"
 #include "serial/traffic_log.h"
@@ -44,9 +45,10 @@ struct Options {
         parser.setApplicationDescription(
             QStringLiteral("Remote-control panel for a QV550 projector on an RS-232 line.\n"
                            "Port numbers 1 and 2 (the COM1 and COM2 choices) open /dev/ttyS0 and /dev/ttyS1\n"
-                           "unless replaced below, for example by a USB adapter, a pseudo-terminal or a\n"
-                           "serial-over-IP box. Over raw TCP the speed choice cannot reach the far port;\n"
-                           "over RFC 2217 it sets it."));
+                           "unless the port mapping ~/.config/qv550-control/ports.conf (lines such as\n"
+                           "COM1=/dev/serial/by-id/...) or an option below replaces them, for example\n"
+                           "by a USB adapter, a pseudo-terminal or a serial-over-IP box. Over raw TCP the\n"
+                           "speed choice cannot reach the far port; over RFC 2217 it sets it."));
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({com1, com2, log, demo});
@@ -96,6 +98,21 @@ int main(int argc, char *argv[])
     }
 
     DeviceMap devices;
+    // The user's port mapping fills in what the command line leaves open; a
+    // malformed file is told, and the defaults are used.
+    std::string mappingProblem;
+    const bool com1Given = options.parser.isSet(options.com1) || positional.size() == 1
+        || options.parser.isSet(options.demo);
+    if (!com1Given || !options.parser.isSet(options.com2)) {
+        if (const auto mapping = readPortMapping(portMappingPath(), mappingProblem)) {
+            for (const auto &[number, device] : mapping->devices) {
+                if ((number == 1 && !com1Given) || (number == 2 && !options.parser.isSet(options.com2)))
+                    devices.setDevice(number, device, mapping->path);
+            }
+        } else {
+            std::fprintf(stderr, "qv550-control: %s\n", mappingProblem.c_str());
+        }
+    }
     if (options.parser.isSet(options.com1))
         devices.setDevice(1, options.parser.value(options.com1).toStdString());
     if (positional.size() == 1)
@@ -140,10 +157,12 @@ int main(int argc, char *argv[])
 
     const auto startupFailure = panel.Form_Load();
     form.show();
-    if (startupFailure) {
-        // The window stays open with the port closed; the user is told why.
-        QTimer::singleShot(
-            0, &form, [&messageBox, failure = *startupFailure] { messageBox.warning(failure); });
+    // The window stays open with the port closed; the user is told why.
+    for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>() :
+                                    "The port mapping was not used: " + mappingProblem,
+             startupFailure}) {
+        if (warning)
+            QTimer::singleShot(0, &form, [&messageBox, text = *warning] { messageBox.warning(text); });
     }
     return QApplication::exec();
 }

@@ -64,9 +64,11 @@ void DeviceLine::open(const LineSettings &settings)
     // sync a lock file for it, which costs a disk flush on every try of a
     // panel waiting for the device.
     if (access(device_.c_str(), F_OK) != 0) {
-        throw ControlError(ControlOp::PortOpen,
-            describeOpenFailure({.label = label_, .problem = OpenFailure::Missing,
-                .reason = "No such file or directory"}));
+        OpenFailure missing;
+        missing.label = label_;
+        missing.problem = OpenFailure::Missing;
+        missing.reason = "No such file or directory";
+        throw ControlError(ControlOp::PortOpen, describeOpenFailure(missing));
     }
 #endif
     if (!port_.open(QIODevice::ReadWrite)) {

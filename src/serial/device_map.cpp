@@ -11,9 +11,16 @@ DeviceMap::DeviceMap()
 #endif
 }
 
-void DeviceMap::setDevice(std::int16_t port, std::string path)
+void DeviceMap::setDevice(std::int16_t port, std::string path, std::string source)
 {
     devices_[port] = std::move(path);
+    sources_[port] = std::move(source);
+}
+
+std::string DeviceMap::sourceFor(std::int16_t port) const
+{
+    const auto found = sources_.find(port);
+    return found == sources_.end() ? std::string() : found->second;
 }
 
 std::optional<std::string> DeviceMap::deviceFor(std::int16_t port) const

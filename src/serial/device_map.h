@@ -11,9 +11,12 @@
 class DeviceMap {
 public:
     DeviceMap();
-    void setDevice(std::int16_t port, std::string path);
+    // `source` names the file that set it, for messages; empty for an option.
+    void setDevice(std::int16_t port, std::string path, std::string source = {});
     std::optional<std::string> deviceFor(std::int16_t port) const;
+    std::string sourceFor(std::int16_t port) const;
 
 private:
     std::map<std::int16_t, std::string> devices_;
+    std::map<std::int16_t, std::string> sources_;
 };

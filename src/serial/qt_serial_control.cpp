@@ -106,7 +106,16 @@ void QtSerialControl::setPortOpen(bool open)
             raise(kCommEventLineLost);
         },
     });
-    line_->open(settings_);
+    try {
+        line_->open(settings_);
+    } catch (const ControlError &error) {
+        // A device from the user's port mapping: say where it was set.
+        const std::string source = devices_.sourceFor(commPort_);
+        if (source.empty())
+            throw;
+        throw ControlError(ControlOp::PortOpen,
+            error.description() + " (COM" + std::to_string(commPort_) + " is set in " + source + ")");
+    }
 }
 
 void QtSerialControl::setOutput(std::string_view bytes)

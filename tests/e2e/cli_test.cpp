@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -203,6 +204,40 @@ TEST(Cli, TheLogHoldsWhatWasSentAndWhatArrived)
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" sent 43 52 30 0D | C R 0 CR "))) << lines[0].toStdString();
     EXPECT_NE(lines[1].indexOf(QStringLiteral(" received 38 30 0D | 8 0 CR ")), -1) << lines[1].toStdString();
+}
+
+TEST(Cli, ThePortMappingSetsTheDefaultPortAndAnOptionOverridesIt)
+{
+    Projector projector;
+    QTemporaryDir config;
+    QDir().mkpath(config.filePath(QStringLiteral("qv550-control")));
+    const QString file = config.filePath(QStringLiteral("qv550-control/ports.conf"));
+    const auto withMapping = [&](const QString &text, const QStringList &arguments) {
+        QFile out(file);
+        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        out.write(text.toUtf8());
+        out.close();
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        process.setProcessEnvironment(environment);
+        process.start(kCli, arguments);
+        process.waitForFinished(10000);
+        return CliRun{process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+    };
+    const CliRun mapped = withMapping(QStringLiteral("COM1=") + projector.device() + u'\n', {QStringLiteral("status")});
+    EXPECT_EQ(mapped.status, 0) << mapped.err;
+    EXPECT_EQ(mapped.out, "Stand by\n");
+    const CliRun overridden = withMapping(QStringLiteral("COM1=") + projector.device() + u'\n',
+        {QStringLiteral("--port"), QStringLiteral("/dev/qv550-no-such-device"), QStringLiteral("status")});
+    EXPECT_EQ(overridden.status, 3);
+    const CliRun missing = withMapping(QStringLiteral("COM1=/dev/qv550-no-such-device\n"), {QStringLiteral("status")});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("(COM1 is set in " + file.toStdString() + ")"), std::string::npos) << missing.err;
+    const CliRun malformed = withMapping(QStringLiteral("# ok\nCOM1 /dev/ttyUSB0\n"), {QStringLiteral("status")});
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_NE(malformed.err.find(file.toStdString() + ":2: expected COM1=DEVICE"), std::string::npos) << malformed.err;
 }
 
 TEST(Cli, BashCompletesTheCommandNamesFromTheProgramsOwnList)

@@ -99,7 +99,7 @@ TEST_F(LineFaults, ASecondReaderTakingTheBytesIsNoLostLine)
         pollfd readable{other, POLLIN, 0};
         while (!done) {
             if (::poll(&readable, 1, 20) == 1)
-                (void)::read(other, sink, sizeof sink);
+                (void)!::read(other, sink, sizeof sink);
         }
     });
     for (int burst = 0; burst < 300; ++burst) {

@@ -2,7 +2,10 @@
 // no restart, also when the panel was started before it existed. And the
 // program itself: ended by a signal it closes the port and leaves no lock.
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <QTest>
 
@@ -79,6 +82,26 @@ TEST(ProgramEnd, ASignalClosesThePortAndLeavesNoLockFile)
         EXPECT_EQ(panel.exitStatus(), QProcess::NormalExit) << quit.name;
         EXPECT_EQ(existingLockFile(line.devicePath()), "") << quit.name;
     }
+}
+
+TEST(ProgramEnd, APanelStartedWithoutOptionsOpensThePortTheMappingNames)
+{
+    PseudoTerminal line;
+    QTemporaryDir config;
+    QDir().mkpath(config.filePath(QStringLiteral("qv550-control")));
+    QFile file(config.filePath(QStringLiteral("qv550-control/ports.conf")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("COM1=") + QByteArray::fromStdString(line.devicePath()) + '\n');
+    file.close();
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {});
+    EXPECT_TRUE(runUntil([&] { return !existingLockFile(line.devicePath()).empty(); }, 5000));
+    panel.terminate();
+    panel.waitForFinished(5000);
 }
 
 TEST(ProgramEnd, TwoDeviceArgumentsAreAUsageErrorNotIgnored)

@@ -165,35 +165,55 @@ TEST_F(QtSerial, ADeviceHeldByAnotherProgramNamesThatProgram)
 
 TEST(OpenFailures, EachCauseSaysWhatWouldReallyFixIt)
 {
-    const std::string label = "COM1 (/dev/ttyUSB0)";
-    const std::string device = "/dev/ttyUSB0";
+    // A failure of `problem`, with what was found out filled in by `found`.
+    const auto failure = [](OpenFailure::Problem problem, auto found) {
+        OpenFailure f;
+        f.label = "COM1 (/dev/ttyUSB0)";
+        f.problem = problem;
+        f.device = "/dev/ttyUSB0";
+        found(f);
+        return f;
+    };
     struct Case {
         OpenFailure failure;
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {{.label = label, .problem = OpenFailure::Missing, .reason = "No such file or directory"},
+        {failure(OpenFailure::Missing, [](OpenFailure &f) { f.reason = "No such file or directory"; }),
             "COM1 (/dev/ttyUSB0): no such device (No such file or directory)"},
-        {{.label = label, .problem = OpenFailure::Refused, .device = device, .accessible = false, .owner = "root",
-             .group = "dialout", .mode = 0660},
+        {failure(OpenFailure::Refused,
+             [](OpenFailure &f) {
+                 f.accessible = false;
+                 f.owner = "root";
+                 f.group = "dialout";
+                 f.mode = 0660;
+             }),
             "COM1 (/dev/ttyUSB0): permission denied: only root and the group 'dialout' may open it (rw-rw----). "
             "Add your user to that group (sudo usermod -aG dialout $USER) and log in again; or, until the device "
             "is plugged in again: sudo chown $USER /dev/ttyUSB0."},
         // A root-only device: joining a group would not help.
-        {{.label = label, .problem = OpenFailure::Refused, .device = device, .accessible = false, .owner = "root",
-             .group = "root", .mode = 0600},
+        {failure(OpenFailure::Refused,
+             [](OpenFailure &f) {
+                 f.accessible = false;
+                 f.owner = "root";
+                 f.group = "root";
+                 f.mode = 0600;
+             }),
             "COM1 (/dev/ttyUSB0): permission denied: only root may open it (rw------- root:root). Ask an "
             "administrator for access, for example a udev rule that sets GROUP=\"dialout\" and MODE=\"0660\"; or, "
             "until the device is plugged in again: sudo chown $USER /dev/ttyUSB0."},
-        {{.label = label, .problem = OpenFailure::Refused, .holder = "minicom (process 42)",
-             .staleLock = "/var/lock/LCK..ttyUSB0"},
+        {failure(OpenFailure::Refused,
+             [](OpenFailure &f) {
+                 f.holder = "minicom (process 42)";
+                 f.staleLock = "/var/lock/LCK..ttyUSB0";
+             }),
             "COM1 (/dev/ttyUSB0) is in use by minicom (process 42). Close that program to use the port here."},
-        {{.label = label, .problem = OpenFailure::Refused, .staleLock = "/var/lock/LCK..ttyUSB0"},
+        {failure(OpenFailure::Refused, [](OpenFailure &f) { f.staleLock = "/var/lock/LCK..ttyUSB0"; }),
             "COM1 (/dev/ttyUSB0) is blocked by the lock file /var/lock/LCK..ttyUSB0, left by a program that has "
             "ended. Remove it: sudo rm /var/lock/LCK..ttyUSB0"},
-        {{.label = label, .problem = OpenFailure::Refused, .reason = "Permission error"},
+        {failure(OpenFailure::Refused, [](OpenFailure &f) { f.reason = "Permission error"; }),
             "COM1 (/dev/ttyUSB0) is in use by another program (Permission error)"},
-        {{.label = label, .problem = OpenFailure::Other, .reason = "Unknown error"},
+        {failure(OpenFailure::Other, [](OpenFailure &f) { f.reason = "Unknown error"; }),
             "COM1 (/dev/ttyUSB0): the port could not be opened (Unknown error)"},
     };
     for (const Case &c : cases)

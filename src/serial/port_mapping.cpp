@@ -1,0 +1,73 @@
+// Strict on purpose: a line the panel does not understand is reported with
+// its place in the file, never skipped, so a typo does not quietly send the
+// panel to the wrong port.
+
+#include "serial/port_mapping.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+std::string trimmed(const std::string &text)
+{
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+} // namespace
+
+std::string portMappingPath()
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string folder;
+    if (config && *config == '/') {
+        folder = config;
+    } else {
+        const char *home = std::getenv("HOME");
+        folder = std::string(home ? home : "") + "/.config";
+    }
+    return folder + "/qv550-control/ports.conf";
+}
+
+std::optional<PortMapping> readPortMapping(const std::string &path, std::string &whyNot)
+{
+    PortMapping mapping;
+    mapping.path = path;
+    std::ifstream file(path);
+    if (!file) {
+        if (errno == ENOENT)
+            return mapping;
+        whyNot = path + ": cannot be read (" + std::strerror(errno) + ")";
+        return std::nullopt;
+    }
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        const std::string text = trimmed(line);
+        if (text.empty() || text[0] == '#')
+            continue;
+        const auto equals = text.find('=');
+        const std::string key = equals == std::string::npos ? text : trimmed(text.substr(0, equals));
+        const std::string value = equals == std::string::npos ? std::string() : trimmed(text.substr(equals + 1));
+        const std::string place = path + ":" + std::to_string(number) + ": ";
+        if (equals == std::string::npos || (key != "COM1" && key != "COM2")) {
+            whyNot = place + "expected COM1=DEVICE or COM2=DEVICE, found \"" + text + "\"";
+            return std::nullopt;
+        }
+        if (value.empty()) {
+            whyNot = place + key + " has no device";
+            return std::nullopt;
+        }
+        const std::int16_t port = key == "COM1" ? 1 : 2;
+        if (mapping.devices.count(port)) {
+            whyNot = place + key + " is set a second time";
+            return std::nullopt;
+        }
+        mapping.devices[port] = value;
+    }
+    return mapping;
+}
