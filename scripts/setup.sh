@@ -12,7 +12,7 @@ packages=(
   fonts-ipafont-gothic
   xvfb xdotool x11-utils
   socat ser2net python3-serial
-  lintian desktop-file-utils appstream dpkg-dev file fakeroot
+  lintian desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

@@ -133,16 +133,9 @@ std::optional<std::string> decoded(const std::string &line, const std::string &p
 
 std::string replyJson(const std::string &sent, const std::string &reply, const std::string *status, double elapsedMs)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     char elapsedText[32];
     std::snprintf(elapsedText, sizeof elapsedText, "%.3f", elapsedMs);
-    std::string hex;
-    for (const char byte : reply) {
-        const auto value = static_cast<unsigned char>(byte);
-        hex += kHex[value >> 4];
-        hex += kHex[value & 0x0F];
-    }
-    return "{\"sent\": " + jsonString(sent) + ", \"reply_hex\": \"" + hex + "\", \"monitor\": "
+    return "{\"sent\": " + jsonString(sent) + ", \"reply_hex\": \"" + hexText(reply, "") + "\", \"monitor\": "
         + jsonString(trimmed(monitorText(reply))) + ", \"status\": " + (status ? jsonString(*status) : "null")
         + ", \"elapsed_ms\": " + elapsedText + "}";
 }

@@ -31,3 +31,17 @@ std::string monitorText(std::string_view bytes)
     appendMonitorTokens(out, bytes);
     return out;
 }
+
+std::string hexText(std::string_view bytes, std::string_view separator)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            out += separator;
+        const auto value = static_cast<unsigned char>(bytes[i]);
+        out += kHex[value >> 4];
+        out += kHex[value & 0x0F];
+    }
+    return out;
+}

@@ -11,3 +11,7 @@ void appendMonitorTokens(std::string &out, std::string_view bytes);
 
 // The whole monitor text of `bytes`: " " followed by their tokens.
 std::string monitorText(std::string_view bytes);
+
+// The bytes in hexadecimal, two upper-case digits each, joined by `separator`:
+// "43 30 30 0D" for logs, "4330300D" for JSON.
+std::string hexText(std::string_view bytes, std::string_view separator);

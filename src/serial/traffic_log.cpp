@@ -37,13 +37,8 @@ std::string TrafficLog::entry(std::string_view when, std::string_view direction,
     std::string out(when);
     out += ' ';
     out += direction;
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        out += ' ';
-        out += kHex[value >> 4];
-        out += kHex[value & 0x0F];
-    }
+    out += ' ';
+    out += hexText(bytes, " ");
     out += " |";
     out += monitorText(bytes);
     return out;

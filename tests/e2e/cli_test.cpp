@@ -14,6 +14,7 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "event_loop.h"
+#include "x_session.h"
 
 namespace {
 
@@ -130,9 +131,7 @@ TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
     // Held by the panel: it is named.
     Projector projector;
     QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    panel.setProcessEnvironment(environment);
+    panel.setProcessEnvironment(offscreenEnvironment());
     panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {projector.device()});
     ASSERT_TRUE(panel.waitForStarted(5000));
     CliRun busy;

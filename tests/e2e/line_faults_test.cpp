@@ -25,13 +25,6 @@
 
 namespace {
 
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
 class LineFaults : public ::testing::Test {
 protected:
     PseudoTerminal line;

@@ -29,13 +29,6 @@ std::string everyByte()
     return all;
 }
 
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
 // The far end of the rig's line, as the projector's side of the cable.
 class FarEnd {
 public:

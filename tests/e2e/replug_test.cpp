@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "event_loop.h"
+#include "x_session.h"
 #include "pseudo_terminal.h"
 #include "real_panel.h"
 #include "serial/open_failure.h"
@@ -70,9 +71,7 @@ TEST(ProgramEnd, ASignalClosesThePortAndLeavesNoLockFile)
     for (const QuitSignal &quit : {QuitSignal{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}}) {
         PseudoTerminal line;
         QProcess panel;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        panel.setProcessEnvironment(environment);
+        panel.setProcessEnvironment(offscreenEnvironment());
         panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"),
             {QString::fromStdString(line.devicePath())});
         ASSERT_TRUE(runUntil([&] { return !existingLockFile(line.devicePath()).empty(); }, 5000)) << quit.name;
@@ -94,8 +93,7 @@ TEST(ProgramEnd, APanelStartedWithoutOptionsOpensThePortTheMappingNames)
     file.write(QByteArray("COM1=") + QByteArray::fromStdString(line.devicePath()) + '\n');
     file.close();
     QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcessEnvironment environment = offscreenEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     panel.setProcessEnvironment(environment);
     panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {});
@@ -107,9 +105,7 @@ TEST(ProgramEnd, APanelStartedWithoutOptionsOpensThePortTheMappingNames)
 TEST(ProgramEnd, TwoDeviceArgumentsAreAUsageErrorNotIgnored)
 {
     QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    panel.setProcessEnvironment(environment);
+    panel.setProcessEnvironment(offscreenEnvironment());
     panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"),
         {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")});
     ASSERT_TRUE(panel.waitForFinished(5000));

@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <ctime>
 #include <functional>
 
 // Runs the event loop until `done` holds or `milliseconds` have passed;
@@ -26,4 +27,13 @@ inline void runFor(int milliseconds)
     QEventLoop loop;
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// CPU time this thread (the window's) has used, in milliseconds: a thread
+// that spins on a dead line shows here.
+inline double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
 }
