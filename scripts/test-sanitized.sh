@@ -10,4 +10,4 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/support/leak-suppressions.txt:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 cd build-sanitize
-ctest --output-on-failure --timeout 300 -j2 -LE bench
+ctest --output-on-failure --timeout 300 -j2 -LE "bench|package"

@@ -18,8 +18,10 @@ Commands:
   send LINE       any command line; the CR is added. Characters up to U+00FF go
                   as their Latin-1 byte; a line with any other is refused.
   list            every command: name, code, the window's caption and group
-  ports           the serial ports the system knows, with their
-                  /dev/serial/by-id names (pseudo-terminals are never listed)
+  ports           the serial ports the system knows, one a line: the device,
+                  its /dev/serial/by-id names, description, manufacturer and
+                  serial number ("-" when unknown); pseudo-terminals are
+                  never listed
   wait STATUS     asks for the power status once a second until it reads
                   STATUS (e.g. wait "Power ON"), or until --timeout (120 s)
 

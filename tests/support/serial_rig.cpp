@@ -29,12 +29,18 @@ std::string SerialRig::simLog() const
     return dir_.filePath(QStringLiteral("sim.log")).toStdString();
 }
 
+void SerialRig::startPlugging()
+{
+    socat_.start(QStringLiteral("socat"),
+        {QStringLiteral("pty,raw,echo=0,link=") + QString::fromStdString(panelEnd()),
+            QStringLiteral("pty,raw,echo=0,link=") + QString::fromStdString(farEnd())});
+}
+
 bool SerialRig::plug(bool withSimulator, const QStringList &simArgs)
 {
     const QString panel = QString::fromStdString(panelEnd());
     const QString far = QString::fromStdString(farEnd());
-    socat_.start(QStringLiteral("socat"),
-        {QStringLiteral("pty,raw,echo=0,link=") + panel, QStringLiteral("pty,raw,echo=0,link=") + far});
+    startPlugging();
     if (!runUntil([&] { return QFileInfo::exists(panel) && QFileInfo::exists(far); }, 5000))
         return false;
     if (!withSimulator)

@@ -23,6 +23,8 @@ public:
     // Starts socat (and qv550-sim --device on the far end, with `simArgs`,
     // unless `withSimulator` is false); true once both links are there.
     bool plug(bool withSimulator = true, const QStringList &simArgs = {});
+    // Starts socat alone and returns at once, for timing what follows.
+    void startPlugging();
     // Stops socat; the simulator ends by itself when its line hangs up.
     // Returns whether it did (it is killed otherwise).
     bool unplug();
