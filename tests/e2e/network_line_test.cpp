@@ -2,6 +2,7 @@
 // Debian in front of a socat pair whose far end the test holds (or the
 // simulated projector answers on), and pySerial's RFC 2217 server.
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
@@ -10,7 +11,10 @@
 
 #include <ctime>
 #include <optional>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -158,6 +162,40 @@ TEST(NetworkFailures, EachIsDescribedAndNothingBlocks)
     } catch (const ControlError &error) {
         EXPECT_EQ(error.description(), "COM1 (rfc2217://127.0.0.1: no port (write HOST:PORT))");
     }
+}
+
+TEST(NetworkFailures, AHostThatNeverAnswersIsToldAfterFiveSeconds)
+{
+    // A listening socket that never accepts, its queue filled: the kernel
+    // drops every further connection request unanswered.
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 0), 0);
+    ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        (void)!::connect(fillers.back(), reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    runFor(200);
+    NetworkControl silent("tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    silent.control.setSettings("19200,N,8,1");
+    QElapsedTimer clock;
+    clock.start();
+    silent.control.setPortOpen(true);
+    EXPECT_TRUE(silent.control.portOpen()); // connecting, not blocking the window
+    ASSERT_TRUE(runUntil([&] { return !silent.events.empty(); }, 8000));
+    EXPECT_GE(clock.elapsed(), 4900);
+    EXPECT_EQ(silent.events.back(), kCommEventLineLost);
+    EXPECT_NE(silent.control.lostLineDescription().find(": no answer within 5 s"), std::string::npos)
+        << silent.control.lostLineDescription();
+    for (const int filler : fillers)
+        ::close(filler);
+    ::close(server);
 }
 
 TEST(Rfc2217Servers, PySerialsServerEchoesEveryByteAndHearsTheSettings)

@@ -100,6 +100,22 @@ TEST_F(Window, AHoldWithTheRightButtonRepeats)
     EXPECT_FALSE(qobject_cast<QAbstractButton *>(zoom)->isDown());
 }
 
+TEST_F(Window, AHoldEndsWhenTheWindowLosesTheMouseToAnother)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::mousePress(widget("Command15"), Qt::LeftButton);
+    clock.advance(100);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_FALSE(timer1->enabled()) << "the release never comes: the repeat must stop";
+    const auto sent = serial.writes().size();
+    clock.advance(500);
+    EXPECT_EQ(serial.writes().size(), sent);
+}
+
 TEST_F(Window, AClickOnAHoldButtonSendsOnlyThePress)
 {
     QTest::mouseClick(widget("Command1"), Qt::LeftButton);
