@@ -58,8 +58,7 @@ int main(int argc, char *argv[])
             std::cerr << "qv550-cli: " << problem << '\n';
             return 2;
         }
-        if (const auto found = mapping->devices.find(1); found != mapping->devices.end())
-            devices.setDevice(1, found->second, mapping->path);
+        mapping->fillIn(devices, false, true); // the tool has COM1 only
     }
     QtSerialControl port(devices);
     port.setNamesWithoutPortNumber();

@@ -104,14 +104,10 @@ int main(int argc, char *argv[])
     const bool com1Given = options.parser.isSet(options.com1) || positional.size() == 1
         || options.parser.isSet(options.demo);
     if (!com1Given || !options.parser.isSet(options.com2)) {
-        if (const auto mapping = readPortMapping(portMappingPath(), mappingProblem)) {
-            for (const auto &[number, device] : mapping->devices) {
-                if ((number == 1 && !com1Given) || (number == 2 && !options.parser.isSet(options.com2)))
-                    devices.setDevice(number, device, mapping->path);
-            }
-        } else {
+        if (const auto mapping = readPortMapping(portMappingPath(), mappingProblem))
+            mapping->fillIn(devices, com1Given, options.parser.isSet(options.com2));
+        else
             std::fprintf(stderr, "qv550-control: %s\n", mappingProblem.c_str());
-        }
     }
     if (options.parser.isSet(options.com1))
         devices.setDevice(1, options.parser.value(options.com1).toStdString());

@@ -13,13 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-inline int quitSignalWriteEnd(int set = -1)
-{
-    static int writeEnd = -1;
-    if (set >= 0)
-        writeEnd = set;
-    return writeEnd;
-}
+// The pipe's end the signal handler writes to; a handler can reach no other state.
+inline int quitSignalWriteEnd = -1;
 
 // `onSignal` runs on the event loop's thread with the signal's number; by
 // default the application's loop ends with status 128 + number.
@@ -30,7 +25,7 @@ inline void quitOnSignals(QCoreApplication &app, std::function<void(int)> onSign
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         return;
-    quitSignalWriteEnd(fds[1]);
+    quitSignalWriteEnd = fds[1];
     auto *notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, readEnd = fds[0], onSignal] {
         char signalNumber = 0;
@@ -42,7 +37,7 @@ inline void quitOnSignals(QCoreApplication &app, std::function<void(int)> onSign
     struct sigaction action {};
     action.sa_handler = [](int number) {
         const char byte = static_cast<char>(number);
-        (void)!::write(quitSignalWriteEnd(), &byte, 1);
+        (void)!::write(quitSignalWriteEnd, &byte, 1);
     };
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

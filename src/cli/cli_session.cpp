@@ -106,6 +106,13 @@ public:
         return ended || !reply_.empty();
     }
 
+    // Lets `ms` pass with the event loop running (nothing if not positive).
+    void pause(qint64 ms)
+    {
+        if (ms > 0)
+            runUntil([] { return false; }, static_cast<int>(ms));
+    }
+
     const std::string &reply() const { return reply_; }
     double elapsed() const { return elapsed_; }
     const std::optional<std::string> &lost() const { return lost_; }
@@ -179,49 +186,49 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         return 3;
     }
     const std::string text = request.addressPrefix + code + '\r';
-    const auto finish = [&](bool replied) {
+    // The port is held for the call only; a loss on the way is told.
+    const auto close = [&] {
         line.setPortOpen(false);
         if (call.lost())
             err << "qv550-cli: " << *call.lost() << '\n';
-        const auto status = decoded(text, request.addressPrefix, call.reply());
-        if (request.json) {
-            out << replyJson(text, call.reply(), status ? &*status : nullptr, call.elapsed()) << '\n';
-        } else if (replied) {
-            out << (status ? *status : trimmed(monitorText(call.reply()))) << '\n';
-        }
-        if (!replied)
-            err << "qv550-cli: no reply within " << watchMs << " ms\n";
-        return replied ? 0 : 1;
     };
 
     try {
-        if (request.verb != CliRequest::Wait)
-            return finish(call.exchange(text, watchMs));
-        QElapsedTimer total;
-        total.start();
-        const int limit = request.timeoutMs.value_or(kWaitDefaultMs);
-        std::string last;
-        for (;;) {
-            QElapsedTimer round;
-            round.start();
-            if (call.exchange(text, watchMs)) {
-                last = decoded(text, request.addressPrefix, call.reply()).value_or(std::string());
-                if (last == request.argument)
-                    return finish(true);
+        if (request.verb == CliRequest::Wait) {
+            const int limit = request.timeoutMs.value_or(kWaitDefaultMs);
+            std::string last;
+            QElapsedTimer total;
+            total.start();
+            while (last != request.argument && !call.lost() && total.elapsed() < limit) {
+                QElapsedTimer round;
+                round.start();
+                if (call.exchange(text, watchMs))
+                    last = decoded(text, request.addressPrefix, call.reply()).value_or(std::string());
+                if (last != request.argument)
+                    call.pause(std::min<qint64>(1000 - round.elapsed(), limit - total.elapsed()));
             }
-            if (call.lost() || total.elapsed() >= limit)
-                break;
-            const int rest = static_cast<int>(std::max<qint64>(0, 1000 - round.elapsed()));
-            call.runUntil([] { return false; }, std::min<qint64>(rest, limit - total.elapsed()));
-            if (total.elapsed() >= limit)
-                break;
+            close();
+            if (last == request.argument) {
+                if (request.json)
+                    out << replyJson(text, call.reply(), &last, call.elapsed()) << '\n';
+                else
+                    out << last << '\n';
+                return 0;
+            }
+            err << "qv550-cli: the status did not become \"" << request.argument << "\" within " << limit << " ms"
+                << (last.empty() ? std::string() : " (last: \"" + last + "\")") << '\n';
+            return 1;
         }
-        line.setPortOpen(false);
-        if (call.lost())
-            err << "qv550-cli: " << *call.lost() << '\n';
-        err << "qv550-cli: the status did not become \"" << request.argument << "\" within " << limit << " ms"
-            << (last.empty() ? std::string() : " (last: \"" + last + "\")") << '\n';
-        return 1;
+        const bool replied = call.exchange(text, watchMs);
+        close();
+        const auto status = decoded(text, request.addressPrefix, call.reply());
+        if (request.json)
+            out << replyJson(text, call.reply(), status ? &*status : nullptr, call.elapsed()) << '\n';
+        else if (replied)
+            out << (status ? *status : trimmed(monitorText(call.reply()))) << '\n';
+        if (!replied)
+            err << "qv550-cli: no reply within " << watchMs << " ms\n";
+        return replied ? 0 : 1;
     } catch (const ControlError &error) {
         err << "qv550-cli: " << error.description() << '\n';
         return 1;

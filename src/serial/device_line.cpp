@@ -161,13 +161,5 @@ void DeviceLine::onError(QSerialPort::SerialPortError error)
         description = label_ + ": the line kept failing (" + port_.errorString().toStdString() + ")";
     // Closing now removes the read notifier, which would otherwise fire
     // without end on a hung-up line.
-    close();
-    // Reported between events, not from inside the port's own notification.
-    QMetaObject::invokeMethod(
-        this,
-        [this, description] {
-            if (events_.lost)
-                events_.lost(description);
-        },
-        Qt::QueuedConnection);
+    reportLost(description);
 }

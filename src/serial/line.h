@@ -40,5 +40,19 @@ public:
     void setEvents(Events events) { events_ = std::move(events); }
 
 protected:
+    // Closes the line and reports the loss between events, never from inside
+    // the port's or socket's own notification, which may still be running.
+    void reportLost(const std::string &why)
+    {
+        close();
+        QMetaObject::invokeMethod(
+            this,
+            [this, why] {
+                if (events_.lost)
+                    events_.lost(why);
+            },
+            Qt::QueuedConnection);
+    }
+
     Events events_;
 };

@@ -35,13 +35,18 @@ LineKeeper::LineKeeper(SerialControl &MSComm1, View &view, MessageBox &messageBo
 void LineKeeper::opened()
 {
     stopWaiting();
-    if (MSComm1_.connected()) {
-        phase_ = Phase::Open;
-        if (inOutage_)
-            cameBack();
-    } else {
+    openedOrConnecting();
+}
+
+void LineKeeper::openedOrConnecting()
+{
+    if (!MSComm1_.connected()) {
         phase_ = Phase::Connecting;
+        return;
     }
+    phase_ = Phase::Open;
+    if (inOutage_)
+        cameBack();
 }
 
 std::string LineKeeper::startupFailed(const std::string &description)
@@ -79,7 +84,7 @@ bool LineKeeper::onComm(std::int16_t event)
             inOutage_ = true;
             view_.setCaption("Label22", " " + MSComm1_.lostLineDescription());
             scheduleNextTry();
-        } else if (phase_ == Phase::Waiting || (phase_ == Phase::Connecting && inOutage_ && !outageReason_.empty())) {
+        } else if (phase_ == Phase::Waiting || (phase_ == Phase::Connecting && outageTold())) {
             // A try that did not connect: the user knows already.
             phase_ = Phase::Waiting;
             scheduleNextTry();
@@ -172,12 +177,7 @@ void LineKeeper::tryReopen()
         return;
     }
     MSComm1_.setWatching(false);
-    if (MSComm1_.connected()) {
-        phase_ = Phase::Open;
-        cameBack();
-    } else {
-        phase_ = Phase::Connecting;
-    }
+    openedOrConnecting();
 }
 
 void LineKeeper::cameBack()

@@ -46,7 +46,10 @@ private:
     void stopWaiting();
     void tryReopen();
     void scheduleNextTry();
+    void openedOrConnecting();
     void cameBack();
+    // The outage has been told, so a try that fails is not told again.
+    bool outageTold() const { return inOutage_ && !outageReason_.empty(); }
     std::string whatThePanelDoes() const;
 
     SerialControl &MSComm1_;

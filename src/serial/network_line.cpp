@@ -158,13 +158,5 @@ void NetworkLine::fail(const std::string &why)
 {
     if (!open_)
         return;
-    close();
-    // Reported between events, not from inside the socket's own notification.
-    QMetaObject::invokeMethod(
-        this,
-        [this, why] {
-            if (events_.lost)
-                events_.lost(why);
-        },
-        Qt::QueuedConnection);
+    reportLost(why);
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "serial/device_map.h"
+
 namespace {
 
 std::string trimmed(const std::string &text)
@@ -70,4 +72,12 @@ std::optional<PortMapping> readPortMapping(const std::string &path, std::string 
         mapping.devices[port] = value;
     }
     return mapping;
+}
+
+void PortMapping::fillIn(DeviceMap &map, bool com1Given, bool com2Given) const
+{
+    for (const auto &[number, device] : devices) {
+        if ((number == 1 && !com1Given) || (number == 2 && !com2Given))
+            map.setDevice(number, device, path);
+    }
 }

@@ -10,9 +10,15 @@
 #include <optional>
 #include <string>
 
+class DeviceMap;
+
 struct PortMapping {
     std::string path;                       // the file it was read from
     std::map<std::int16_t, std::string> devices;
+
+    // Sets the ports it names in `map`, naming this file as their source,
+    // except those the command line gave already.
+    void fillIn(DeviceMap &map, bool com1Given, bool com2Given) const;
 };
 
 // Where the file is: $XDG_CONFIG_HOME, or $HOME/.config.

@@ -124,14 +124,8 @@ protected:
         QLabel::paintEvent(event);
         if (!border)
             return;
-        // Filled strips, not a stroked rectangle: whole pixels at any scale.
         QPainter painter(this);
-        const QRect r = rect();
-        const QColor black(0, 0, 0);
-        painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), black);
-        painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), black);
-        painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), black);
-        painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), black);
+        fillEdge(&painter, rect(), Qt::black, Qt::black);
     }
     void mousePressEvent(QMouseEvent *event) override
     {

@@ -10,19 +10,13 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 
-namespace {
-
-// Each line is a strip one logical pixel wide, filled rather than stroked,
-// so it covers whole device pixels at any scale.
-void drawEdge(QPainter *painter, const QRect &r, const QColor &topLeft, const QColor &bottomRight)
+void fillEdge(QPainter *painter, const QRect &r, const QColor &topLeft, const QColor &bottomRight)
 {
     painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
     painter->fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
     painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
     painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
 }
-
-} // namespace
 
 PanelStyle::PanelStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) { }
 
@@ -38,11 +32,11 @@ void PanelStyle::drawPrimitive(
         const QColor white(0xFF, 0xFF, 0xFF), light(0xE3, 0xE3, 0xE3), dark(0x80, 0x80, 0x80),
             black(0x00, 0x00, 0x00);
         if (down) {
-            drawEdge(painter, option->rect, black, white);
-            drawEdge(painter, option->rect.adjusted(1, 1, -1, -1), dark, light);
+            fillEdge(painter, option->rect, black, white);
+            fillEdge(painter, option->rect.adjusted(1, 1, -1, -1), dark, light);
         } else {
-            drawEdge(painter, option->rect, white, black);
-            drawEdge(painter, option->rect.adjusted(1, 1, -1, -1), light, dark);
+            fillEdge(painter, option->rect, white, black);
+            fillEdge(painter, option->rect.adjusted(1, 1, -1, -1), light, dark);
         }
         painter->restore();
         return;

@@ -7,6 +7,10 @@
 
 #include <QProxyStyle>
 
+// A one-pixel frame just inside `rect`, as filled strips rather than a
+// stroked line, so it covers whole device pixels at any scale.
+void fillEdge(QPainter *painter, const QRect &rect, const QColor &topLeft, const QColor &bottomRight);
+
 class PanelStyle : public QProxyStyle {
 public:
     PanelStyle();

@@ -14,7 +14,7 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "event_loop.h"
-#include "x_session.h"
+#include "processes.h"
 
 namespace {
 
@@ -26,9 +26,11 @@ struct CliRun {
     std::string err;
 };
 
-CliRun cli(const QStringList &arguments, int timeoutMs = 20000)
+CliRun cli(const QStringList &arguments,
+    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(), int timeoutMs = 20000)
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(kCli, arguments);
     process.waitForFinished(timeoutMs);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -44,11 +46,7 @@ public:
         if (process_.waitForReadyRead(5000))
             device_ = QString::fromLocal8Bit(process_.readLine().trimmed());
     }
-    ~Projector()
-    {
-        process_.terminate();
-        process_.waitForFinished(3000);
-    }
+    ~Projector() { stopProcess(process_); }
     QString device() const { return device_; }
 
 private:
@@ -142,8 +140,7 @@ TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
         },
         5000);
     const qint64 panelProcess = panel.processId();
-    panel.terminate();
-    panel.waitForFinished(5000);
+    stopProcess(panel);
     EXPECT_EQ(busy.status, 3);
     EXPECT_NE(busy.err.find("is in use by qv550-control (process " + std::to_string(panelProcess)),
         std::string::npos)
@@ -216,14 +213,9 @@ TEST(Cli, ThePortMappingSetsTheDefaultPortAndAnOptionOverridesIt)
         out.open(QIODevice::WriteOnly | QIODevice::Truncate);
         out.write(text.toUtf8());
         out.close();
-        QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        process.setProcessEnvironment(environment);
-        process.start(kCli, arguments);
-        process.waitForFinished(10000);
-        return CliRun{process.exitCode(), process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+        return cli(arguments, environment);
     };
     const CliRun mapped = withMapping(QStringLiteral("COM1=") + projector.device() + u'\n', {QStringLiteral("status")});
     EXPECT_EQ(mapped.status, 0) << mapped.err;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "processes.h"
 #include "pseudo_terminal.h"
 #include "x_session.h"
 
@@ -32,16 +33,6 @@ const QPoint kDataButton = centre(6615, 5040, 1200, 375);
 const QPoint kAddress002 = centre(75 + 4080, 6225 + 180, 735, 225);
 const QPoint kEntryBox = centre(120 + 600, 8055 + 165, 5055, 345);
 const QPoint kSend = centre(120 + 5760, 8055 + 240, 735, 255);
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000))
-        process.kill();
-    process.waitForFinished(1000);
-}
 
 class RealPrograms : public ::testing::Test {
 protected:
@@ -68,8 +59,8 @@ protected:
     }
     void TearDown() override
     {
-        stop(panel);
-        stop(simulator);
+        stopProcess(panel);
+        stopProcess(simulator);
     }
     QString logPath() const { return scratch.filePath(QStringLiteral("lines.log")); }
     QString xdotool(const QStringList &arguments) { return x.run(QStringLiteral("xdotool"), arguments); }
@@ -212,7 +203,7 @@ TEST_F(BareLine, ClickingPowerOnPutsExactlyC00AndACarriageReturnOnTheLine)
             QString::number(kPowerOn.y()), QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_EQ(com1.read(3000, 4), "C00\r");
     EXPECT_EQ(com1.read(300), "") << "more than one line was sent";
-    stop(panel);
+    stopProcess(panel);
 }
 
 } // namespace

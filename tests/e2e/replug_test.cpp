@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "event_loop.h"
-#include "x_session.h"
+#include "processes.h"
 #include "pseudo_terminal.h"
 #include "real_panel.h"
 #include "serial/open_failure.h"
@@ -98,8 +98,7 @@ TEST(ProgramEnd, APanelStartedWithoutOptionsOpensThePortTheMappingNames)
     panel.setProcessEnvironment(environment);
     panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {});
     EXPECT_TRUE(runUntil([&] { return !existingLockFile(line.devicePath()).empty(); }, 5000));
-    panel.terminate();
-    panel.waitForFinished(5000);
+    stopProcess(panel);
 }
 
 TEST(ProgramEnd, TwoDeviceArgumentsAreAUsageErrorNotIgnored)

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "event_loop.h"
+#include "processes.h"
 
 int freeTcpPort()
 {
@@ -57,12 +58,7 @@ bool Ser2net::start()
 
 void Ser2net::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(3000))
-        process_.kill();
-    process_.waitForFinished(1000);
+    stopProcess(process_);
 }
 
 bool LoopbackRfc2217Server::start()
@@ -76,12 +72,7 @@ bool LoopbackRfc2217Server::start()
 
 void LoopbackRfc2217Server::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(3000))
-        process_.kill();
-    process_.waitForFinished(1000);
+    stopProcess(process_);
 }
 
 QByteArray LoopbackRfc2217Server::log()

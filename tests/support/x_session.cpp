@@ -2,6 +2,8 @@
 
 #include "x_session.h"
 
+#include "processes.h"
+
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QThread>
@@ -74,12 +76,8 @@ XSession::~XSession()
 
 void XSession::stopServer()
 {
-    if (server_ && server_->state() != QProcess::NotRunning) {
-        server_->terminate();
-        if (!server_->waitForFinished(3000))
-            server_->kill();
-        server_->waitForFinished(1000);
-    }
+    if (server_)
+        stopProcess(*server_);
 }
 
 QProcessEnvironment XSession::environment() const

@@ -8,14 +8,6 @@
 #include <memory>
 #include <string>
 
-// The environment for running a program's window without a display.
-inline QProcessEnvironment offscreenEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    return environment;
-}
-
 class XSession {
 public:
     XSession();

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "recording_view.h"
+#include "window_fixture.h"
 #include "serial_double.h"
 #include "timers/timer_ticks.h"
 #include "timers/virtual_clock.h"
@@ -34,34 +35,8 @@ QString qs(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-class Window : public ::testing::Test {
+class Window : public WindowFixture {
 protected:
-    VirtualClock clock;
-    std::unique_ptr<Timer> timer1 = clock.createTimer(kTimer1Design);
-    std::unique_ptr<Timer> timer2 = clock.createTimer(kTimer2Design);
-    std::unique_ptr<Timer> timer3 = clock.createTimer(kTimer3Design);
-    std::unique_ptr<Timer> timer4 = clock.createTimer(kTimer4Design);
-    std::unique_ptr<Timer> timer5 = clock.createTimer(kTimer5Design);
-    std::unique_ptr<Timer> reopenTimer = clock.createTimer(1000);
-    SerialDouble serial;
-    RecordingMessageBox messageBox;
-    Form1 form;
-    Panel panel{serial, form, messageBox, form, {*timer1, *timer2, *timer3, *timer4, *timer5, *reopenTimer}, [] {}};
-
-    static void SetUpTestSuite() { installFontSubstitutes(); }
-    void SetUp() override
-    {
-        form.attach(&panel);
-        ASSERT_FALSE(panel.Form_Load().has_value());
-        form.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    }
-    QWidget *widget(const char *name) const
-    {
-        QWidget *found = form.control(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
     QString text(const char *name) const { return qobject_cast<QLabel *>(widget(name))->text(); }
     void ctrlQ(QWidget *target, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
     {

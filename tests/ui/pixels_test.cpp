@@ -13,15 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "recording_view.h"
-#include "serial_double.h"
-#include "timers/timer_ticks.h"
-#include "timers/virtual_clock.h"
+#include "window_fixture.h"
 #include "ui/caption_layout.h"
 #include "ui/control_table.h"
-#include "ui/fonts.h"
-#include "ui/form1.h"
-#include "ui/panel.h"
 
 namespace {
 
@@ -43,27 +37,7 @@ QRgb paintedAt(QWidget *widget, int x, int y)
     return image.pixel(static_cast<int>(x * scale + scale / 2), static_cast<int>(y * scale + scale / 2)) & 0xFFFFFF;
 }
 
-class Pixels : public ::testing::Test {
-protected:
-    VirtualClock clock;
-    std::unique_ptr<Timer> timers[6] = {clock.createTimer(kTimer1Design), clock.createTimer(kTimer2Design),
-        clock.createTimer(kTimer3Design), clock.createTimer(kTimer4Design), clock.createTimer(kTimer5Design),
-        clock.createTimer(1000)};
-    SerialDouble serial;
-    RecordingMessageBox messageBox;
-    Form1 form;
-    Panel panel{serial, form, messageBox, form,
-        {*timers[0], *timers[1], *timers[2], *timers[3], *timers[4], *timers[5]}, [] {}};
-
-    static void SetUpTestSuite() { installFontSubstitutes(); }
-    void SetUp() override
-    {
-        form.attach(&panel);
-        ASSERT_FALSE(panel.Form_Load().has_value());
-        form.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    }
-};
+using Pixels = WindowFixture;
 
 TEST_F(Pixels, EveryButtonFaceShowsExactlyItsBackColourRaisedAndPressed)
 {
