@@ -12,7 +12,9 @@ namespace {
 
 std::string writeFile(const std::string &text)
 {
-    const std::string path = ::testing::TempDir() + "/ports.conf";
+    // One file per test: CTest runs tests side by side.
+    const std::string path = ::testing::TempDir() + "/"
+        + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ports.conf";
     std::ofstream(path) << text;
     return path;
 }
