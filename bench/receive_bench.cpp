@@ -27,6 +27,7 @@ public:
     std::string text(std::string_view) const override { return {}; }
     void setText(std::string_view, std::string_view) override { }
     void setSelected(std::string_view) override { }
+    void setLineState(std::string_view) override { }
     std::string rxd;
     std::string status;
 };

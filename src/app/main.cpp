@@ -145,10 +145,11 @@ int main(int argc, char *argv[])
     QtTimer timer4("Timer4", kTimer4Design);
     QtTimer timer5("Timer5", kTimer5Design);
     QtTimer reopenTimer("reopenTimer", 1000);
+    QtTimer settleTimer("settleTimer", 3000);
     Form1 form;
     QtMessageBox messageBox(&form);
     Panel panel(
-        MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer}, [&form] { form.close(); });
+        MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
     form.attach(&panel);
 
     const auto startupFailure = panel.Form_Load();

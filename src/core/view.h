@@ -16,4 +16,7 @@ public:
     virtual void setText(std::string_view control, std::string_view text) = 0;
     // Selects an option button by program, as its Value := True would.
     virtual void setSelected(std::string_view control) = 0;
+    // How the line stands when it is not up ("COM1 (/dev/ttyUSB0) waiting"),
+    // shown beside the window's own caption; empty while it is up.
+    virtual void setLineState(std::string_view state) = 0;
 };

@@ -8,6 +8,7 @@
 
 #ifdef __linux__
 #include <poll.h>
+#include <stdlib.h>
 #include <unistd.h>
 #endif
 
@@ -55,9 +56,24 @@ DeviceLine::DeviceLine(std::string device, std::string label)
     connect(&port_, &QSerialPort::errorOccurred, this, &DeviceLine::onError);
 }
 
+std::string resolvedDevicePath(const std::string &device)
+{
+#ifdef __linux__
+    // The lock file is named after the path: /dev/./ttyS0, a symlink and a
+    // by-id name must all lock the one device they lead to.
+    if (char *real = realpath(device.c_str(), nullptr)) {
+        std::string resolved(real);
+        free(real);
+        return resolved;
+    }
+#endif
+    return device;
+}
+
 void DeviceLine::open(const LineSettings &settings)
 {
-    port_.setPortName(QString::fromStdString(device_));
+    const std::string resolved = resolvedDevicePath(device_);
+    port_.setPortName(QString::fromStdString(resolved));
     errorsWithoutData_ = 0;
 #ifdef __linux__
     // A device that is not there is told at once: Qt would first write and
@@ -79,7 +95,7 @@ void DeviceLine::open(const LineSettings &settings)
             failure.problem = OpenFailure::Missing;
         } else if (port_.error() == QSerialPort::PermissionError) {
             failure.problem = OpenFailure::Refused;
-            probeRefusedDevice(failure, device_);
+            probeRefusedDevice(failure, resolved);
         }
         port_.clearError();
         throw ControlError(ControlOp::PortOpen, describeOpenFailure(failure));

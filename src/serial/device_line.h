@@ -8,6 +8,10 @@
 
 #include "serial/line.h"
 
+// The device a path leads to, with links and "." or ".." resolved; the path
+// itself when it does not exist.
+std::string resolvedDevicePath(const std::string &device);
+
 class DeviceLine : public Line {
 public:
     DeviceLine(std::string device, std::string label);

@@ -35,6 +35,10 @@ public:
     // Sends the bytes unchanged, at once; throws ControlError(Output).
     virtual void write(std::string_view bytes) = 0;
     virtual std::string readAll() = 0;
+    // What arrived before the line was ready to carry an exchange (a
+    // server's own text, a reply kept from an earlier connection): set aside,
+    // never read as a reply. Taken once.
+    virtual std::string takeDiscarded() { return {}; }
     virtual LineKind kind() const = 0;
 
     void setEvents(Events events) { events_ = std::move(events); }

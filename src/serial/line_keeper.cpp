@@ -16,7 +16,9 @@ namespace {
 
 constexpr std::array kDeviceTries = {250, 500, 1000, 1500};
 constexpr std::array kNetworkTries = {500, 1000, 2000, 4000, 8000};
-// A connection that comes back has to stay up this long to end the outage.
+// A connection that comes back has to stay up this long to end the outage:
+// a server that takes the connection and drops it at once (its own device
+// missing) would otherwise bring a box every few seconds.
 constexpr int kSettleMs = 3000;
 
 template <std::size_t N> int paceFor(const std::array<int, N> &tries, int attempt)
@@ -24,87 +26,137 @@ template <std::size_t N> int paceFor(const std::array<int, N> &tries, int attemp
     return tries[static_cast<std::size_t>(std::min(attempt, static_cast<int>(N) - 1))];
 }
 
+std::string withoutFullStop(std::string reason)
+{
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
+        reason.pop_back();
+    return reason;
+}
+
 } // namespace
 
-LineKeeper::LineKeeper(SerialControl &MSComm1, View &view, MessageBox &messageBox, Timer &reopenTimer)
-    : MSComm1_(MSComm1), view_(view), messageBox_(messageBox), reopenTimer_(reopenTimer)
+LineKeeper::LineKeeper(SerialControl &MSComm1, View &view, MessageBox &messageBox, Timer &reopenTimer,
+    Timer &settleTimer, Timer &displayTimer)
+    : MSComm1_(MSComm1), view_(view), messageBox_(messageBox), reopenTimer_(reopenTimer),
+      settleTimer_(settleTimer), displayTimer_(displayTimer)
 {
     reopenTimer_.setEnabled(false);
+    settleTimer_.setEnabled(false);
+    settleTimer_.setInterval(kSettleMs);
+}
+
+void LineKeeper::enter(Phase phase)
+{
+    phase_ = phase;
+    const bool down = phase == Phase::Waiting || phase == Phase::Retrying;
+    if (phase != Phase::Waiting)
+        reopenTimer_.setEnabled(false);
+    if (phase != Phase::Settling)
+        settleTimer_.setEnabled(false);
+    if (!down)
+        MSComm1_.setWatching(false);
+    // The window's title says the line is not up, so a closed box leaves a
+    // trace; while the line is up the title is the panel's own.
+    switch (phase) {
+    case Phase::Open:
+    case Phase::Settling:
+        view_.setLineState("");
+        break;
+    case Phase::Connecting:
+        view_.setLineState(MSComm1_.portLabel() + " connecting");
+        break;
+    case Phase::Waiting:
+    case Phase::Retrying:
+        view_.setLineState(MSComm1_.portLabel() + " waiting (F5 tries now)");
+        break;
+    case Phase::Closed:
+        view_.setLineState(everUp_ || outage_ ? MSComm1_.portLabel() + " closed" : std::string());
+        break;
+    }
 }
 
 void LineKeeper::opened()
 {
-    stopWaiting();
-    openedOrConnecting();
-}
-
-void LineKeeper::openedOrConnecting()
-{
-    if (!MSComm1_.connected()) {
-        phase_ = Phase::Connecting;
-        return;
-    }
-    phase_ = Phase::Open;
-    if (inOutage_)
-        cameBack();
+    if (MSComm1_.connected())
+        up();
+    else
+        enter(Phase::Connecting);
 }
 
 std::string LineKeeper::startupFailed(const std::string &description)
 {
-    startWaiting(description);
-    afterLoss_ = false;
+    startOutage(description, false);
     return description + "\n\n" + whatThePanelDoes();
 }
 
 void LineKeeper::closed()
 {
-    stopWaiting();
-    phase_ = Phase::Closed;
-    inOutage_ = true;
+    outage_.reset();
     notSentTold_ = false;
-    outageReason_.clear();
+    enter(Phase::Closed);
 }
 
 void LineKeeper::choosing()
 {
-    stopWaiting();
-    phase_ = Phase::Closed;
+    // A choice that opens the port ends an outage as the line coming back would.
+    enter(Phase::Closed);
+}
+
+void LineKeeper::retryNow()
+{
+    switch (phase_) {
+    case Phase::Waiting:
+        outage_->tries = 0;
+        tryOpening();
+        break;
+    case Phase::Closed:
+        try {
+            MSComm1_.setPortOpen(true);
+        } catch (const ControlError &error) {
+            messageBox_.warning(error.description());
+            return;
+        }
+        opened();
+        break;
+    default:
+        break;
+    }
 }
 
 bool LineKeeper::onComm(std::int16_t event)
 {
     switch (event) {
     case kCommEventLineLost:
-        if (phase_ == Phase::Open && settling_) {
-            // A server that takes the connection and drops it at once (its
-            // own device is missing, another client has it): the outage goes
-            // on, without a box every few seconds.
-            settling_ = false;
-            phase_ = Phase::Waiting;
-            inOutage_ = true;
+        switch (phase_) {
+        case Phase::Settling:
+            // Dropped again at once: the same outage goes on, without a box.
             view_.setCaption("Label22", " " + MSComm1_.lostLineDescription());
+            enter(Phase::Waiting);
             scheduleNextTry();
-        } else if (phase_ == Phase::Waiting || (phase_ == Phase::Connecting && outageTold())) {
+            break;
+        case Phase::Waiting:
+        case Phase::Retrying:
             // A try that did not connect: the user knows already.
-            phase_ = Phase::Waiting;
+            enter(Phase::Waiting);
             scheduleNextTry();
-        } else if (const Phase phase_before = phase_; phase_before != Phase::Closed) {
-            startWaiting(MSComm1_.lostLineDescription());
-            afterLoss_ = phase_before == Phase::Open;
-            messageBox_.warning(outageReason_ + "\n\n" + whatThePanelDoes());
+            break;
+        case Phase::Connecting:
+        case Phase::Open:
+            startOutage(MSComm1_.lostLineDescription(), phase_ == Phase::Open);
+            messageBox_.warning(outage_->reason + "\n\n" + whatThePanelDoes());
+            break;
+        case Phase::Closed:
+            break;
         }
         return true;
     case kCommEventConnected:
-        if (phase_ == Phase::Connecting) {
-            phase_ = Phase::Open;
-            if (inOutage_)
-                cameBack();
-        }
+        if (phase_ == Phase::Connecting || phase_ == Phase::Retrying)
+            up();
         return true;
     case kCommEventDeviceChanged:
         if (phase_ == Phase::Waiting) {
-            tries_ = 0;
-            tryReopen();
+            outage_->tries = 0;
+            tryOpening();
         }
         return true;
     default:
@@ -115,57 +167,52 @@ bool LineKeeper::onComm(std::int16_t event)
 void LineKeeper::reopenTimer_Timer()
 {
     reopenTimer_.setEnabled(false);
-    if (phase_ == Phase::Waiting) {
-        tryReopen();
-    } else if (settling_) {
-        settling_ = false; // it stayed up: the outage is over
-        outageReason_.clear();
+    if (phase_ == Phase::Waiting)
+        tryOpening();
+}
+
+void LineKeeper::settleTimer_Timer()
+{
+    settleTimer_.setEnabled(false);
+    if (phase_ == Phase::Settling) {
+        outage_.reset(); // it stayed up: the outage is over
+        enter(Phase::Open);
     }
 }
 
 std::optional<std::string> LineKeeper::notSentWarning(const std::string &description)
 {
-    // A write that failed on an open port is no outage: the status line says it.
-    if (notSentTold_ || phase_ == Phase::Open || phase_ == Phase::Connecting)
+    // A write refused while the line is up or first connecting is no outage:
+    // the status line says it.
+    if (notSentTold_ || phase_ == Phase::Open || phase_ == Phase::Settling || phase_ == Phase::Connecting)
         return std::nullopt;
     notSentTold_ = true;
     std::string message = "Nothing was sent: " + description + ".\n\n";
-    if (phase_ == Phase::Waiting)
-        return message + outageReason_ + ". " + whatThePanelDoes() + " Until then commands are not sent.";
+    if (phase_ == Phase::Waiting || phase_ == Phase::Retrying)
+        return message + outage_->reason + ". " + whatThePanelDoes() + " Until then commands are not sent.";
     return message + "Choose COM1 or COM2 in the port settings (the COM button) to open it.";
 }
 
-void LineKeeper::startWaiting(const std::string &reason)
+void LineKeeper::startOutage(const std::string &reason, bool afterLoss)
 {
-    phase_ = Phase::Waiting;
-    inOutage_ = true;
+    outage_ = Outage{withoutFullStop(reason), afterLoss, 0};
     notSentTold_ = false;
-    outageReason_ = reason;
-    while (!outageReason_.empty() && (outageReason_.back() == '.' || outageReason_.back() == ' '))
-        outageReason_.pop_back();
-    tries_ = 0;
+    enter(Phase::Waiting);
     if (MSComm1_.lineKind() == LineKind::Device)
         MSComm1_.setWatching(true);
     scheduleNextTry();
 }
 
-void LineKeeper::stopWaiting()
-{
-    settling_ = false;
-    reopenTimer_.setEnabled(false);
-    MSComm1_.setWatching(false);
-}
-
 void LineKeeper::scheduleNextTry()
 {
-    const int pace = MSComm1_.lineKind() == LineKind::Device ? paceFor(kDeviceTries, tries_)
-                                                             : paceFor(kNetworkTries, tries_);
-    ++tries_;
+    const int pace = MSComm1_.lineKind() == LineKind::Device ? paceFor(kDeviceTries, outage_->tries)
+                                                             : paceFor(kNetworkTries, outage_->tries);
+    ++outage_->tries;
     reopenTimer_.setInterval(pace);
     reopenTimer_.setEnabled(true);
 }
 
-void LineKeeper::tryReopen()
+void LineKeeper::tryOpening()
 {
     reopenTimer_.setEnabled(false);
     try {
@@ -177,28 +224,43 @@ void LineKeeper::tryReopen()
         return;
     }
     MSComm1_.setWatching(false);
-    openedOrConnecting();
+    if (MSComm1_.connected())
+        up();
+    else
+        enter(Phase::Retrying);
 }
 
-void LineKeeper::cameBack()
+void LineKeeper::up()
 {
-    inOutage_ = false;
-    notSentTold_ = false;
-    view_.setCaption("Label22", " " + MSComm1_.portLabel() + " is open again");
-    if (MSComm1_.lineKind() == LineKind::Network) {
-        settling_ = true;
-        reopenTimer_.setInterval(kSettleMs);
-        reopenTimer_.setEnabled(true);
-    } else {
-        outageReason_.clear();
+    if (outage_) {
+        // Truthfully: a port that was never open has been opened, not
+        // opened again.
+        showStatus(" " + MSComm1_.portLabel() + (outage_->afterLoss || everUp_ ? " is open again" : " opened"));
+        notSentTold_ = false;
     }
+    everUp_ = true;
+    if (outage_ && MSComm1_.lineKind() == LineKind::Network) {
+        enter(Phase::Settling);
+        settleTimer_.setEnabled(true);
+        return;
+    }
+    outage_.reset();
+    enter(Phase::Open);
+}
+
+void LineKeeper::showStatus(const std::string &text)
+{
+    // Cleared by the display timer, as a decoded status is.
+    view_.setCaption("Label22", text);
+    displayTimer_.setEnabled(true);
 }
 
 std::string LineKeeper::whatThePanelDoes() const
 {
+    const bool afterLoss = outage_ && outage_->afterLoss;
     if (MSComm1_.lineKind() == LineKind::Network)
-        return afterLoss_ ? "The panel connects again by itself as soon as the server answers."
-                          : "The panel keeps trying and connects by itself as soon as the server answers.";
-    return afterLoss_ ? "The panel opens the port again by itself as soon as the device is back."
-                      : "The panel keeps trying and opens the port by itself as soon as it can.";
+        return afterLoss ? "The panel connects again by itself as soon as the server answers."
+                         : "The panel keeps trying and connects by itself as soon as the server answers.";
+    return afterLoss ? "The panel opens the port again by itself as soon as the device is back."
+                     : "The panel keeps trying and opens the port by itself as soon as it can.";
 }

@@ -3,6 +3,18 @@
 // the line and opens it again, with no box and no restart, and tells the user
 // once per outage what happened and what it is doing about it. The one place
 // that decides open, lost, waiting and open again, for every kind of line.
+//
+// Each state is one value of Phase, and every event is one switch over it:
+//   Closed       closed on purpose (END, a failed choice); only a choice or
+//                a retry asked for opens it
+//   Connecting   a network line chosen or started is being connected
+//   Open         carrying bytes
+//   Waiting      down: lost or never up; tries paced by the reopen timer
+//   Retrying     down, and a try on a network line is connecting
+//   Settling     a network line came back; it must stay up for a while
+//                (the settle timer) before the outage is over
+// The outage (why the line is down, whether it was lost or never came up)
+// lives exactly as long as the line is down or settling.
 
 #include <cstdint>
 #include <optional>
@@ -16,12 +28,10 @@ class View;
 
 class LineKeeper {
 public:
-    // Closed: by a failed port choice or END; only a port choice opens it.
-    // Connecting: open, but a network connection is still being made.
-    // Waiting: the line was lost or never came up; reopened when it is back.
-    enum class Phase { Closed, Open, Connecting, Waiting };
+    enum class Phase { Closed, Connecting, Open, Waiting, Retrying, Settling };
 
-    LineKeeper(SerialControl &MSComm1, View &view, MessageBox &messageBox, Timer &reopenTimer);
+    LineKeeper(SerialControl &MSComm1, View &view, MessageBox &messageBox, Timer &reopenTimer, Timer &settleTimer,
+        Timer &displayTimer);
 
     // The port was opened by start-up or a port choice.
     void opened();
@@ -32,35 +42,42 @@ public:
     void closed();
     // A port choice is about to run: whatever was being waited for is over.
     void choosing();
+    // The user asked to try the line again now (F5), rather than wait.
+    void retryNow();
     // Handles the control's line events; false for any other event kind.
     bool onComm(std::int16_t event);
     void reopenTimer_Timer();
+    void settleTimer_Timer();
     // A command could not be written: the box that says why, the first time
     // in an outage; nothing after that.
     std::optional<std::string> notSentWarning(const std::string &description);
 
     Phase phase() const { return phase_; }
+    bool lineUp() const { return phase_ == Phase::Open || phase_ == Phase::Settling; }
 
 private:
-    void startWaiting(const std::string &reason);
-    void stopWaiting();
-    void tryReopen();
+    struct Outage {
+        std::string reason; // told to the user once; no trailing full stop
+        bool afterLoss = false; // the line was up before, not a failed opening
+        int tries = 0;
+    };
+
+    void enter(Phase phase);
+    void startOutage(const std::string &reason, bool afterLoss);
     void scheduleNextTry();
-    void openedOrConnecting();
-    void cameBack();
-    // The outage has been told, so a try that fails is not told again.
-    bool outageTold() const { return inOutage_ && !outageReason_.empty(); }
+    void tryOpening();
+    void up();
+    void showStatus(const std::string &text);
     std::string whatThePanelDoes() const;
 
     SerialControl &MSComm1_;
     View &view_;
     MessageBox &messageBox_;
     Timer &reopenTimer_;
+    Timer &settleTimer_;
+    Timer &displayTimer_;
     Phase phase_ = Phase::Closed;
-    bool inOutage_ = false;   // since the line went down, until it is up again
-    bool notSentTold_ = false;
-    bool settling_ = false;  // a network line just came back and may drop again at once
-    bool afterLoss_ = false; // the outage began with a lost line, not a failed opening
-    std::string outageReason_;
-    int tries_ = 0;
+    std::optional<Outage> outage_;
+    bool everUp_ = false;      // the line has been open at least once
+    bool notSentTold_ = false; // since the line went down
 };

@@ -1,5 +1,7 @@
 // Socket glue: every failure, early or late, closes the line and is reported
-// once, between events, as a lost line with its own reason.
+// once, between events, as a lost line with its own reason. A server that
+// closes the connection before it has settled refused it, and its own words
+// are the reason.
 
 #include "serial/network_line.h"
 
@@ -18,6 +20,9 @@ NetworkLine::NetworkLine(NetworkAddress address, std::string label)
     // A coarse timer may end the wait up to 5 % early: the 5 s said are 5 s.
     connectTimer_.setTimerType(Qt::PreciseTimer);
     connect(&connectTimer_, &QTimer::timeout, this, [this] { fail(label_ + ": no answer within 5 s"); });
+    settleTimer_.setSingleShot(true);
+    settleTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&settleTimer_, &QTimer::timeout, this, &NetworkLine::onSettled);
     connect(&socket_, &QTcpSocket::connected, this, &NetworkLine::onConnected);
     connect(&socket_, &QTcpSocket::readyRead, this, &NetworkLine::onReadyRead);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkLine::onError);
@@ -26,7 +31,8 @@ NetworkLine::NetworkLine(NetworkAddress address, std::string label)
 void NetworkLine::open(const LineSettings &settings)
 {
     inbox_.clear();
-    pending_.clear();
+    banner_.clear();
+    settled_ = false;
     if (address_.protocol == NetworkAddress::Rfc2217)
         telnet_.emplace(settings);
     open_ = true;
@@ -37,8 +43,9 @@ void NetworkLine::open(const LineSettings &settings)
 void NetworkLine::close()
 {
     open_ = false;
+    settled_ = false;
     connectTimer_.stop();
-    pending_.clear();
+    settleTimer_.stop();
     socket_.abort();
 }
 
@@ -55,10 +62,8 @@ void NetworkLine::applySettings(const LineSettings &settings, ControlOp /*op*/)
 
 void NetworkLine::write(std::string_view bytes)
 {
-    if (!isConnected()) {
-        pending_.append(bytes);
-        return;
-    }
+    if (!isConnected())
+        throw ControlError(ControlOp::Output, label_ + ": not connected yet (the connection is being made)");
     send(telnet_ ? TelnetCodec::escape(bytes) : std::string(bytes));
 }
 
@@ -95,14 +100,18 @@ void NetworkLine::onConnected()
     try {
         if (telnet_)
             send(telnet_->greeting());
-        if (!pending_.empty()) {
-            const std::string queued = std::exchange(pending_, {});
-            send(telnet_ ? TelnetCodec::escape(queued) : queued);
-        }
     } catch (const ControlError &error) {
         fail(error.description());
         return;
     }
+    settleTimer_.start(kSettleMs);
+}
+
+void NetworkLine::onSettled()
+{
+    if (!open_)
+        return;
+    settled_ = true;
     if (events_.connected)
         events_.connected();
 }
@@ -111,10 +120,14 @@ void NetworkLine::onReadyRead()
 {
     const QByteArray bytes = socket_.readAll();
     const std::string_view wire(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    // Before the connection has settled nothing was asked: what comes is
+    // kept aside, for the reason of a refusal or the log, and never read as
+    // a reply.
+    std::string &payload = settled_ ? inbox_ : banner_;
     const std::size_t before = inbox_.size();
     if (telnet_) {
         std::string reply;
-        telnet_->receive(wire, inbox_, reply);
+        telnet_->receive(wire, payload, reply);
         if (!reply.empty()) {
             try {
                 send(reply);
@@ -124,8 +137,10 @@ void NetworkLine::onReadyRead()
             }
         }
     } else {
-        inbox_.append(wire);
+        payload.append(wire);
     }
+    if (banner_.size() > kBannerLimit)
+        banner_.erase(0, banner_.size() - kBannerLimit);
     if (inbox_.size() > before && events_.dataArrived)
         events_.dataArrived();
 }
@@ -134,7 +149,6 @@ void NetworkLine::onError(QAbstractSocket::SocketError error)
 {
     if (!open_)
         return;
-    const bool wasConnected = socket_.state() == QAbstractSocket::ConnectedState || !connectTimer_.isActive();
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
         fail(label_ + ": the host " + address_.host + " could not be found");
@@ -144,14 +158,35 @@ void NetworkLine::onError(QAbstractSocket::SocketError error)
             + ")");
         break;
     case QAbstractSocket::RemoteHostClosedError:
-        fail(label_
-            + (wasConnected ? ": the connection was closed by the far end"
-                            : ": the far end closed the connection as it was made"));
+        if (!settled_)
+            fail(refusal());
+        else
+            fail(label_ + ": the connection was closed by the far end");
         break;
     default:
         fail(label_ + ": " + socket_.errorString().toStdString());
         break;
     }
+}
+
+std::string NetworkLine::refusal() const
+{
+    // The server's own words, as text on one line: "Port already in use".
+    std::string said;
+    for (const char c : banner_) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\r' || byte == '\n') {
+            if (!said.empty() && said.back() != ' ')
+                said += ' ';
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            said += c;
+        }
+    }
+    while (!said.empty() && said.back() == ' ')
+        said.pop_back();
+    if (said.empty())
+        return label_ + ": the server refused the line (it closed the connection as it was made)";
+    return label_ + ": the server refused the line: \"" + said + "\"";
 }
 
 void NetworkLine::fail(const std::string &why)

@@ -26,7 +26,20 @@ PortLink::PortLink(PanelState &state, SerialControl &MSComm1, Exchange &exchange
 
 void PortLink::changePort(std::int16_t target, std::int16_t fallback)
 {
+    // A network line already open or connecting on this number is left as it
+    // is: closing and connecting again would take a second connection, which
+    // a slow server answers with "Port already in use".
+    const auto phase = keeper_.phase();
+    if (target == MSComm1_.commPort() && MSComm1_.portOpen() && MSComm1_.lineKind() == LineKind::Network
+        && phase != LineKeeper::Phase::Waiting && phase != LineKeeper::Phase::Retrying) {
+        if (phase == LineKeeper::Phase::Closed)
+            keeper_.opened(); // start-up's own opening
+        if (MSComm1_.connected())
+            view_.setVisible("Frame8", false);
+        return;
+    }
     keeper_.choosing();
+    pendingChoice_.reset();
     std::optional<std::string> failure;
     try {
         if (MSComm1_.portOpen()) {
@@ -48,17 +61,28 @@ void PortLink::changePort(std::int16_t target, std::int16_t fallback)
         }
     }
     if (failure) {
-        messageBox_.warning(*failure);
-        try {
-            MSComm1_.setCommPort(fallback);
-        } catch (const ControlError &) {
-            // The port is closed either way; the user has just been told why.
-        }
-        keeper_.closed();
+        fallBack(*failure, fallback);
         return;
     }
     keeper_.opened();
-    view_.setVisible("Frame8", false);
+    if (MSComm1_.connected())
+        view_.setVisible("Frame8", false);
+    else
+        pendingChoice_ = fallback; // decided when the connection is made or fails
+}
+
+void PortLink::fallBack(const std::string &failure, std::int16_t fallback)
+{
+    pendingChoice_.reset();
+    messageBox_.warning(failure);
+    try {
+        if (MSComm1_.portOpen())
+            MSComm1_.setPortOpen(false);
+        MSComm1_.setCommPort(fallback);
+    } catch (const ControlError &) {
+        // The port is closed either way; the user has just been told why.
+    }
+    keeper_.closed();
 }
 
 void PortLink::chooseSpeed(std::string_view settings)
@@ -71,6 +95,17 @@ void PortLink::chooseSpeed(std::string_view settings)
 void PortLink::MSComm1_OnComm()
 {
     const std::int16_t event = MSComm1_.commEvent();
+    // A network line chosen in the settings ends its choice only when its
+    // connection is made or fails: a failure is a failed choice, as for a
+    // device, not an outage to wait out.
+    if (pendingChoice_ && event == kCommEventLineLost) {
+        fallBack(MSComm1_.lostLineDescription(), *pendingChoice_);
+        return;
+    }
+    if (pendingChoice_ && event == kCommEventConnected) {
+        pendingChoice_.reset();
+        view_.setVisible("Frame8", false);
+    }
     if (keeper_.onComm(event))
         return;
     if (event != kCommEventReceive)

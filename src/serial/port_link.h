@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 struct PanelState;
@@ -31,6 +33,7 @@ public:
 private:
     void changePort(std::int16_t target, std::int16_t fallback);
     void chooseSpeed(std::string_view settings);
+    void fallBack(const std::string &failure, std::int16_t fallback);
 
     PanelState &state_;
     SerialControl &MSComm1_;
@@ -39,4 +42,6 @@ private:
     MessageBox &messageBox_;
     LineKeeper &keeper_;
     std::size_t droppedBytes_ = 0;
+    // While a chosen network line connects: the number to fall back to.
+    std::optional<std::int16_t> pendingChoice_;
 };

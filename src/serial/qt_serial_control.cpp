@@ -98,10 +98,22 @@ void QtSerialControl::setPortOpen(bool open)
     } else {
         line_.reset(new DeviceLine(*path, portLabel()));
     }
+    // Each report carries the line it came from: one from a line already
+    // replaced (a loss queued as the user chose another port) is stale and
+    // would be told against the wrong port.
+    Line *const opening = line_.get();
     line_->setEvents({
-        [this] { raise(kCommEventReceive); },
-        [this] { raise(kCommEventConnected); },
-        [this](const std::string &description) {
+        [this, opening] {
+            if (line_.get() == opening)
+                raise(kCommEventReceive);
+        },
+        [this, opening] {
+            if (line_.get() == opening)
+                raise(kCommEventConnected);
+        },
+        [this, opening](const std::string &description) {
+            if (line_.get() != opening)
+                return;
             lostLine_ = description;
             raise(kCommEventLineLost);
         },

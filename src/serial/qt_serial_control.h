@@ -33,6 +33,8 @@ public:
     LineKind lineKind() const override;
     void setWatching(bool on) override;
     std::string portLabel() const override;
+    std::int16_t commPort() const override { return commPort_; }
+    std::string takeDiscarded() override { return line_ ? line_->takeDiscarded() : std::string(); }
 
     // The device or address the current port number opens.
     std::string device() const;

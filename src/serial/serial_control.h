@@ -56,6 +56,11 @@ public:
     virtual void setWatching(bool /*on*/) { }
     // The port as messages name it: "COM1 (/dev/ttyUSB0)".
     virtual std::string portLabel() const = 0;
+    // The port number the next opening uses, or the open port's.
+    virtual std::int16_t commPort() const = 0;
+    // Bytes that arrived as the line opened, before it could carry an
+    // exchange, and were set aside rather than read as a reply. Taken once.
+    virtual std::string takeDiscarded() { return {}; }
 
     // OnComm: raised on the window's thread, between other events.
     void setOnComm(std::function<void()> handler) { onComm_ = std::move(handler); }

@@ -29,7 +29,14 @@ std::string utcNow()
 
 TrafficLog::TrafficLog(SerialControl &line, const std::string &path) : line_(line), file_(path, std::ios::app)
 {
-    line_.setOnComm([this] { raiseOnComm(); });
+    line_.setOnComm([this] {
+        // What the line set aside on connecting is logged for what it was.
+        if (line_.commEvent() == kCommEventConnected) {
+            if (const std::string discarded = line_.takeDiscarded(); !discarded.empty())
+                write("discarded", discarded);
+        }
+        raiseOnComm();
+    });
 }
 
 std::string TrafficLog::entry(std::string_view when, std::string_view direction, std::string_view bytes)
@@ -46,8 +53,26 @@ std::string TrafficLog::entry(std::string_view when, std::string_view direction,
 
 void TrafficLog::setOutput(std::string_view bytes)
 {
-    line_.setOutput(bytes);
+    // Only what reached the line is "sent"; a refusal is logged as such.
+    try {
+        line_.setOutput(bytes);
+    } catch (const ControlError &error) {
+        note("not-sent", error.description());
+        throw;
+    }
     write("sent", bytes);
+}
+
+void TrafficLog::note(std::string_view what, std::string_view why)
+{
+    std::string out = utcNow();
+    out += ' ';
+    out += what;
+    out += ' ';
+    for (const char c : why)
+        out += (c == '\n' || c == '\r') ? ' ' : c;
+    file_ << out << '\n';
+    file_.flush();
 }
 
 std::string TrafficLog::input()

@@ -28,6 +28,10 @@ public:
     LineKind lineKind() const override { return line_.lineKind(); }
     void setWatching(bool on) override { line_.setWatching(on); }
     std::string portLabel() const override { return line_.portLabel(); }
+    std::int16_t commPort() const override { return line_.commPort(); }
+    std::string takeDiscarded() override { return line_.takeDiscarded(); }
+    // A call that never reached the line, and why: "not sent", "no reply".
+    void note(std::string_view what, std::string_view why);
 
     // One log line: "2026-12-07T20:30:01.123Z sent 43 30 30 0D | C 0 0 CR".
     static std::string entry(std::string_view when, std::string_view direction, std::string_view bytes);

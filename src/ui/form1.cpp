@@ -26,8 +26,8 @@
 #include "commands/hold_buttons.h"
 #include "ui/caption_layout.h"
 #include "ui/fonts.h"
-#include "ui/panel_style.h"
 #include "ui/panel.h"
+#include "ui/panel_style.h"
 #include "ui/window_sizes.h"
 
 namespace {
@@ -395,6 +395,12 @@ void Form1::setCaption(std::string_view name, std::string_view text)
     }
 }
 
+void Form1::setLineState(std::string_view state)
+{
+    // Beside the caption, so nothing inside the window moves.
+    setWindowTitle(state.empty() ? qs(kWindowCaption) : qs(kWindowCaption) + QStringLiteral(" - ") + qs(state));
+}
+
 void Form1::setVisible(std::string_view name, bool visible)
 {
     if (QWidget *widget = control(name))
@@ -515,7 +521,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         shift |= kCtrlMask;
     if (modifiers & Qt::AltModifier)
         shift |= kAltMask;
-    const int code = key->key() <= 0xFFFF ? key->key() : 0;
+    // Qt's codes for letters and digits are the virtual key codes; F5 is not.
+    const int code = key->key() == Qt::Key_F5 ? kKeyF5 : key->key() <= 0xFFFF ? key->key() : 0;
     panel_->keyDown(code, shift);
     return false; // the focused control gets the key as well
 }

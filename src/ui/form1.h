@@ -30,6 +30,7 @@ public:
     std::string text(std::string_view control) const override;
     void setText(std::string_view control, std::string_view text) override;
     void setSelected(std::string_view control) override;
+    void setLineState(std::string_view state) override;
     using QWidget::setVisible;
 
     float width() const override;

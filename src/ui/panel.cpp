@@ -16,7 +16,7 @@ Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowG
     PanelTimers timers, std::function<void()> endProgram)
     : MSComm1_(MSComm1), view_(view), messageBox_(*this, messageBox), window_(window), timers_(timers),
       exchange_(state_, MSComm1, view, timers.timer2, timers.timer4),
-      lineKeeper_(MSComm1, view, messageBox_, timers.reopen),
+      lineKeeper_(MSComm1, view, messageBox_, timers.reopen, timers.settle, timers.timer4),
       portLink_(state_, MSComm1, exchange_, view, messageBox_, lineKeeper_),
       ticks_(state_, view, exchange_, timers.timer2, timers.timer3, timers.timer4, timers.timer5),
       commands_(state_, exchange_, view, messageBox_, MSComm1, timers.timer1, timers.timer2, timers.timer3,
@@ -35,6 +35,7 @@ Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowG
     timers_.timer4.setOnTick([this] { guarded([this] { ticks_.Timer4_Timer(); }); });
     timers_.timer5.setOnTick([this] { guarded([this] { ticks_.Timer5_Timer(); }); });
     timers_.reopen.setOnTick([this] { guarded([this] { lineKeeper_.reopenTimer_Timer(); }); });
+    timers_.settle.setOnTick([this] { guarded([this] { lineKeeper_.settleTimer_Timer(); }); });
     MSComm1_.setOnComm([this] { guarded([this] { portLink_.MSComm1_OnComm(); }); });
 }
 
@@ -114,5 +115,10 @@ void Panel::dblClick(std::string_view control)
 
 void Panel::keyDown(int keyCode, int shift)
 {
+    // F5 tries a line that is down now, without a trip through the settings.
+    if (keyCode == kKeyF5 && shift == 0) {
+        guarded([&] { lineKeeper_.retryNow(); });
+        return;
+    }
     guarded([&] { dataPanel_.Form_KeyDown(keyCode, shift); });
 }

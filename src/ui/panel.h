@@ -25,6 +25,8 @@ class Timer;
 class View;
 class WindowGeometry;
 
+inline constexpr int kKeyF5 = 0x74; // vbKeyF5
+
 struct PanelTimers {
     Timer &timer1;
     Timer &timer2;
@@ -32,6 +34,7 @@ struct PanelTimers {
     Timer &timer4;
     Timer &timer5;
     Timer &reopen; // the line keeper's: paces the tries to open a lost line again
+    Timer &settle; // the line keeper's: how long a network line that came back must stay up
 };
 
 class Panel {

@@ -26,7 +26,7 @@ TEST(TrafficLog, EachLineSentAndEachArrivalIsAppendedAsItHappens)
     serial.feed(std::string("\x06\xff", 2));
     EXPECT_EQ(received, std::string("\x06\xff", 2)); // passed on unchanged
     serial.failNext(ControlOp::Output, "COM1 is not open");
-    EXPECT_THROW(log.setOutput("C01\r"), ControlError); // not sent, so not logged
+    EXPECT_THROW(log.setOutput("C01\r"), ControlError); // not sent: logged as a refusal, never as sent
     std::ifstream file(path);
     std::string first, sent, arrived, extra;
     std::getline(file, first);
@@ -35,6 +35,8 @@ TEST(TrafficLog, EachLineSentAndEachArrivalIsAppendedAsItHappens)
     EXPECT_EQ(first, "an earlier line");
     EXPECT_EQ(sent.substr(sent.find(' ')), " sent 43 30 30 0D | C 0 0 CR ");
     EXPECT_EQ(arrived.substr(arrived.find(' ')), " received 06 FF | ACK ? ");
+    ASSERT_TRUE(std::getline(file, extra));
+    EXPECT_EQ(extra.substr(extra.find(' ')), " not-sent COM1 is not open");
     EXPECT_FALSE(std::getline(file, extra));
 }
 

@@ -32,6 +32,8 @@ public:
         texts_[std::string(control)] = text;
     }
     void setSelected(std::string_view control) override { selected_.emplace_back(control); }
+    void setLineState(std::string_view state) override { lineState_ = state; }
+    const std::string &lineState() const { return lineState_; }
 
     std::string caption(const std::string &control) const
     {
@@ -57,6 +59,7 @@ private:
     std::map<std::string, std::string> texts_;
     std::vector<std::string> selected_;
     std::vector<std::string> log_;
+    std::string lineState_;
 };
 
 class RecordingMessageBox : public MessageBox {

@@ -45,6 +45,7 @@ public:
     LineKind lineKind() const override { return kind_; }
     void setWatching(bool on) override { watching_ = on; }
     std::string portLabel() const override { return "COM" + std::to_string(port_); }
+    std::int16_t commPort() const override { return port_; }
     void setOutput(std::string_view bytes) override
     {
         record("Output", ControlOp::Output);

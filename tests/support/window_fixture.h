@@ -26,10 +26,11 @@ protected:
     std::unique_ptr<Timer> timer4 = clock.createTimer(kTimer4Design);
     std::unique_ptr<Timer> timer5 = clock.createTimer(kTimer5Design);
     std::unique_ptr<Timer> reopenTimer = clock.createTimer(1000);
+    std::unique_ptr<Timer> settleTimer = clock.createTimer(3000);
     SerialDouble serial;
     RecordingMessageBox messageBox;
     Form1 form;
-    Panel panel{serial, form, messageBox, form, {*timer1, *timer2, *timer3, *timer4, *timer5, *reopenTimer}, [] {}};
+    Panel panel{serial, form, messageBox, form, {*timer1, *timer2, *timer3, *timer4, *timer5, *reopenTimer, *settleTimer}, [] {}};
 
     static void SetUpTestSuite() { installFontSubstitutes(); }
     void SetUp() override
