@@ -13,6 +13,7 @@
 #include "cli/cli_session.h"
 #include "cli/serial_ports.h"
 #include "serial/device_map.h"
+#include "serial/network_address.h"
 #include "serial/port_mapping.h"
 #include "serial/qt_serial_control.h"
 #include "serial/traffic_log.h"
@@ -31,7 +32,7 @@ int main(int argc, char *argv[])
         std::cout << kCliUsage;
         return 0;
     case CliRequest::Version:
-        std::cout << "qv550-cli 1.40\n";
+        std::cout << "qv550-cli " PANEL_VERSION "\n";
         return 0;
     case CliRequest::List:
         listCommands(std::cout);
@@ -48,8 +49,21 @@ int main(int argc, char *argv[])
     }
 
     DeviceMap devices;
-    if (request->port) {
+    const bool portNumber = request->port && (*request->port == "COM1" || *request->port == "COM2");
+    if (request->port && !portNumber) {
         devices.setDevice(1, *request->port);
+    } else if (portNumber) {
+        // COM1 or COM2 as the panel has them: its ports.conf, else its defaults.
+        std::string problem;
+        const auto mapping = readPortMapping(portMappingPath(), problem);
+        if (!mapping) {
+            std::cerr << "qv550-cli: " << problem << '\n';
+            return 2;
+        }
+        DeviceMap panels;
+        mapping->fillIn(panels, false, false);
+        const std::int16_t number = *request->port == "COM1" ? 1 : 2;
+        devices.setDevice(1, panels.deviceFor(number).value_or(std::string()), panels.sourceFor(number));
     } else {
         // As the panel: the user's port mapping, else the first serial port.
         std::string problem;
@@ -59,6 +73,13 @@ int main(int argc, char *argv[])
             return 2;
         }
         mapping->fillIn(devices, false, true); // the tool has COM1 only
+    }
+    if (const auto device = devices.deviceFor(1); device && isNetworkName(*device)) {
+        std::string whyNot;
+        if (!parseNetworkAddress(*device, whyNot)) {
+            std::cerr << "qv550-cli: " << whyNot << "\nTry 'qv550-cli --help'.\n";
+            return 2;
+        }
     }
     QtSerialControl port(devices);
     port.setNamesWithoutPortNumber();
@@ -77,5 +98,5 @@ int main(int argc, char *argv[])
         port.setPortOpen(false);
         std::exit(128 + number);
     });
-    return runCliRequest(*request, *line, std::cout, std::cerr);
+    return runCliRequest(*request, *line, std::cout, std::cerr, log.get());
 }

@@ -12,6 +12,7 @@
 
 #include "app/quit_on_signals.h"
 #include "serial/device_map.h"
+#include "serial/network_address.h"
 #include "serial/port_mapping.h"
 #include "simulator/simulated_projector.h"
 #include "serial/qt_serial_control.h"
@@ -76,7 +77,7 @@ int main(int argc, char *argv[])
         // Help needs no display.
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("qv550-control"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));
         Options options;
         options.parser.process(core);
         return 0;
@@ -84,7 +85,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qv550-control"));
     // No display name: Qt would append it to the window caption on X11.
-    QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));
     // Fusion paints a button's own face colour on every platform, with the
     // raised and pressed looks.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -115,6 +116,16 @@ int main(int argc, char *argv[])
         devices.setDevice(1, positional.front().toStdString());
     if (options.parser.isSet(options.com2))
         devices.setDevice(2, options.parser.value(options.com2).toStdString());
+    // A network address that can never work is a mistake to correct now, not
+    // a line to keep trying all night.
+    for (const std::int16_t number : {1, 2}) {
+        const auto device = devices.deviceFor(number);
+        std::string whyNot;
+        if (device && isNetworkName(*device) && !parseNetworkAddress(*device, whyNot)) {
+            std::fprintf(stderr, "qv550-control: COM%d: %s\n", number, whyNot.c_str());
+            return 2;
+        }
+    }
     std::unique_ptr<SimulatedProjector> simulated;
     if (options.parser.isSet(options.demo)) {
         std::string error;

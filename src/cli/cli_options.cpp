@@ -3,9 +3,13 @@
 
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <string_view>
+#include <vector>
 
 #include "commands/named_commands.h"
+#include "core/reply_decoders.h"
 
 const char *const kCliUsage = R"(Usage: qv550-cli [OPTIONS] COMMAND [ARGUMENT]
 
@@ -26,21 +30,27 @@ Commands:
                   STATUS (e.g. wait "Power ON"), or until --timeout (120 s)
 
 Options:
-  --port DEVICE   a device path, tcp://HOST:PORT or rfc2217://HOST:PORT;
+  --port DEVICE   a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, or
+                  COM1 or COM2 as the panel's ports.conf sets them;
                   by default the panel's COM1 (its ports.conf, or /dev/ttyS0)
   --speed RATE    19200 (default) or 9600
   --address ADDR  single (default), all, 1, 2, 3 or 4
   --timeout MS    how long to wait for the reply (by default the panel's
                   reply watch for the command: 500, 2000 or 5000 ms)
-  --json          print one JSON object: sent, reply_hex, monitor, status,
-                  elapsed_ms
+  --json          print one JSON object on every exit: sent, reply_hex,
+                  monitor, status (null unless a whole reply was decoded),
+                  complete, elapsed_ms, via, and error when there was none
   --log FILE      append every line sent and every arrival to FILE
   -h, --help      this text
   --version       the version
 
+A command to every projector (--address all) is obeyed and never answered:
+it ends once written, with exit status 0.
+
 Exit status:
-  0  a reply came (for wait: the status was reached)
-  1  no reply in time (for wait: not reached in time)
+  0  a whole reply came, ended by CR or ACK (for wait: the status was
+     reached; for --address all: the line was written)
+  1  no reply in time, or one cut off (for wait: not reached in time)
   2  usage error: an unknown command or option, a bad value
   3  the port could not be opened (the reason on standard error)
 )";
@@ -51,6 +61,46 @@ bool toInt(const std::string &text, int &value)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+// Edits (insert, delete, replace, swap two neighbours) from `a` to `b`.
+std::size_t editDistance(std::string_view a, std::string_view b)
+{
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The command name a typo most likely meant: within two edits, and closer
+// than any other.
+std::optional<std::string> nearestCommandName(std::string_view typed)
+{
+    std::optional<std::string> best;
+    std::size_t bestDistance = 3;
+    for (const std::string_view name : {std::string_view("list"), std::string_view("ports"), std::string_view("send"),
+             std::string_view("wait")}) {
+        if (const std::size_t distance = editDistance(typed, name); distance < bestDistance) {
+            bestDistance = distance;
+            best = std::string(name);
+        }
+    }
+    for (const NamedCommand &command : namedCommands()) {
+        if (const std::size_t distance = editDistance(typed, command.name); distance < bestDistance) {
+            bestDistance = distance;
+            best = std::string(command.name);
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -72,6 +122,10 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
         if (argument == "--json") {
             request.json = true;
             continue;
+        }
+        if (argument.rfind("--json=", 0) == 0) {
+            whyNot = "--json takes no value";
+            return std::nullopt;
         }
         if (argument.rfind("--", 0) != 0 || argument == "--") {
             if (argument == "--") {
@@ -143,13 +197,29 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             return std::nullopt;
         request.verb = verb == "send" ? CliRequest::Send : CliRequest::Wait;
         request.argument = words[1];
+        if (request.verb == CliRequest::Send && request.argument.find_first_of("\r\n") != std::string::npos) {
+            whyNot = "the line to send holds a CR or LF: give one command line; the CR is added";
+            return std::nullopt;
+        }
+        if (request.verb == CliRequest::Wait) {
+            const auto known = powerStatusTexts();
+            if (std::find(known.begin(), known.end(), request.argument) == known.end()) {
+                whyNot = "\"" + request.argument + "\" is no power status; wait takes one of:";
+                for (const std::string_view text : known)
+                    whyNot += "\n  \"" + std::string(text) + "\"";
+                return std::nullopt;
+            }
+        }
     } else if (commandNamed(verb)) {
         if (!takes(0))
             return std::nullopt;
         request.verb = CliRequest::Command;
         request.command = verb;
     } else {
-        whyNot = "unknown command '" + verb + "' ('qv550-cli list' shows them)";
+        whyNot = "unknown command '" + verb + "'";
+        if (const auto nearest = nearestCommandName(verb))
+            whyNot += ": did you mean '" + *nearest + "'?";
+        whyNot += " ('qv550-cli list' shows them)";
         return std::nullopt;
     }
     return request;

@@ -4,21 +4,29 @@
 // what the panel would show. Runs its own event loop, never blocking in a
 // wait call, so network lines and devices take the same road.
 
+#include <QJsonObject>
+
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "cli/cli_options.h"
 
 class SerialControl;
+class TrafficLog;
 
-// The exit status of the call: 0 a reply came, 1 none in time, 3 the port
-// could not be opened. `line` is the serial control for the port.
-int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err);
+// The exit status of the call: 0 a whole reply came (or a command to all
+// was written), 1 none in time or one cut off, 3 the port could not be
+// opened. `line` is the serial control for the port; `log`, when given, also
+// records calls that failed.
+int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
+    TrafficLog *log = nullptr);
 
 // The command lines of every command, one per line: name, code, caption,
 // group, separated by blanks.
 void listCommands(std::ostream &out);
 
-// A reply as the JSON object of --json.
-std::string replyJson(
-    const std::string &sent, const std::string &reply, const std::string *status, double elapsedMs);
+// A reply as the JSON object of --json: sent, reply_hex, monitor, status
+// (null unless decoded from a whole reply), complete, elapsed_ms.
+QJsonObject replyObject(
+    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs);

@@ -211,6 +211,14 @@ std::optional<std::string> decodeStatus(
     return std::nullopt;
 }
 
+std::vector<std::string_view> powerStatusTexts()
+{
+    std::vector<std::string_view> texts;
+    for (const CodeEntry &entry : kCr0)
+        texts.push_back(entry.text.substr(1));
+    return texts;
+}
+
 double roundHalfEven(double value)
 {
     if (!std::isfinite(value))

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class StatusQuery { None, CR0, CR1, CR4, CR3, CR6, CRA, CR9, Pressure, CR7 };
 
@@ -17,6 +18,9 @@ StatusQuery statusQueryFor(std::string_view commandText, std::string_view addres
 // `pressureValue` is the pressure conversion's scratch variable.
 std::optional<std::string> decodeStatus(
     StatusQuery query, std::string_view monitor, std::int16_t &pressureValue);
+
+// The texts the power status query can give, without their leading space.
+std::vector<std::string_view> powerStatusTexts();
 
 // Rounds to the nearest integer, halves to the even neighbour.
 double roundHalfEven(double value);

@@ -11,7 +11,8 @@
 class DeviceMap {
 public:
     DeviceMap();
-    // `source` names the file that set it, for messages; empty for an option.
+    // `source` says where it was set, for messages ("COM1 is set in FILE");
+    // empty for an option.
     void setDevice(std::int16_t port, std::string path, std::string source = {});
     std::optional<std::string> deviceFor(std::int16_t port) const;
     std::string sourceFor(std::int16_t port) const;

@@ -97,13 +97,6 @@ void NetworkLine::onConnected()
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 #endif
-    try {
-        if (telnet_)
-            send(telnet_->greeting());
-    } catch (const ControlError &error) {
-        fail(error.description());
-        return;
-    }
     settleTimer_.start(kSettleMs);
 }
 
@@ -111,6 +104,15 @@ void NetworkLine::onSettled()
 {
     if (!open_)
         return;
+    // Nothing is written before the server has had its say: writing to a
+    // connection it has closed draws a reset, which throws away its words.
+    try {
+        if (telnet_)
+            send(telnet_->greeting());
+    } catch (const ControlError &error) {
+        fail(error.description());
+        return;
+    }
     settled_ = true;
     if (events_.connected)
         events_.connected();
@@ -158,8 +160,12 @@ void NetworkLine::onError(QAbstractSocket::SocketError error)
             + ")");
         break;
     case QAbstractSocket::RemoteHostClosedError:
-        if (!settled_)
+        if (!settled_) {
+            // Its last words may still wait in the socket's buffer.
+            if (socket_.bytesAvailable() > 0)
+                onReadyRead();
             fail(refusal());
+        }
         else
             fail(label_ + ": the connection was closed by the far end");
         break;

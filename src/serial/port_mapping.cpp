@@ -78,6 +78,6 @@ void PortMapping::fillIn(DeviceMap &map, bool com1Given, bool com2Given) const
 {
     for (const auto &[number, device] : devices) {
         if ((number == 1 && !com1Given) || (number == 2 && !com2Given))
-            map.setDevice(number, device, path);
+            map.setDevice(number, device, "COM" + std::to_string(number) + " is set in " + path);
     }
 }

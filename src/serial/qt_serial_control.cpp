@@ -125,8 +125,7 @@ void QtSerialControl::setPortOpen(bool open)
         const std::string source = devices_.sourceFor(commPort_);
         if (source.empty())
             throw;
-        throw ControlError(ControlOp::PortOpen,
-            error.description() + " (COM" + std::to_string(commPort_) + " is set in " + source + ")");
+        throw ControlError(ControlOp::PortOpen, error.description() + " (" + source + ")");
     }
 }
 

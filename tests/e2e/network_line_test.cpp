@@ -3,6 +3,7 @@
 // simulated projector answers on), and pySerial's RFC 2217 server.
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
@@ -144,6 +145,43 @@ TEST_F(Ser2netLine, Rfc2217EscapesOnceAndTheSpeedChoiceReachesTheDevice)
     EXPECT_TRUE(runUntil([&] { return deviceSpeed(rig.panelEnd()) == "19200"; }, 3000));
 }
 
+TEST_F(Ser2netLine, ABusyServerRefusesTheLineAndIsNeverAReplyAndNothingWaitsToBeSent)
+{
+    // Another client has the raw port: ser2net answers the next one with
+    // its own text and closes. That is a refused line, told in its words.
+    NetworkControl first(server.rawUrl());
+    ASSERT_TRUE(first.open());
+    for (const std::string &url : {server.rawUrl(), server.rfc2217Url()}) {
+        NetworkControl second(url);
+        second.control.setSettings("19200,N,8,1");
+        second.control.setPortOpen(true);
+        // While the connection is being made nothing is taken for later.
+        EXPECT_THROW(second.control.setOutput("C01\r"), ControlError);
+        ASSERT_TRUE(runUntil([&] { return !second.events.empty(); }, 5000)) << url;
+        EXPECT_EQ(second.events, std::vector<std::int16_t>{kCommEventLineLost}) << url;
+        EXPECT_NE(second.control.lostLineDescription().find("the server refused the line: \""), std::string::npos)
+            << second.control.lostLineDescription();
+        EXPECT_NE(second.control.lostLineDescription().find("in use"), std::string::npos)
+            << second.control.lostLineDescription();
+        EXPECT_TRUE(second.received.empty()) << second.received;
+    }
+    EXPECT_EQ(far().read(1, 300), ""); // nothing refused ever reached the projector
+    first.control.setOutput("C00\r");
+    EXPECT_EQ(far().read(4), "C00\r");
+}
+
+TEST_F(Ser2netLine, WhatTheServerKeptFromAnEarlierConnectionIsNoReply)
+{
+    far().write("1\r"); // a late reply, sent while nobody is connected
+    runFor(200);
+    NetworkControl line(server.rawUrl());
+    ASSERT_TRUE(line.open());
+    EXPECT_EQ(line.control.takeDiscarded(), "1\r");
+    far().write("8 0\r");
+    EXPECT_TRUE(runUntil([&] { return line.received.size() >= 4; }, 3000));
+    EXPECT_EQ(line.received, "8 0\r");
+}
+
 TEST(NetworkFailures, EachIsDescribedAndNothingBlocks)
 {
     NetworkControl refused("tcp://127.0.0.1:" + std::to_string(freeTcpPort()));
@@ -236,6 +274,34 @@ TEST_P(PanelOverNetwork, RepliesAreEchoedAndDecoded)
 {
     EXPECT_TRUE(statusAnswered()) << caption("Label22").toStdString();
     EXPECT_EQ(caption("Label12"), QStringLiteral(" 8 0 CR "));
+}
+
+TEST_P(PanelOverNetwork, AHoldDuringAReconnectIsNotSentAndNeverArrivesInABurst)
+{
+    server.stop();
+    ASSERT_TRUE(runUntil([&] { return !real.messageBox.messages.empty(); }, 3000));
+    ASSERT_TRUE(server.start());
+    // Held from the moment the connection is being made again until after it is up.
+    ASSERT_TRUE(runUntil([&] { return real.serial.portOpen() && !real.serial.connected(); }, 15000));
+    QWidget *zoom = real.form.control("Command15");
+    QTest::mousePress(zoom, Qt::LeftButton);
+    EXPECT_TRUE(caption("Label22").startsWith(QStringLiteral(" NOT SENT: "))) << caption("Label22").toStdString();
+    ASSERT_TRUE(runUntil([&] { return real.serial.connected(); }, 5000));
+    runFor(300);
+    QTest::mouseRelease(zoom, Qt::LeftButton);
+    runFor(300);
+    const auto zoomsAtTheProjector = [&] {
+        QFile log(QString::fromStdString(rig.simLog()));
+        log.open(QIODevice::ReadOnly);
+        return QString::fromLatin1(log.readAll()).count(QStringLiteral("C47"));
+    };
+    EXPECT_EQ(zoomsAtTheProjector(), 0); // nothing was kept to go out later
+    QTest::mousePress(zoom, Qt::LeftButton);
+    runFor(300);
+    QTest::mouseRelease(zoom, Qt::LeftButton);
+    ASSERT_TRUE(runUntil([&] { return zoomsAtTheProjector() >= 3; }, 2000));
+    runFor(200);
+    EXPECT_LE(zoomsAtTheProjector(), 300 / 50 + 2);
 }
 
 TEST_P(PanelOverNetwork, AStoppedServerIsALostLineAndTheConnectionComesBack)
