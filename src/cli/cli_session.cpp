@@ -212,9 +212,9 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         code = std::string(command->code);
         watchMs = command->replyWatchMs;
     } else if (request.verb == CliRequest::Send) {
-        if (QStringDecoder utf8(QStringDecoder::Utf8);
-            (void)utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size()))),
-            utf8.hasError()) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
+        if (utf8.hasError()) {
             err << "qv550-cli: the line to send is not valid UTF-8 text\n";
             return 2;
         }

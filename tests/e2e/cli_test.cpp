@@ -95,15 +95,71 @@ TEST(Cli, ACommandThatIsNoQueryPrintsItsReplyAndAnAddressGoesFirst)
     EXPECT_TRUE(reply[QStringLiteral("status")].isNull());
 }
 
-TEST(Cli, ASilentProjectorIsExitOneAfterTheReplyWatch)
+QJsonObject jsonOf(const CliRun &run)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
+}
+
+TEST(Cli, ASilentProjectorIsExitOneAfterTheReplyWatchAndNoStatusIsInvented)
 {
     Projector projector({QStringLiteral("--silent")});
+    QTemporaryDir folder;
+    const QString log = folder.filePath(QStringLiteral("traffic.log"));
     QElapsedTimer clock;
     clock.start();
-    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")});
+    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--log"), log, QStringLiteral("status")});
     EXPECT_EQ(run.status, 1);
     EXPECT_GE(clock.elapsed(), 500);
-    EXPECT_NE(run.err.find("no reply within 500 ms"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no reply within 500 ms from " + projector.device().toStdString()), std::string::npos)
+        << run.err;
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains(" failed no reply within 500 ms")); // the log has the failed call too
+    // The decoders would make a text out of nothing: none is given.
+    for (const char *name : {"pressure", "lamp-time", "temp"}) {
+        const CliRun json = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+            QStringLiteral("--timeout"), QStringLiteral("100"), QString::fromLatin1(name)});
+        EXPECT_EQ(json.status, 1) << name;
+        const QJsonObject reply = jsonOf(json);
+        EXPECT_TRUE(reply[QStringLiteral("status")].isNull()) << name << ": " << json.out;
+        EXPECT_EQ(reply[QStringLiteral("complete")], QJsonValue(false)) << json.out;
+        EXPECT_EQ(reply[QStringLiteral("via")].toString(), QStringLiteral("port"));
+        EXPECT_TRUE(reply[QStringLiteral("error")].toString().startsWith(QStringLiteral("no reply"))) << json.out;
+    }
+    // wait keeps to its limit, and says that nothing ever answered.
+    clock.restart();
+    const CliRun wait = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--timeout"),
+        QStringLiteral("1500"), QStringLiteral("wait"), QStringLiteral("Power ON")});
+    EXPECT_EQ(wait.status, 1);
+    EXPECT_LT(clock.elapsed(), 1500 + 400);
+    EXPECT_NE(wait.err.find("no reply ever came"), std::string::npos) << wait.err;
+    // A command to every projector is never answered: written is done.
+    clock.restart();
+    const CliRun all = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--address"),
+        QStringLiteral("all"), QStringLiteral("--json"), QStringLiteral("power-off")});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_EQ(jsonOf(all)[QStringLiteral("reply_expected")], QJsonValue(false)) << all.out;
+}
+
+TEST(Cli, ACutOffReplyIsIncompleteAndALateOneNeverReachesTheNextCall)
+{
+    Projector pieces({QStringLiteral("--pieces"), QStringLiteral("3"), QStringLiteral("--gap"), QStringLiteral("400")});
+    const CliRun cut = cli({QStringLiteral("--port"), pieces.device(), QStringLiteral("--json"), QStringLiteral("--timeout"),
+        QStringLiteral("200"), QStringLiteral("lamp-time")});
+    EXPECT_EQ(cut.status, 1);
+    const QJsonObject reply = jsonOf(cut);
+    EXPECT_EQ(reply[QStringLiteral("complete")], QJsonValue(false)) << cut.out;
+    EXPECT_TRUE(reply[QStringLiteral("status")].isNull()) << cut.out;
+    EXPECT_FALSE(reply[QStringLiteral("reply_hex")].toString().isEmpty()) << cut.out; // what did arrive
+    EXPECT_NE(cut.err.find("cut off"), std::string::npos) << cut.err;
+
+    Projector slow({QStringLiteral("--delay"), QStringLiteral("700")});
+    EXPECT_EQ(cli({QStringLiteral("--port"), slow.device(), QStringLiteral("mode")}).status, 1);
+    const CliRun next = cli({QStringLiteral("--port"), slow.device(), QStringLiteral("--timeout"), QStringLiteral("2000"),
+        QStringLiteral("power-on")});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_EQ(next.out, "ACK\n"); // its own reply, not mode's "1 CR"
 }
 
 TEST(Cli, RepliesInPiecesOrAmidNoiseAreReadWhole)
@@ -147,6 +203,28 @@ TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
         << busy.err;
 }
 
+TEST(Cli, ThePortIsLockedByTheDeviceItLeadsToWhateverItsPath)
+{
+    Projector projector({QStringLiteral("--countdown"), QStringLiteral("60000")});
+    ASSERT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("power-on")}).status, 0);
+    QProcess holder; // waits for a status that will not come in time, holding the port
+    holder.start(kCli, {QStringLiteral("--port"), projector.device(), QStringLiteral("--timeout"), QStringLiteral("3000"),
+                           QStringLiteral("wait"), QStringLiteral("Power ON")});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("projector"));
+    ASSERT_TRUE(QFile::link(projector.device(), link));
+    const QString device = projector.device();
+    const QString dotted = device.left(device.lastIndexOf(u'/')) + QStringLiteral("/./") + device.mid(device.lastIndexOf(u'/') + 1);
+    runFor(300);
+    for (const QString &path : {link, dotted}) {
+        const CliRun other = cli({QStringLiteral("--port"), path, QStringLiteral("status")});
+        EXPECT_EQ(other.status, 3) << path.toStdString() << ": " << other.out << other.err;
+        EXPECT_NE(other.err.find("in use by qv550-cli"), std::string::npos) << other.err;
+    }
+    holder.waitForFinished(5000);
+}
+
 TEST(Cli, WaitAsksUntilTheCountDownIsOver)
 {
     Projector projector({QStringLiteral("--countdown"), QStringLiteral("1500")});
@@ -177,6 +255,11 @@ TEST(Cli, UsageErrorsAreExitTwoAndSayWhy)
         {{QStringLiteral("--frobnicate"), QStringLiteral("status")}, "unknown option --frobnicate"},
         {{QStringLiteral("send")}, "'send' takes one argument"},
         {{QStringLiteral("send"), QStringLiteral("CR\u20AC")}, "cannot be sent"},
+        {{QStringLiteral("send"), QStringLiteral("C00\rC01")}, "holds a CR or LF"},
+        {{QStringLiteral("statsu")}, "did you mean 'status'?"},
+        {{QStringLiteral("wait"), QStringLiteral("Power on")}, "\"Power on\" is no power status; wait takes one of:\n  \"Power ON\""},
+        {{QStringLiteral("--json=1"), QStringLiteral("status")}, "--json takes no value"},
+        {{QStringLiteral("--port"), QStringLiteral("tcp://127.0.0.1"), QStringLiteral("status")}, "no port"},
         {{}, "no command given"},
     };
     for (const Case &c : cases) {
@@ -184,6 +267,12 @@ TEST(Cli, UsageErrorsAreExitTwoAndSayWhy)
         EXPECT_EQ(run.status, 2) << c.says;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
+    // A byte that is no UTF-8 reaches the program only through a shell.
+    QProcess shell;
+    shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" send \"$(printf 'C0\\377')\""), kCli});
+    ASSERT_TRUE(shell.waitForFinished(10000));
+    EXPECT_EQ(shell.exitCode(), 2);
+    EXPECT_NE(shell.readAllStandardError().indexOf("not valid UTF-8"), -1);
 }
 
 TEST(Cli, TheLogHoldsWhatWasSentAndWhatArrived)
@@ -226,6 +315,14 @@ TEST(Cli, ThePortMappingSetsTheDefaultPortAndAnOptionOverridesIt)
     const CliRun missing = withMapping(QStringLiteral("COM1=/dev/qv550-no-such-device\n"), {QStringLiteral("status")});
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.err.find("(COM1 is set in " + file.toStdString() + ")"), std::string::npos) << missing.err;
+    const CliRun second = withMapping(QStringLiteral("COM2=") + projector.device() + u'\n',
+        {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("status")});
+    EXPECT_EQ(second.status, 0) << second.err;
+    const CliRun secondMissing = withMapping(QStringLiteral("COM2=/dev/qv550-no-such-device\n"),
+        {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("--json"), QStringLiteral("status")});
+    EXPECT_EQ(secondMissing.status, 3);
+    EXPECT_NE(secondMissing.err.find("(COM2 is set in " + file.toStdString() + ")"), std::string::npos) << secondMissing.err;
+    EXPECT_FALSE(jsonOf(secondMissing)[QStringLiteral("error")].toString().isEmpty()) << secondMissing.out;
     const CliRun malformed = withMapping(QStringLiteral("# ok\nCOM1 /dev/ttyUSB0\n"), {QStringLiteral("status")});
     EXPECT_EQ(malformed.status, 2);
     EXPECT_NE(malformed.err.find(file.toStdString() + ":2: expected COM1=DEVICE"), std::string::npos) << malformed.err;

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTcpServer>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
@@ -234,6 +235,49 @@ TEST(NetworkFailures, AHostThatNeverAnswersIsToldAfterFiveSeconds)
     for (const int filler : fillers)
         ::close(filler);
     ::close(server);
+}
+
+TEST(NetworkFailures, ALossQueuedAsAnotherPortIsChosenIsNotToldAgainstIt)
+{
+    QTcpServer second;
+    ASSERT_TRUE(second.listen(QHostAddress::LocalHost));
+    DeviceMap devices;
+    devices.setDevice(1, "tcp://127.0.0.1:" + std::to_string(freeTcpPort()));
+    devices.setDevice(2, "tcp://127.0.0.1:" + std::to_string(second.serverPort()));
+    QtSerialControl control(devices);
+    std::vector<std::int16_t> events;
+    control.setOnComm([&] { events.push_back(control.commEvent()); });
+    control.setSettings("19200,N,8,1");
+    control.setPortOpen(true);
+    // One pass at a time: the refusal closes the line and queues its report.
+    QElapsedTimer waited;
+    waited.start();
+    while (control.portOpen() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents();
+    ASSERT_FALSE(control.portOpen());
+    ASSERT_TRUE(events.empty()) << "the report came before the choice; nothing was tested";
+    control.setCommPort(2);
+    control.setPortOpen(true);
+    ASSERT_TRUE(runUntil([&] { return control.connected(); }, 3000));
+    runFor(100);
+    EXPECT_EQ(events, std::vector<std::int16_t>{kCommEventConnected});
+}
+
+TEST(NetworkStartUp, ThePanelConnectsOnceAtStartUp)
+{
+    QTcpServer server; // a slow ser2net answers a second connection with "Port already in use"
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (server.nextPendingConnection())
+            ++connections;
+    });
+    RealPanel real{"tcp://127.0.0.1:" + std::to_string(server.serverPort())};
+    ASSERT_FALSE(real.start().has_value());
+    ASSERT_TRUE(runUntil([&] { return real.serial.connected(); }, 3000));
+    runFor(300);
+    EXPECT_EQ(connections, 1);
+    EXPECT_EQ(real.form.windowTitle(), QStringLiteral("ZORP  QV550  CONTROL  Ver.140"));
 }
 
 TEST(Rfc2217Servers, PySerialsServerEchoesEveryByteAndHearsTheSettings)

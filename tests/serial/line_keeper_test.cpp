@@ -154,4 +154,52 @@ TEST_F(LineKeeping, ABoxStopsTheRepeatOfTheButtonItTookTheMouseFrom)
     EXPECT_EQ(serial.writes().size(), sent);
 }
 
+TEST_F(LineKeeping, TheTitleShowsALineThatIsDownAndF5TriesItNow)
+{
+    serial.setMissing(1);
+    ASSERT_TRUE(panel.Form_Load().has_value());
+    EXPECT_EQ(view.lineState(), "COM1 waiting (F5 tries now)");
+    clock.advance(10000);
+    serial.setPresent(1);
+    const long before = opens();
+    panel.keyDown(kKeyF5, 0); // no wait for the next try
+    EXPECT_EQ(opens(), before + 1);
+    EXPECT_TRUE(serial.portOpen());
+    EXPECT_EQ(view.lineState(), "");
+    // Never open before: "opened", not "open again"; cleared as other texts are.
+    EXPECT_EQ(status(), " COM1 opened");
+    clock.advance(kTimer4Design);
+    EXPECT_EQ(status(), "");
+    unplug();
+    serial.setPresent(1);
+    serial.raise(kCommEventDeviceChanged);
+    EXPECT_EQ(status(), " COM1 is open again");
+}
+
+TEST_F(LineKeeping, AFailedNetworkChoiceFallsBackLikeADeviceAndIsNotRetried)
+{
+    serial.setKind(LineKind::Network);
+    load();
+    serial.connectNow();
+    const long before = opens();
+    click("Option1"); // the line already connected: left as it is
+    EXPECT_EQ(opens(), before);
+    view.setVisible("Frame8", true); // the port settings are open
+    click("Option2");
+    EXPECT_TRUE(view.visible("Frame8")); // still choosing while it connects
+    serial.dropConnection("COM2 (tcp://127.0.0.1:7002): the connection was refused");
+    ASSERT_EQ(messageBox.messages.size(), 1U);
+    EXPECT_EQ(messageBox.messages[0], "COM2 (tcp://127.0.0.1:7002): the connection was refused");
+    EXPECT_EQ(serial.port(), 1);
+    EXPECT_TRUE(view.visible("Frame8"));
+    const long afterChoice = opens();
+    clock.advance(60000);
+    EXPECT_EQ(opens(), afterChoice);
+    EXPECT_EQ(view.lineState(), "COM1 closed");
+    click("Option2");
+    serial.connectNow();
+    EXPECT_FALSE(view.visible("Frame8"));
+    EXPECT_EQ(view.lineState(), "");
+}
+
 } // namespace
