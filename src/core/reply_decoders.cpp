@@ -292,10 +292,27 @@ double readNumber(std::string_view text)
     double value = 0.0;
     const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
+        // Too small or too large for a double: which one is told by the
+        // value's decimal order (where its first significant digit stands,
+        // plus the exponent), never by how long the text is.
         const bool negative = number.starts_with('-');
-        const auto e = number.find('e');
-        const bool tiny = e != std::string::npos && number.compare(e, 2, "e-") == 0;
-        if (tiny)
+        const std::size_t e = std::min(number.find('e'), number.size());
+        const std::string_view mantissa = std::string_view(number).substr(negative ? 1 : 0, e - (negative ? 1 : 0));
+        const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+        const std::size_t first = mantissa.find_first_of("123456789");
+        if (first == std::string_view::npos)
+            return 0.0;
+        long long order = first < point ? static_cast<long long>(point - first) - 1
+                                        : -static_cast<long long>(first - point);
+        if (e < number.size()) {
+            const std::string_view exponent = std::string_view(number).substr(e + 1);
+            const bool down = exponent.starts_with('-');
+            long long power = 0;
+            for (const char digit : exponent.substr(down ? 1 : 0))
+                power = std::min(power * 10 + (digit - '0'), 1000000000LL);
+            order += down ? -power : power;
+        }
+        if (order < 0)
             return 0.0;
         return negative ? -HUGE_VAL : HUGE_VAL;
     }

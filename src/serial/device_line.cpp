@@ -86,6 +86,17 @@ void DeviceLine::open(const LineSettings &settings)
         missing.reason = "No such file or directory";
         throw ControlError(ControlOp::PortOpen, describeOpenFailure(missing));
     }
+    // A device we may not use, or one another program has locked, is told
+    // without asking Qt either: its open writes and syncs a lock file on
+    // every try, a disk flush each time a waiting panel tries again.
+    if (access(resolved.c_str(), R_OK | W_OK) != 0 || lockedByAnother(resolved)) {
+        OpenFailure refused;
+        refused.label = label_;
+        refused.problem = OpenFailure::Refused;
+        refused.reason = "Permission error while locking the device";
+        probeRefusedDevice(refused, resolved);
+        throw ControlError(ControlOp::PortOpen, describeOpenFailure(refused));
+    }
 #endif
     if (!port_.open(QIODevice::ReadWrite)) {
         OpenFailure failure;

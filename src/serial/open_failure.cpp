@@ -144,6 +144,22 @@ std::string existingLockFile(const std::string &device)
     return {};
 }
 
+bool lockedByAnother(const std::string &device)
+{
+#ifdef __linux__
+    const std::string lock = existingLockFile(device);
+    if (lock.empty())
+        return false;
+    long pid = 0;
+    std::ifstream file(lock);
+    file >> pid;
+    return processAlive(pid) && pid != getpid();
+#else
+    (void)device;
+    return false;
+#endif
+}
+
 void probeRefusedDevice(OpenFailure &failure, const std::string &device)
 {
     failure.device = device;

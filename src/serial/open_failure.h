@@ -26,6 +26,9 @@ std::string describeOpenFailure(const OpenFailure &failure);
 // Fills in what the system can tell about a refused `device`.
 void probeRefusedDevice(OpenFailure &failure, const std::string &device);
 
+// Whether a live program other than this one holds the port's lock file.
+bool lockedByAnother(const std::string &device);
+
 // The lock file a serial port open takes for `device` ("/var/lock/LCK..ttyUSB0"),
 // where one exists; empty when there is none.
 std::string existingLockFile(const std::string &device);

@@ -150,7 +150,12 @@ void QtSerialControl::raise(std::int16_t event)
 void QtSerialControl::setWatching(bool on)
 {
     if (!on || lineKind() != LineKind::Device) {
-        watcher_.reset();
+        // This may run inside the watcher's own change signal (the device
+        // came back and was opened): delete it between events.
+        if (watcher_) {
+            watcher_->disconnect(this);
+            watcher_.release()->deleteLater();
+        }
         return;
     }
     if (watcher_)

@@ -141,6 +141,14 @@ protected:
         if (click && onClick)
             onClick();
     }
+    // The second press of a double-click is no second click: the label
+    // sends its command once, as a click and then a double-click event.
+    // (Qt would otherwise take it for a press.)
+    void mouseDoubleClickEvent(QMouseEvent *event) override
+    {
+        pressedInside_ = false;
+        event->accept();
+    }
 
 private:
     bool pressedInside_ = false;
@@ -164,7 +172,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override
     {
         QLabel::mouseDoubleClickEvent(event);
-        if (onDoubleClick)
+        if (event->button() == Qt::LeftButton && onDoubleClick)
             onDoubleClick();
     }
 };

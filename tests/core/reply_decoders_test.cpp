@@ -157,6 +157,13 @@ INSTANTIATE_TEST_SUITE_P(OutOfRange, Pressure,
         PressureCase{"40000\r", " Pressure reading out of range: 40000"},
         PressureCase{"1E400\r", " Pressure reading out of range: inf"}));
 
+// Hundreds of digits: the order of the value decides, not the text's length.
+INSTANTIATE_TEST_SUITE_P(LongReadings, Pressure,
+    ::testing::Values(PressureCase{"0." + std::string(400, '0') + "1\r", "106 hPa"},
+        PressureCase{"1" + std::string(400, '0') + "E-10\r", " Pressure reading out of range: inf"},
+        PressureCase{"1" + std::string(400, '0') + "E-400\r", "107 hPa"},
+        PressureCase{"0." + std::string(400, '0') + "1E402\r", "116 hPa"}));
+
 TEST(ReadNumber, SkipsBlanksAnywhereAndStopsAtTheFirstOtherCharacter)
 {
     EXPECT_EQ(readNumber(" 5 1 2 CR "), 512.0);

@@ -11,7 +11,12 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <QMessageBox>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include "ui/qt_message_box.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -53,6 +58,48 @@ TEST_F(Window, AButtonAClickableLabelAndSendReachTheLine)
     QTest::mouseClick(widget("Command95"), Qt::LeftButton);
     EXPECT_EQ(serial.writes(), Lines({"C00\r", "CR PROJH\r", "CR0\r"}));
     EXPECT_EQ(text("Label11"), QStringLiteral(" C R 0 CR "));
+}
+
+TEST_F(Window, ADoubleClickOnALabelSendsOnceAndOnlyTheLeftButtonOpensTheFullHeight)
+{
+    // What a window system delivers for a double-click.
+    QWidget *label = widget("Label1");
+    const QPointF at = QRectF(label->rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+             QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, label->mapToGlobal(at), Qt::LeftButton,
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(label, &event);
+    }
+    EXPECT_EQ(serial.writes(), Lines({"CR PROJH\r"}));
+    ctrlQ(&form);
+    const int height = form.height();
+    QTest::mouseDClick(widget("Image1"), Qt::RightButton);
+    QTest::mouseDClick(widget("Image1"), Qt::MiddleButton);
+    EXPECT_EQ(form.height(), height);
+    QTest::mouseDClick(widget("Image1"), Qt::LeftButton);
+    EXPECT_GT(form.height(), height);
+}
+
+TEST(WarningBox, AWarningWhileABoxIsOpenReplacesItsTextAndNeverNests)
+{
+    QWidget parent;
+    QtMessageBox box(&parent);
+    int boxesSeen = 0;
+    QString shown;
+    // 1,000 outages while nobody is at the panel, then somebody presses OK.
+    QTimer::singleShot(0, [&] {
+        for (int flap = 0; flap < 1000; ++flap)
+            box.warning("outage " + std::to_string(flap));
+        for (QWidget *top : QApplication::topLevelWidgets())
+            boxesSeen += qobject_cast<QMessageBox *>(top) && top->isVisible() ? 1 : 0;
+        shown = box.openBox()->text();
+        box.openBox()->accept();
+    });
+    box.warning("the first");
+    EXPECT_EQ(boxesSeen, 1);
+    EXPECT_EQ(shown, QStringLiteral("outage 999"));
+    EXPECT_EQ(box.openBox(), nullptr);
 }
 
 TEST_F(Window, AnOptionClickChoosesTheAddress)
