@@ -238,6 +238,9 @@ void LineKeeper::up()
         showStatus(" " + MSComm1_.portLabel() + (outage_->afterLoss || everUp_ ? " is open again" : " opened"));
         notSentTold_ = false;
     }
+    // A port that opened by itself (after a failed start-up) is shown chosen.
+    if (outage_)
+        view_.setSelected(MSComm1_.commPort() == 1 ? "Option1" : "Option2");
     everUp_ = true;
     if (outage_ && MSComm1_.lineKind() == LineKind::Network) {
         enter(Phase::Settling);

@@ -82,6 +82,8 @@ void PortLink::fallBack(const std::string &failure, std::int16_t fallback)
     } catch (const ControlError &) {
         // The port is closed either way; the user has just been told why.
     }
+    // The options show the number the port is on now.
+    view_.setSelected(MSComm1_.commPort() == 1 ? "Option1" : "Option2");
     keeper_.closed();
 }
 

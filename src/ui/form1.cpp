@@ -155,13 +155,30 @@ private:
 };
 
 // An option button that the whole of its box selects, not only its circle
-// and caption, painted in its back colour.
+// and caption, painted in its back colour. Its group is the options of its
+// own frame and nothing else: selecting one clears its siblings explicitly,
+// since Qt's auto-exclusivity alone left two port options lit at once.
 class OptionButton : public QRadioButton {
 public:
     using QRadioButton::QRadioButton;
+    void select()
+    {
+        for (QObject *sibling : parent()->children()) {
+            auto *other = dynamic_cast<OptionButton *>(sibling);
+            if (!other || other == this || !other->isChecked())
+                continue;
+            // An auto-exclusive option cannot be cleared directly.
+            other->setAutoExclusive(false);
+            other->setChecked(false);
+            other->setAutoExclusive(true);
+        }
+        setChecked(true);
+    }
 
 protected:
     bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+    // A click selects; it never clears a selected option.
+    void nextCheckState() override { select(); }
 };
 
 class LogoImage : public QLabel {
@@ -430,8 +447,8 @@ void Form1::setText(std::string_view name, std::string_view text)
 
 void Form1::setSelected(std::string_view name)
 {
-    if (auto *option = qobject_cast<QRadioButton *>(control(name)))
-        option->setChecked(true);
+    if (auto *option = dynamic_cast<OptionButton *>(control(name)))
+        option->select();
 }
 
 float Form1::width() const

@@ -102,6 +102,37 @@ TEST(WarningBox, AWarningWhileABoxIsOpenReplacesItsTextAndNeverNests)
     EXPECT_EQ(box.openBox(), nullptr);
 }
 
+TEST_F(Window, ThePortOptionsAlwaysShowThePortInUseAndExactlyOneSpeed)
+{
+    const auto checked = [&] {
+        std::string which;
+        for (const char *name : {"Option1", "Option2", "Option9", "Option10"})
+            which += qobject_cast<QRadioButton *>(widget(name))->isChecked() ? std::string(name) + " " : "";
+        return which;
+    };
+    EXPECT_EQ(checked(), "Option1 Option9 ");
+    QTest::mouseClick(widget("Command33"), Qt::LeftButton); // COM: the settings
+    struct Step {
+        const char *click;
+        const char *shows;
+    };
+    serial.setMissing(2);
+    for (const Step &step : {Step{"Option2", "Option1 Option9 "}, // COM2 failed: back on COM1
+             Step{"Option10", "Option1 Option10 "}, Step{"Option1", "Option1 Option10 "}}) {
+        widget("Frame8")->show();
+        QTest::mouseClick(widget(step.click), Qt::LeftButton);
+        EXPECT_EQ(checked(), step.shows) << step.click;
+    }
+    serial.setPresent(2);
+    for (const Step &step : {Step{"Option2", "Option2 Option10 "}, Step{"Option9", "Option2 Option9 "},
+             Step{"Option1", "Option1 Option9 "}, Step{"Option2", "Option2 Option9 "}}) {
+        widget("Frame8")->show();
+        QTest::mouseClick(widget(step.click), Qt::LeftButton);
+        EXPECT_EQ(checked(), step.shows) << step.click;
+        EXPECT_EQ(serial.port(), step.shows[6] - '0') << step.click;
+    }
+}
+
 TEST_F(Window, AnOptionClickChoosesTheAddress)
 {
     QTest::mouseClick(widget("Option6"), Qt::LeftButton);
