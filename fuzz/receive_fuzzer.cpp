@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto timer4 = clock.createTimer(1000);
     Exchange exchange(state, serial, view, *timer2, *timer4);
     auto reopenTimer = clock.createTimer(1000);
-    LineKeeper keeper(serial, view, messageBox, *reopenTimer);
+    auto settleTimer = clock.createTimer(3000);
+    LineKeeper keeper(serial, view, messageBox, *reopenTimer, *settleTimer, *timer4);
     PortLink link(state, serial, exchange, view, messageBox, keeper);
     serial.setOnComm([&] { link.MSComm1_OnComm(); });
     serial.setPortOpen(true);
