@@ -48,12 +48,12 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    // The tool's one port: --port as given, or the panel's COM1 (or COM2 when
+    // named) as its port mapping sets it, else its default device.
     DeviceMap devices;
-    const bool portNumber = request->port && (*request->port == "COM1" || *request->port == "COM2");
-    if (request->port && !portNumber) {
+    if (request->port && *request->port != "COM1" && *request->port != "COM2") {
         devices.setDevice(1, *request->port);
-    } else if (portNumber) {
-        // COM1 or COM2 as the panel has them: its ports.conf, else its defaults.
+    } else {
         std::string problem;
         const auto mapping = readPortMapping(portMappingPath(), problem);
         if (!mapping) {
@@ -62,24 +62,13 @@ int main(int argc, char *argv[])
         }
         DeviceMap panels;
         mapping->fillIn(panels, false, false);
-        const std::int16_t number = *request->port == "COM1" ? 1 : 2;
+        const std::int16_t number = request->port == "COM2" ? 2 : 1;
         devices.setDevice(1, panels.deviceFor(number).value_or(std::string()), panels.sourceFor(number));
-    } else {
-        // As the panel: the user's port mapping, else the first serial port.
-        std::string problem;
-        const auto mapping = readPortMapping(portMappingPath(), problem);
-        if (!mapping) {
-            std::cerr << "qv550-cli: " << problem << '\n';
-            return 2;
-        }
-        mapping->fillIn(devices, false, true); // the tool has COM1 only
     }
-    if (const auto device = devices.deviceFor(1); device && isNetworkName(*device)) {
-        std::string whyNot;
-        if (!parseNetworkAddress(*device, whyNot)) {
-            std::cerr << "qv550-cli: " << whyNot << "\nTry 'qv550-cli --help'.\n";
-            return 2;
-        }
+    if (const std::string whyNot = malformedNetworkName(devices.deviceFor(1).value_or(std::string()));
+        !whyNot.empty()) {
+        std::cerr << "qv550-cli: " << whyNot << "\nTry 'qv550-cli --help'.\n";
+        return 2;
     }
     QtSerialControl port(devices);
     port.setNamesWithoutPortNumber();

@@ -119,9 +119,8 @@ int main(int argc, char *argv[])
     // A network address that can never work is a mistake to correct now, not
     // a line to keep trying all night.
     for (const std::int16_t number : {1, 2}) {
-        const auto device = devices.deviceFor(number);
-        std::string whyNot;
-        if (device && isNetworkName(*device) && !parseNetworkAddress(*device, whyNot)) {
+        if (const std::string whyNot = malformedNetworkName(devices.deviceFor(number).value_or(std::string()));
+            !whyNot.empty()) {
             std::fprintf(stderr, "qv550-control: COM%d: %s\n", number, whyNot.c_str());
             return 2;
         }

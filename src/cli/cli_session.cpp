@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringDecoder>
 #include <QTimer>
 
@@ -151,6 +152,21 @@ std::optional<std::string> decoded(const std::string &line, const std::string &p
     return status->rfind(' ', 0) == 0 ? status->substr(1) : *status;
 }
 
+// A reply as the object of --json: sent, reply_hex, monitor, status (null
+// unless decoded from a whole reply), complete, elapsed_ms.
+QJsonObject replyObject(
+    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs)
+{
+    QJsonObject object;
+    object[QStringLiteral("sent")] = latin1(sent);
+    object[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(reply, ""));
+    object[QStringLiteral("monitor")] = latin1(trimmed(monitorText(reply)));
+    object[QStringLiteral("status")] = status ? QJsonValue(QString::fromStdString(*status)) : QJsonValue();
+    object[QStringLiteral("complete")] = ended(reply);
+    object[QStringLiteral("elapsed_ms")] = std::round(elapsedMs * 1000.0) / 1000.0;
+    return object;
+}
+
 // What one call did, for the plain and the JSON output alike.
 struct Outcome {
     std::string sent;
@@ -181,19 +197,6 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
 
 } // namespace
 
-QJsonObject replyObject(
-    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs)
-{
-    QJsonObject object;
-    object[QStringLiteral("sent")] = latin1(sent);
-    object[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(reply, ""));
-    object[QStringLiteral("monitor")] = latin1(trimmed(monitorText(reply)));
-    object[QStringLiteral("status")] = status ? QJsonValue(QString::fromStdString(*status)) : QJsonValue();
-    object[QStringLiteral("complete")] = ended(reply);
-    object[QStringLiteral("elapsed_ms")] = std::round(elapsedMs * 1000.0) / 1000.0;
-    return object;
-}
-
 void listCommands(std::ostream &out)
 {
     for (const NamedCommand &command : namedCommands()) {
@@ -212,8 +215,9 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         code = std::string(command->code);
         watchMs = command->replyWatchMs;
     } else if (request.verb == CliRequest::Send) {
+        // Decoding it is what finds a malformed sequence; the text is not kept.
         QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString text = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
+        const QString decodedText = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
         if (utf8.hasError()) {
             err << "qv550-cli: the line to send is not valid UTF-8 text\n";
             return 2;

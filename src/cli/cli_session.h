@@ -4,11 +4,7 @@
 // what the panel would show. Runs its own event loop, never blocking in a
 // wait call, so network lines and devices take the same road.
 
-#include <QJsonObject>
-
 #include <iosfwd>
-#include <optional>
-#include <string>
 
 #include "cli/cli_options.h"
 
@@ -26,7 +22,3 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
 // group, separated by blanks.
 void listCommands(std::ostream &out);
 
-// A reply as the JSON object of --json: sent, reply_hex, monitor, status
-// (null unless decoded from a whole reply), complete, elapsed_ms.
-QJsonObject replyObject(
-    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs);

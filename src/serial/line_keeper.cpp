@@ -77,10 +77,15 @@ void LineKeeper::enter(Phase phase)
 
 void LineKeeper::opened()
 {
+    carryOn(Phase::Connecting);
+}
+
+void LineKeeper::carryOn(Phase whileConnecting)
+{
     if (MSComm1_.connected())
         up();
     else
-        enter(Phase::Connecting);
+        enter(whileConnecting);
 }
 
 std::string LineKeeper::startupFailed(const std::string &description)
@@ -223,11 +228,7 @@ void LineKeeper::tryOpening()
         scheduleNextTry();
         return;
     }
-    MSComm1_.setWatching(false);
-    if (MSComm1_.connected())
-        up();
-    else
-        enter(Phase::Retrying);
+    carryOn(Phase::Retrying);
 }
 
 void LineKeeper::up()

@@ -66,6 +66,8 @@ private:
     void startOutage(const std::string &reason, bool afterLoss);
     void scheduleNextTry();
     void tryOpening();
+    // The port is open: up now, or in `whileConnecting` until connected.
+    void carryOn(Phase whileConnecting);
     void up();
     void showStatus(const std::string &text);
     std::string whatThePanelDoes() const;

@@ -57,3 +57,11 @@ std::optional<NetworkAddress> parseNetworkAddress(std::string_view device, std::
     address.port = port;
     return address;
 }
+
+std::string malformedNetworkName(std::string_view device)
+{
+    std::string whyNot;
+    if (isNetworkName(device))
+        parseNetworkAddress(device, whyNot);
+    return whyNot;
+}

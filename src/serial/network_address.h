@@ -18,3 +18,7 @@ struct NetworkAddress {
 // name is either a valid address or refused, never opened as a file.
 bool isNetworkName(std::string_view device);
 std::optional<NetworkAddress> parseNetworkAddress(std::string_view device, std::string &whyNot);
+
+// Why `device` can never be opened, for a network name that is no valid
+// address (a usage error at start-up); empty for anything else.
+std::string malformedNetworkName(std::string_view device);

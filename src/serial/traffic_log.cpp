@@ -65,14 +65,10 @@ void TrafficLog::setOutput(std::string_view bytes)
 
 void TrafficLog::note(std::string_view what, std::string_view why)
 {
-    std::string out = utcNow();
-    out += ' ';
-    out += what;
-    out += ' ';
+    std::string line = utcNow() + ' ' + std::string(what) + ' ';
     for (const char c : why)
-        out += (c == '\n' || c == '\r') ? ' ' : c;
-    file_ << out << '\n';
-    file_.flush();
+        line += (c == '\n' || c == '\r') ? ' ' : c;
+    append(line);
 }
 
 std::string TrafficLog::input()
@@ -85,6 +81,11 @@ std::string TrafficLog::input()
 
 void TrafficLog::write(std::string_view direction, std::string_view bytes)
 {
-    file_ << entry(utcNow(), direction, bytes) << '\n';
+    append(entry(utcNow(), direction, bytes));
+}
+
+void TrafficLog::append(const std::string &line)
+{
+    file_ << line << '\n';
     file_.flush();
 }

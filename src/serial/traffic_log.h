@@ -38,6 +38,7 @@ public:
 
 private:
     void write(std::string_view direction, std::string_view bytes);
+    void append(const std::string &line);
 
     SerialControl &line_;
     std::ofstream file_;
