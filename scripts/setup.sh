@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-dev
   fonts-ipafont-gothic
   xvfb xdotool x11-utils
+  dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   socat ser2net python3-serial
   lintian desktop-file-utils appstream dpkg-dev file
 )

@@ -5,6 +5,7 @@
 
 #include "ui/form1.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -24,6 +25,7 @@
 
 #include "commands/catalogue.h"
 #include "commands/hold_buttons.h"
+#include "ui/accessible_texts.h"
 #include "ui/caption_layout.h"
 #include "ui/fonts.h"
 #include "ui/panel.h"
@@ -154,6 +156,32 @@ private:
     bool pressedInside_ = false;
 };
 
+// A clickable label as assistive tools see it: text, with a press action
+// that does what a click does, so that a screen reader user can ask the
+// projector's settings too.
+class ClickLabelAccessible : public QAccessibleWidget {
+public:
+    explicit ClickLabelAccessible(ClickLabel *label) : QAccessibleWidget(label, QAccessible::StaticText) { }
+    // Asked each time: the label's click is wired after it is made.
+    QStringList actionNames() const override
+    {
+        return static_cast<ClickLabel *>(widget())->onClick ? QStringList{pressAction()} : QStringList{};
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+    void doAction(const QString &action) override
+    {
+        auto *label = static_cast<ClickLabel *>(widget());
+        if (action == pressAction() && label->onClick)
+            label->onClick();
+    }
+};
+
+QAccessibleInterface *clickLabelAccessible(const QString &, QObject *object)
+{
+    auto *label = dynamic_cast<ClickLabel *>(object);
+    return label ? new ClickLabelAccessible(label) : nullptr;
+}
+
 // An option button that the whole of its box selects, not only its circle
 // and caption, painted in its back colour. Its group is the options of its
 // own frame and nothing else: selecting one clears its siblings explicitly,
@@ -239,6 +267,11 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     setFixedWidth(clientWidth);
     setMaximumHeight(clientHeight);
     resize(clientWidth, clientHeight);
+    static const bool accessibleLabels = [] {
+        QAccessible::installFactory(clickLabelAccessible);
+        return true;
+    }();
+    (void)accessibleLabels;
     build();
     qApp->installEventFilter(this);
 }
@@ -260,6 +293,11 @@ void Form1::build()
         QWidget *container = row.container == "Form1" ? this : control(row.container);
         QWidget *widget = createWidget(row, container);
         widget->setObjectName(qs(row.name));
+        if (const auto spoken = accessibleTextFor(row.name)) {
+            if (!spoken->name.empty())
+                widget->setAccessibleName(qs(spoken->name));
+            widget->setAccessibleDescription(qs(spoken->description));
+        }
         const int x = twipsToPixels(row.left);
         const int y = twipsToPixels(row.top);
         widget->setGeometry(
@@ -309,7 +347,6 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         }
         button->setParent(container);
         button->setText(literalCaption(row.caption));
-        button->setAccessibleName(qs(row.caption));
         button->setAutoDefault(false);
         paint(button, QPalette::Button, QPalette::ButtonText, row);
         return button;
@@ -414,8 +451,10 @@ void Form1::setCaption(std::string_view name, std::string_view text)
         if (label->text() != caption)
             label->setText(caption);
     } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
-        // Assistive tools read the caption the user sees, not the first one.
-        button->setAccessibleName(caption);
+        // A button without a name of its own (the data panel button) is
+        // read by the caption the user sees, not the first one.
+        if (const auto spoken = accessibleTextFor(name); !spoken || spoken->name.empty())
+            button->setAccessibleName(caption);
         button->setText(caption.replace(QLatin1Char('&'), QStringLiteral("&&")));
     }
 }

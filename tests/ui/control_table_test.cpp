@@ -6,7 +6,11 @@
 
 #include "commands/catalogue.h"
 #include "commands/hold_buttons.h"
+#include "ui/accessible_texts.h"
 #include "ui/control_table.h"
+
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -35,6 +39,31 @@ TEST(ControlTable, HoldButtonsAndAddressOptionsMatchTheirRows)
         EXPECT_EQ(row->kind, ControlKind::Option);
         EXPECT_EQ(row->caption, option.caption);
         EXPECT_EQ(row->container, "Frame11");
+    }
+}
+
+TEST(ControlTable, EveryControlAUserActsOnHasANameOfItsOwnAndADescription)
+{
+    std::map<std::string, std::string_view> named; // name -> control
+    for (const ControlRow &row : kControls) {
+        const bool acted = row.kind == ControlKind::Button || row.kind == ControlKind::Option
+            || row.kind == ControlKind::TextBox || catalogueEntryFor(row.name);
+        const auto text = accessibleTextFor(row.name);
+        if (!acted)
+            continue;
+        ASSERT_TRUE(text.has_value()) << row.name;
+        EXPECT_FALSE(text->description.empty()) << row.name;
+        if (text->name.empty()) // the data panel button: its changing caption is its name
+            continue;
+        const auto [other, fresh] = named.emplace(text->name, row.name);
+        EXPECT_TRUE(fresh) << row.name << " and " << other->second << " are both \"" << text->name << '"';
+    }
+    // As a sighted user reads them off the window.
+    for (const auto &[control, name] : std::vector<std::pair<std::string_view, std::string>>{
+             {"Command17", "POWER ON"}, {"Command24", "MENU OFF"}, {"Command63", "Matrix input 1 DVI"},
+             {"Label15", "Matrix input 1"}, {"Command15", "Zoom plus"}, {"Command5", "cursor pad up"},
+             {"Command3", "DISPLAY CLEAR"}, {"Option4", "Address ALL"}}) {
+        EXPECT_EQ(accessibleTextFor(control)->name, name) << control;
     }
 }
 

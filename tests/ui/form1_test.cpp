@@ -304,9 +304,9 @@ TEST_F(Window, ControlsAreRealWidgetsThatAssistiveToolsSeeWithRoleAndName)
         QAccessible::Role role;
         QString name;
     };
-    for (const Seen &seen : {Seen{"Command17", QAccessible::Button, QStringLiteral("ON")},
+    for (const Seen &seen : {Seen{"Command17", QAccessible::Button, QStringLiteral("POWER ON")},
                              Seen{"Command3", QAccessible::Button, QStringLiteral("DISPLAY CLEAR")},
-                             Seen{"Option5", QAccessible::RadioButton, QStringLiteral("001")},
+                             Seen{"Option5", QAccessible::RadioButton, QStringLiteral("Address 001")},
                              Seen{"Label1", QAccessible::StaticText, QStringLiteral("POWER")},
                              Seen{"Text1", QAccessible::EditableText, QString()}}) {
         QAccessibleInterface *seenBy = QAccessible::queryAccessibleInterface(widget(seen.control));
