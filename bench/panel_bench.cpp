@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <numeric>
 #include <fcntl.h>
@@ -36,6 +37,8 @@
 #include "network_servers.h"
 #include "event_loop.h"
 #include "real_panel.h"
+#include "serial_double.h"
+#include "ui/qt_message_box.h"
 #include "ui/fonts.h"
 #include "x_session.h"
 
@@ -495,23 +498,82 @@ void replug()
         "< 1000 ms", worst < 1000.0);
 }
 
-// The real program waiting for a device that is not there.
+// The real program waiting for a device that is not there, and for one that
+// another program holds.
 void waiting(XSession &x)
 {
     QTemporaryDir folder;
-    QProcess panel;
-    panel.setProcessEnvironment(x.environment());
-    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {folder.filePath(QStringLiteral("ttyGone"))});
-    panel.waitForStarted();
-    QThread::msleep(10000);
-    const auto pid = static_cast<pid_t>(panel.processId());
-    const long before = contextSwitches(pid);
-    QThread::msleep(10000);
-    const double perSecond = static_cast<double>(contextSwitches(pid) - before) / 10.0;
-    report("waiting for a device, after 10 s: wake-ups", fixed(perSecond, 2) + " per s", "< 1 per s",
-        perSecond < 1.0);
-    panel.terminate();
-    panel.waitForFinished();
+    PseudoTerminal held;
+    QProcess holder; // qv550-cli holding the port, asking a projector that never answers
+    holder.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli"),
+        {QStringLiteral("--port"), QString::fromStdString(held.devicePath()), QStringLiteral("--timeout"),
+            QStringLiteral("30000"), QStringLiteral("wait"), QStringLiteral("Power ON")});
+    holder.waitForStarted();
+    QThread::msleep(300);
+    for (const auto &[what, device] : {std::pair{"missing", folder.filePath(QStringLiteral("ttyGone"))},
+             std::pair{"held by another program", QString::fromStdString(held.devicePath())}}) {
+        QProcess panel;
+        panel.setProcessEnvironment(x.environment());
+        panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {device});
+        panel.waitForStarted();
+        QThread::msleep(10000);
+        const auto pid = static_cast<pid_t>(panel.processId());
+        const long before = contextSwitches(pid);
+        QThread::msleep(10000);
+        const double perSecond = static_cast<double>(contextSwitches(pid) - before) / 10.0;
+        report(std::string("waiting for a device ") + what + ", after 10 s: wake-ups", fixed(perSecond, 2) + " per s",
+            "< 1 per s", perSecond < 1.0);
+        panel.terminate();
+        panel.waitForFinished();
+    }
+    holder.kill();
+    holder.waitForFinished();
+}
+
+// A line that drops and comes back 1,000 times with nobody at the panel:
+// the warnings share one box, and memory stays where it was.
+void flaps()
+{
+    SerialDouble serial;
+    QtTimer timer1{"Timer1", kTimer1Design}, timer2{"Timer2", kTimer2Design}, timer3{"Timer3", kTimer3Design},
+        timer4{"Timer4", kTimer4Design}, timer5{"Timer5", kTimer5Design}, reopen{"reopenTimer", 1000},
+        settle{"settleTimer", 3000};
+    Form1 form;
+    QtMessageBox messageBox(&form);
+    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopen, settle}, [] {}};
+    form.attach(&panel);
+    panel.Form_Load();
+    form.show();
+    const long before = residentKb(getpid());
+    int flap = 0;
+    int mostBoxes = 0;
+    bool done = false;
+    // Each flap is its own single shot, scheduled before it runs: the first
+    // one's box holds its slot, and the next ones run inside that box.
+    std::function<void()> step = [&] {
+        int boxes = 0;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            boxes += top->inherits("QMessageBox") && top->isVisible();
+        mostBoxes = std::max(mostBoxes, boxes);
+        if (flap == 1000) {
+            if (messageBox.openBox())
+                messageBox.openBox()->accept();
+            done = true;
+            return;
+        }
+        ++flap;
+        QTimer::singleShot(0, step);
+        serial.setMissing(1);
+        serial.vanish("COM1: the device went away");
+        serial.setPresent(1);
+        serial.raise(kCommEventDeviceChanged);
+    };
+    QTimer::singleShot(0, step);
+    runUntil([&] { return done && !messageBox.openBox(); }, 60000);
+    const long after = residentKb(getpid());
+    report("1,000 flaps: boxes open at once, most", std::to_string(mostBoxes), "1", mostBoxes == 1);
+    report("1,000 flaps: resident memory growth", fixed(static_cast<double>(after - before) / 1024.0, 1) + " MB",
+        "< 2 MB", after - before < 2048);
 }
 
 void startUp(XSession &x)
@@ -565,6 +627,7 @@ int main(int argc, char **argv)
     holdTiming();
     flood(floodSeconds);
     replug();
+    flaps();
     networkPressToWire();
     cliVersusPython();
     XSession x;

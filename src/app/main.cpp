@@ -2,11 +2,13 @@
 // serial port and the timers, run start-up, and hand over to the event loop.
 
 #include <QApplication>
+#include <QScreen>
 #include <QCommandLineParser>
 #include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 #include <memory>
 #include <string_view>
 
@@ -23,6 +25,7 @@
 #include "ui/form1.h"
 #include "ui/panel.h"
 #include "ui/qt_message_box.h"
+#include "ui/window_sizes.h"
 
 namespace {
 
@@ -69,6 +72,32 @@ bool asksForHelp(int argc, char *argv[])
     return false;
 }
 
+// A screen too small for the window at its scale (1024x768 at 2x) gets the
+// window drawn smaller, so that all of it, the logo included, is on screen.
+// Qt's scale is fixed once the application exists, so the program starts
+// itself again, once, with the factor that fits.
+void fitTheScreen(char *argv[])
+{
+    constexpr char kFitted[] = "QV550_SCALE_FITTED";
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen || qEnvironmentVariableIsSet(kFitted))
+        return;
+    const QRect available = screen->availableGeometry();
+    const double shrink = fittingScale(available.width(), available.height());
+    if (shrink >= 1.0)
+        return;
+    bool given = false;
+    double scale = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(&given);
+    if (!given || scale <= 0.0)
+        scale = 1.0;
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale * shrink));
+    qputenv(kFitted, "1");
+    std::fprintf(stderr, "qv550-control: the screen is too small for the window at this scale; drawn at %.2f of it\n",
+        shrink);
+    execv("/proc/self/exe", argv);
+    // Not restarted: the window stays as large as it was.
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -83,6 +112,7 @@ int main(int argc, char *argv[])
         return 0;
     }
     QApplication app(argc, argv);
+    fitTheScreen(argv);
     QApplication::setApplicationName(QStringLiteral("qv550-control"));
     // No display name: Qt would append it to the window caption on X11.
     QApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));

@@ -161,11 +161,19 @@ void QtSerialControl::setWatching(bool on)
     if (watcher_)
         return;
     watcher_ = std::make_unique<QFileSystemWatcher>();
+    deviceThere_ = QFileInfo::exists(QString::fromStdString(device()));
     connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, this, [this] {
         // The folder may have been made just now (/dev/serial/by-id): watch
         // the deepest one that exists.
         watchNearestFolder();
-        raise(kCommEventDeviceChanged);
+        // Only the device's coming back is news: a tty's folder also changes
+        // whenever anyone writes to one of its devices, which would wake a
+        // panel waiting on a busy device every time.
+        const bool there = QFileInfo::exists(QString::fromStdString(device()));
+        const bool appeared = there && !deviceThere_;
+        deviceThere_ = there;
+        if (appeared)
+            raise(kCommEventDeviceChanged);
     });
     watchNearestFolder();
 }

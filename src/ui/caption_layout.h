@@ -14,6 +14,7 @@
 struct CaptionLayout {
     QStringList lines;
     int pitch = 0; // pixels from one line to the next
+    QFont font;    // the button's own, or a smaller one where it would not fit
 };
 
 // The room a caption has across a button of `width`: its edge takes two
@@ -21,6 +22,14 @@ struct CaptionLayout {
 inline int captionRoom(int width)
 {
     return width - 4;
+}
+
+// The room a caption of several lines has down a button of `height`: inside
+// the raised edge (two pixels) and clear of the focus rectangle (the next
+// two), top and bottom.
+inline int captionDepth(int height)
+{
+    return height - 8;
 }
 
 CaptionLayout layoutCaption(const QString &caption, const QFont &font, const QSize &box);

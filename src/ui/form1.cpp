@@ -77,6 +77,7 @@ protected:
         const int total = static_cast<int>(layout.lines.size()) * layout.pitch;
         int y = area.top() + (area.height() - total) / 2;
         painter.setPen(palette().color(QPalette::ButtonText));
+        painter.setFont(layout.font);
         for (const QString &line : layout.lines) {
             painter.drawText(QRect(area.left(), y, area.width(), layout.pitch),
                 Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextDontClip, line);
@@ -524,7 +525,14 @@ void Form1::placeOnScreen()
 {
     const QRect available = screen()->availableGeometry();
     const int x = std::clamp(left_, available.left(), std::max(available.left(), available.right() + 1 - QWidget::width()));
-    const int y = std::max(top_, available.top());
+    int y = std::max(top_, available.top());
+    // A height taller than the room below its place (the full height at 2x
+    // on a 1280x1024 screen) would put what the user just opened, the
+    // bottom rows, out of reach: the window rises until its bottom is on
+    // screen, and goes back to its place when it is shorter again.
+    const int outer = QWidget::height() + twipsToPixels(kTitleAllowance);
+    if (y + outer > available.bottom() + 1)
+        y = available.bottom() + 1 - outer;
     move(x, y);
 }
 
@@ -532,6 +540,7 @@ void Form1::setHeight(float twips)
 {
     setHeight_ = twips;
     resize(QWidget::width(), std::max(0, twipsToPixels(twips - kTitleAllowance)));
+    placeOnScreen();
 }
 
 float Form1::screenWidth() const

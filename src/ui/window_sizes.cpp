@@ -8,6 +8,20 @@
 #include "core/view.h"
 #include "core/window_geometry.h"
 #include "timers/timer.h"
+#include "ui/control_table.h"
+
+#include <algorithm>
+#include <cmath>
+
+double fittingScale(int availableWidth, int availableHeight)
+{
+    const double width = kDesignClientWidth / 15.0;
+    const double height = kCompactHeight / 15.0;
+    if (width <= availableWidth && height <= availableHeight)
+        return 1.0;
+    const double fits = std::min(availableWidth / width, availableHeight / height);
+    return std::max(0.05, std::floor(fits * 20.0) / 20.0);
+}
 
 DataPanel::DataPanel(PanelState &state, WindowGeometry &window, View &view, Timer &timer3)
     : state_(state), window_(window), view_(view), timer3_(timer3)

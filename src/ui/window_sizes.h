@@ -25,6 +25,13 @@ inline constexpr int kShiftMask = 1;
 inline constexpr int kCtrlMask = 2;
 inline constexpr int kAltMask = 4;
 
+// How much smaller than the screen's own scale the window has to be drawn so
+// that the compact window fits an available area of this many logical
+// pixels: 1 when it fits, else the largest factor in steps of 0.05 that
+// makes it fit. On a small screen at a large scale (1024x768 at 2x) the
+// window would otherwise reach past the screen's edge, the logo with it.
+double fittingScale(int availableWidth, int availableHeight);
+
 class DataPanel {
 public:
     DataPanel(PanelState &state, WindowGeometry &window, View &view, Timer &timer3);

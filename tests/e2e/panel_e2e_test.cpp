@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -179,6 +181,65 @@ TEST_F(RealPrograms, CtrlQTheLogoAndTheDataButtonSetTheWindowHeights)
     click(kDataButton);
     EXPECT_EQ(heightBecomes(pixels(5350)), pixels(5350));
     EXPECT_TRUE(lines().isEmpty());
+}
+
+// The window's place and size on the X server: x, y, width, height.
+QRect placeOf(XSession &x, const QString &window)
+{
+    QRect place;
+    const QString info = x.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
+    for (const QString &line : info.split(QLatin1Char('\n'))) {
+        const int value = line.section(QLatin1Char(':'), 1).trimmed().toInt();
+        if (line.trimmed().startsWith(QStringLiteral("Absolute upper-left X:")))
+            place.moveLeft(value);
+        else if (line.trimmed().startsWith(QStringLiteral("Absolute upper-left Y:")))
+            place.moveTop(value);
+        else if (line.trimmed().startsWith(QStringLiteral("Width:")))
+            place.setWidth(value);
+        else if (line.trimmed().startsWith(QStringLiteral("Height:")))
+            place.setHeight(value);
+    }
+    return place;
+}
+
+TEST(SmallScreens, AtTwiceTheScaleEveryPartTheUserOpensIsOnTheScreen)
+{
+    for (const QString &size : {QStringLiteral("1024x768x24"), QStringLiteral("1280x1024x24")}) {
+        XSession x(size);
+        ASSERT_TRUE(x.problem().empty()) << x.problem();
+        const QSize screen(size.section(u'x', 0, 0).toInt(), size.section(u'x', 1, 1).toInt());
+        QProcess simulator;
+        simulator.start(kSimulator, {});
+        ASSERT_TRUE(simulator.waitForReadyRead(5000));
+        QProcess panel;
+        QProcessEnvironment environment = x.environment();
+        environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+        panel.setProcessEnvironment(environment);
+        panel.start(kPanel, {QStringLiteral("--com1"), QString::fromLocal8Bit(simulator.readLine().trimmed())});
+        const QString window = x.waitForWindow(QStringLiteral("QV550  CONTROL"));
+        ASSERT_FALSE(window.isEmpty()) << size.toStdString();
+        const QRect compact = placeOf(x, window);
+        // The whole width, the logo at its right end included.
+        EXPECT_GE(compact.left(), 0) << size.toStdString();
+        EXPECT_LE(compact.right(), screen.width() - 1) << size.toStdString();
+        // Ctrl+Q, then a double-click on the logo: the bottom rows are in reach.
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("ctrl+q")});
+        const double scale = compact.width() / (9495.0 / 15.0);
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+            QString::number(qRound(kLogo.x() * scale)), QString::number(qRound(kLogo.y() * scale))});
+        x.run(QStringLiteral("xdotool"),
+            {QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                QStringLiteral("80"), QStringLiteral("1")});
+        QRect full;
+        for (int waited = 0; waited < 3000 && full.height() <= compact.height() * 1.5; waited += 50) {
+            QThread::msleep(50);
+            full = placeOf(x, window);
+        }
+        EXPECT_GT(full.height(), compact.height() * 1.5) << size.toStdString() << ": the full height did not open";
+        EXPECT_LE(full.bottom(), screen.height() - 1) << size.toStdString();
+        stopProcess(panel);
+        stopProcess(simulator);
+    }
 }
 
 // The panel on a bare pseudo-terminal of the test's own: exactly what

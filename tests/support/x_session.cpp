@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
-XSession::XSession()
+XSession::XSession(QString size) : size_(std::move(size))
 {
     for (const char *tool : {"Xvfb", "xdotool", "xwininfo"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
@@ -47,7 +47,7 @@ bool XSession::startServer()
     server_->setProcessChannelMode(QProcess::SeparateChannels);
     server_->start(QStringLiteral("Xvfb"),
         {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-            QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+            size_, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
             // No reset when the last client leaves: a client connecting meanwhile would be refused.
             QStringLiteral("-noreset")});
     if (!server_->waitForStarted(5000)) {

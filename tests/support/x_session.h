@@ -10,7 +10,8 @@
 
 class XSession {
 public:
-    XSession();
+    // A screen of `size` ("WIDTHxHEIGHTxDEPTH").
+    explicit XSession(QString size = QStringLiteral("1280x1024x24"));
     ~XSession();
 
     // Empty when the session is up; otherwise what is missing or failed.
@@ -29,6 +30,7 @@ private:
     void stopServer();
 
     std::unique_ptr<QProcess> server_;
+    QString size_;
     QString display_;
     std::string problem_;
 };

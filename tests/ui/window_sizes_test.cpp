@@ -21,6 +21,18 @@ void PrintTo(const KeyCase &c, std::ostream *os)
 
 class CtrlQ : public PanelFixture, public ::testing::WithParamInterface<KeyCase> { };
 
+TEST(FittingScale, AWindowThatFitsKeepsItsScaleOtherwiseTheLargestThatFits)
+{
+    struct Case {
+        int width, height; // available, in logical pixels
+        double scale;
+    };
+    for (const Case c : {Case{1280, 1000, 1.0}, Case{633, 357, 1.0}, Case{512, 360, 0.8}, // 1024x768 at 2x
+             Case{640, 300, 0.8}, Case{632, 2000, 0.95}, Case{10, 10, 0.05}}) {
+        EXPECT_DOUBLE_EQ(fittingScale(c.width, c.height), c.scale) << c.width << "x" << c.height;
+    }
+}
+
 TEST_P(CtrlQ, OnlyCtrlWithQOpensTheDataPanel)
 {
     load();
