@@ -89,30 +89,36 @@ void QtSerialControl::setPortOpen(bool open)
     const auto path = devices_.deviceFor(commPort_);
     if (!path)
         throw ControlError(ControlOp::PortOpen, "There is no device for COM" + std::to_string(commPort_));
-    if (isNetworkName(*path)) {
-        std::string whyNot;
-        const auto address = parseNetworkAddress(*path, whyNot);
-        if (!address)
-            throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(commPort_) + " (" + whyNot + ")");
-        line_.reset(new NetworkLine(*address, portLabel()));
-    } else {
-        line_.reset(new DeviceLine(*path, portLabel()));
+    // A retry of the same port on the same device takes the line it had: a
+    // new one each time would leave the old one to be deleted between
+    // events, one more wake-up for every try of a waiting panel.
+    if (!line_ || lineLabel_ != portLabel()) {
+        if (isNetworkName(*path)) {
+            std::string whyNot;
+            const auto address = parseNetworkAddress(*path, whyNot);
+            if (!address)
+                throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(commPort_) + " (" + whyNot + ")");
+            line_.reset(new NetworkLine(*address, portLabel()));
+        } else {
+            line_.reset(new DeviceLine(*path, portLabel()));
+        }
+        lineLabel_ = portLabel();
     }
-    // Each report carries the line it came from: one from a line already
-    // replaced (a loss queued as the user chose another port) is stale and
+    // Each report carries the opening it came from: one from an earlier
+    // opening (a loss queued as the user chose another port) is stale and
     // would be told against the wrong port.
-    Line *const opening = line_.get();
+    const unsigned opening = ++openings_;
     line_->setEvents({
         [this, opening] {
-            if (line_.get() == opening)
+            if (openings_ == opening)
                 raise(kCommEventReceive);
         },
         [this, opening] {
-            if (line_.get() == opening)
+            if (openings_ == opening)
                 raise(kCommEventConnected);
         },
         [this, opening](const std::string &description) {
-            if (line_.get() != opening)
+            if (openings_ != opening)
                 return;
             lostLine_ = description;
             raise(kCommEventLineLost);

@@ -50,6 +50,8 @@ private:
     std::unique_ptr<Line, void (*)(Line *)> line_{nullptr, [](Line *line) { line->deleteLater(); }};
     std::unique_ptr<QFileSystemWatcher> watcher_;
     bool deviceThere_ = false; // while watching: the device's path existed at the last look
+    std::string lineLabel_; // the port the line was made for
+    unsigned openings_ = 0;
     std::int16_t commPort_ = 1;
     LineSettings settings_{9600, 'N', 8, 10};
     std::int16_t event_ = 0;

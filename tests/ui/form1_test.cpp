@@ -104,10 +104,25 @@ TEST(WarningBox, AWarningWhileABoxIsOpenReplacesItsTextAndNeverNests)
 
 TEST_F(Window, ThePortOptionsAlwaysShowThePortInUseAndExactlyOneSpeed)
 {
+    // Read off the painted options: the chosen one of each pair has the dot,
+    // the darker indicator.
+    const auto dark = [&](const char *name) {
+        const QImage image = widget(name)->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < std::min(image.width(), 16 * qRound(image.devicePixelRatio())); ++x)
+                count += qGray(image.pixel(x, y)) < 80;
+        }
+        return count;
+    };
     const auto checked = [&] {
         std::string which;
         for (const char *name : {"Option1", "Option2", "Option9", "Option10"})
             which += qobject_cast<QRadioButton *>(widget(name))->isChecked() ? std::string(name) + " " : "";
+        const bool com1 = which.find("Option1 ") != std::string::npos;
+        const bool fast = which.find("Option9 ") != std::string::npos;
+        EXPECT_GT(dark(com1 ? "Option1" : "Option2"), dark(com1 ? "Option2" : "Option1")) << which;
+        EXPECT_GT(dark(fast ? "Option9" : "Option10"), dark(fast ? "Option10" : "Option9")) << which;
         return which;
     };
     EXPECT_EQ(checked(), "Option1 Option9 ");
