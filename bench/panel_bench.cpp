@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wall-clock figures of the real panel, printed beside their goals:
 // press to wire, hold repeat timing, a flooding line, idle cost and
 // start-up. The window runs offscreen in this process where it must be

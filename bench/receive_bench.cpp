@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive path's cost by buffer size: rendering and decoding a whole
 // buffer, and one more arrival on a buffer of that size.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target over the receive path: any bytes, cut into any pieces,
 // after any of the nine status queries or another command, with or without
 // an address. The echo and the status line must stay printable ASCII, and

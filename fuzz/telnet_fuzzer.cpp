@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the Telnet decoder of network lines with any bytes from a server:
 // the result must not depend on how the bytes were split into reads, every
 // answer must be a Telnet command, and payload escaped by us must come back

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and runs the benchmarks; each figure is printed beside its
 # goal. Arguments go to the panel benchmark (e.g. --flood-seconds 10).
 set -euo pipefail

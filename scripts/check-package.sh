@@ -1,41 +1,66 @@
 #!/usr/bin/env bash
-# Makes the Debian package from the build folder given (default build/) and
-# checks it as Debian would: lintian with no error and no warning, the desktop
-# entry and the AppStream data through their validators, the files it must
-# hold, and every program's --help run from the unpacked package.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds the Debian packages from debian/ (scripts/package.sh), twice, in two
+# folders under the build folder given, and checks them as Debian would:
+# both builds byte for byte the same; lintian at --pedantic with nothing to
+# report on the source and every binary package but explained overrides; the
+# desktop entry and AppStream data through their validators; the files each
+# package must hold; one version everywhere; every program's --help and
+# --version from the unpacked packages.
 set -euo pipefail
-build="$(cd "${1:-$(dirname "$0")/../build}" && pwd)"
-cd "$build"
-rm -f qv550-control_*.deb
-cpack -G DEB >/dev/null
-deb="$(ls -1 "$build"/qv550-control_*.deb)"
-echo "package: $deb"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(realpath -m "${1:-$root/build}")"
+first="$build/package-check-1"
+second="$build/package-check-2"
+"$root/scripts/package.sh" "$first" >/dev/null
+"$root/scripts/package.sh" "$second" >/dev/null
 
-lintian --fail-on error,warning --tag-display-limit 0 "$deb" 2> >(grep -v "root privileges" >&2)
-
-contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for path in \
-  ./usr/bin/qv550-control ./usr/bin/qv550-cli ./usr/bin/qv550-sim \
-  ./usr/share/applications/org.qv550.control.desktop \
-  ./usr/share/metainfo/org.qv550.control.metainfo.xml \
-  ./usr/share/icons/hicolor/scalable/apps/org.qv550.control.svg \
-  ./usr/share/icons/hicolor/48x48/apps/org.qv550.control.png \
-  ./usr/share/icons/hicolor/64x64/apps/org.qv550.control.png \
-  ./usr/share/icons/hicolor/128x128/apps/org.qv550.control.png \
-  ./usr/share/icons/hicolor/256x256/apps/org.qv550.control.png \
-  ./usr/share/man/man1/qv550-control.1.gz ./usr/share/man/man1/qv550-cli.1.gz ./usr/share/man/man1/qv550-sim.1.gz \
-  ./usr/share/bash-completion/completions/qv550-cli \
-  ./usr/share/doc/qv550-control/copyright ./usr/share/doc/qv550-control/changelog.Debian.gz; do
-  grep -qxF "$path" <<<"$contents" || { echo "missing from the package: $path"; exit 1; }
+for deb in "$first"/*.deb; do
+  cmp "$deb" "$second/$(basename "$deb")" || { echo "not reproducible: $(basename "$deb")"; exit 1; }
 done
+echo "two builds in two folders gave identical packages: $(cd "$first" && ls *.deb | tr '\n' ' ')"
+
+lintian --pedantic --display-info --fail-on error,warning,info,pedantic --tag-display-limit 0 \
+  "$first"/*.dsc "$first"/*.deb 2> >(grep -v "root privileges" >&2)
+
+version="$(sed -n 's/^project(qv550_control VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")"
+changelog="$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)"
+[ "$version" = "$changelog" ] || { echo "CMake says $version, debian/changelog $changelog"; exit 1; }
 
 unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
-dpkg-deb -x "$deb" "$unpacked"
+holds() { # PACKAGE PATH...
+  local deb="$first/$1_${version}_amd64.deb" contents
+  contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
+  shift
+  for path in "$@"; do
+    grep -qxF "$path" <<<"$contents" || { echo "missing from $(basename "$deb"): $path"; exit 1; }
+  done
+  dpkg-deb -x "$deb" "$unpacked"
+}
+holds qv550-control ./usr/bin/qv550-control \
+  ./usr/share/applications/org.qv550.control.desktop ./usr/share/metainfo/org.qv550.control.metainfo.xml \
+  ./usr/share/icons/hicolor/scalable/apps/org.qv550.control.svg \
+  ./usr/share/icons/hicolor/48x48/apps/org.qv550.control.png ./usr/share/icons/hicolor/64x64/apps/org.qv550.control.png \
+  ./usr/share/icons/hicolor/128x128/apps/org.qv550.control.png ./usr/share/icons/hicolor/256x256/apps/org.qv550.control.png \
+  ./usr/share/man/man1/qv550-control.1.gz ./usr/share/doc/qv550-control/copyright
+holds qv550-cli ./usr/bin/qv550-cli ./usr/share/bash-completion/completions/qv550-cli \
+  ./usr/share/man/man1/qv550-cli.1.gz ./usr/share/doc/qv550-cli/copyright
+holds qv550-sim ./usr/bin/qv550-sim ./usr/share/man/man1/qv550-sim.1.gz ./usr/share/doc/qv550-sim/copyright
+if ldd "$unpacked/usr/bin/qv550-cli" | grep -q -e Widgets -e Gui; then
+  echo "qv550-cli links the window libraries"; exit 1
+fi
+
 desktop-file-validate "$unpacked/usr/share/applications/org.qv550.control.desktop"
-appstreamcli validate --no-net "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml"
+appstreamcli validate --no-net --pedantic "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml"
+grep -q "<release version=\"$version\"" "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml" \
+  || { echo "the AppStream data has no release $version"; exit 1; }
 for program in qv550-control qv550-cli qv550-sim; do
   env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --help | grep -q . \
     || { echo "$program --help printed nothing"; exit 1; }
+  env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --version | grep -qxF "$program $version" \
+    || { echo "$program --version is not $version"; exit 1; }
+  zcat "$unpacked/usr/share/man/man1/$program.1.gz" | head -1 | grep -qF "\"$program $version\"" \
+    || { echo "the man page of $program is not of $version"; exit 1; }
 done
-echo "the package passes lintian, desktop-file-validate and appstreamcli, holds every file, and its programs run"
+echo "the packages pass lintian --pedantic, desktop-file-validate and appstreamcli, hold their files, carry version $version throughout, and their programs run"

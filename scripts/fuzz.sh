@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzzers (the receive path, and the Telnet decoder of network
 # lines) with clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer
 # into build-fuzz/, and runs each for SECONDS (default 30) over its corpus in

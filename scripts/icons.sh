@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the application icon's PNGs for the hicolor theme from its SVG
 # (needs rsvg-convert, Debian package librsvg2-bin). The PNGs are kept in the
 # repository, so building the package does not need this.

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and makes the Debian package of the three
-# programs with CPack; the .deb is left under build/.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Sets up what is missing and builds the Debian packages from debian/ with
+# dpkg-buildpackage, from a copy of the tracked files (build/package/src), so
+# the work tree stays clean. The .deb files are left in build/package/ (or
+# the folder given).
+# Dates in the packages come from the last commit, so two builds of one
+# commit are identical.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
-cd build
-cpack -G DEB
-ls -1 "$PWD"/qv550-control_*.deb
+out="$(realpath -m "${1:-build/package}")"
+rm -rf "$out"
+mkdir -p "$out/src"
+git ls-files -z | xargs -0 cp --parents -t "$out/src"
+export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}"
+# The source package (.dsc and .tar.xz), from the clean copy, then the binaries.
+(cd "$out" && dpkg-source -b src >"$out/build.log" 2>&1) || { tail -40 "$out/build.log"; exit 1; }
+(cd "$out/src" && dpkg-buildpackage -b -us -uc >>"$out/build.log" 2>&1) || { tail -40 "$out/build.log"; exit 1; }
+ls -1 "$out"/*.dsc "$out"/*.deb

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and starts the panel. Without arguments it starts on a
 # simulated projector (--demo); with arguments they go to the panel, e.g.
 #   scripts/run.sh --com1 /dev/ttyUSB0

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing the panel needs on Debian 12,
 # and nothing when it is all there already.
 set -euo pipefail
@@ -13,7 +14,7 @@ packages=(
   xvfb xdotool x11-utils
   dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   socat ser2net python3-serial
-  lintian desktop-file-utils appstream dpkg-dev file
+  lintian desktop-file-utils appstream dpkg-dev file debhelper
 )
 
 missing=()

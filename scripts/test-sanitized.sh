@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds every test with AddressSanitizer and UndefinedBehaviorSanitizer
 # into build-sanitize/, and runs them all.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds with warnings as errors and runs every test: unit, serial
 # (on pseudo-terminals), widget (offscreen, at scale 1 and 2), end-to-end
 # (under Xvfb, on socat rigs, against ser2net and pySerial's RFC 2217 server),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qv550-cli: the panel's commands and decoded status for scripts, schedules
 // and control systems. No window and no display: Qt Core and the same
 // tables, decoders and serial control as the panel.

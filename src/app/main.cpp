@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel program: parse the device options, assemble the window, the
 // serial port and the timers, run start-up, and hand over to the event loop.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SIGTERM, SIGINT and SIGHUP end the event loop instead of the process, so the
 // port is closed and its lock file removed as on a normal exit: a panel killed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qv550-sim: a simulated projector on a new pseudo-terminal (whose path it
 // prints as the first line of its output) or on a given serial device.
 
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qv550-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A simulated QV550 projector for the panel. Without --device it opens a new\n"
@@ -43,6 +45,7 @@ int main(int argc, char *argv[])
                        "ser2net and run qv550-sim --device on the pair's other end.\n\n")
         + QString::fromUtf8(kReplyFormats));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption device({QStringLiteral("device")},
         QStringLiteral("Answer on this serial device instead of a new pseudo-terminal."),
         QStringLiteral("PATH"));

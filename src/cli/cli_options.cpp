@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Options may come before or after the command, as --name VALUE or
 // --name=VALUE; anything unknown is an error, never ignored.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command line of qv550-cli, parsed without Qt so that every usage error
 // is caught, described and tested alike.

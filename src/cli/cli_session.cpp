@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply is complete at its CR or ACK: the projector's replies end so, and
 // waiting out the whole watch would make every call as slow as the slowest.
 // Only a whole reply is decoded or called a reply: a status read from half a

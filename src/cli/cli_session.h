@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One call of qv550-cli: opens the port for the call only, sends, reads the
 // reply until a CR or an ACK ends it or the reply watch runs out, and prints

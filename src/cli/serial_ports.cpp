@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // QSerialPortInfo probes the ports once; it never lists pseudo-terminals.
 
 #include "cli/serial_ports.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial ports the system knows, for 'qv550-cli ports': each with the
 // /dev/serial/by-id names that lead to it, so the user can name an adapter

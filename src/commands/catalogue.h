@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What every clickable control sends: one row per control with its caption,
 // its group on the window, its command code (or local action), the timer

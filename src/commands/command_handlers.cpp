@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending handlers: set the profile's intervals, build prefix + code + CR,
 // hand it to Hyouji, then apply the after-send effect, in that order.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The click handlers of the catalogue: one sending routine that reads a row,
 // the free command entry (SEND, CLS), COM, END and the address options.

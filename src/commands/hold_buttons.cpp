@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Press, tick and release in the orders the repeat mechanism depends on: the
 // cursor-pad arrows set the reply intervals before sending and never touch
 // Timer1's interval, so they repeat at whatever rate the last hold set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The fifteen buttons that act while held: a press sends at once and starts
 // Timer1, each tick sends the held command again, a release stops it all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Built once from the catalogue and the hold-button table; the names are
 // checked for uniqueness at compile time, since a script that names a
 // command must always get the same one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every command the window can send, by the stable name scripts use
 // (qv550-cli): the catalogue's rows that send, then the hold buttons, in

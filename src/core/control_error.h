@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The failure of a control or port operation. A handler that meets one stops
 // at that step (what it did before stays done); the description is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transmit and receive paths of Hyouji, in the order the panel relies on:
 // a failed write ends the call before anything else changes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hyouji: the one routine through which every command line is sent and every
 // received text is echoed and decoded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Monitor text rendering: the first rule that matches a byte gives its token.
 
 #include "core/monitor_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The display form of line traffic: a leading space, then one token per byte
 // with control characters spelled out. Output is always printable ASCII, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The variables every handler of the panel window shares. Strings hold raw
 // line bytes (one char per byte, read as Latin-1), never decoded text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Status reply decoders: the code tables, the compositions and the pressure
 // conversion. Code tables compare a fixed prefix of the monitor text exactly,
 // so a reply matches only once both of its code characters are in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns the replies to the nine status queries into plain English status
 // texts. A decoder reads the monitor text of the whole receive buffer and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ten start-up steps, each completing before the next. Centring uses the
 // design size; the compact height comes after, so the top edge stays where
 // the full window would have been centred.

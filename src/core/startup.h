@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Form_Load: gives the panel state its start values, places the window and
 // opens the serial port before the user can act.

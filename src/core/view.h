@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the logic may change on the window, by control name. The window
 // implements it with widgets; tests implement it with a recorder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The panel window's outer geometry and the screen's size, in twips (1440 to
 // the inch, 15 to a logical pixel), as the start-up and window-size logic

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // QSerialPort glue, plus telling a hang-up from a harmless error.
 
 #include "serial/device_line.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A local serial device on QSerialPort. Writes are flushed at once, and only
 // a real hang-up counts as a lost line: QSerialPort reports one with a storm

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Default port-number-to-device mapping per platform.
 
 #include "serial/device_map.h"

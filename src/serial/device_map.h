@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Which device each port number opens: COM1 and COM2 by default (/dev/ttyS0
 // and /dev/ttyS1 on Linux), replaceable by any device path from the command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One kind of line behind the serial control: a local device, or a network
 // line. The control decides when to open and close; a line only carries bytes

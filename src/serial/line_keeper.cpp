@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reopening paces: a local device is also watched for, so its steady poll is
 // only a backstop and stays under one wake-up a second; a network line has
 // nothing to watch and backs off, so a server that is down for the night is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What becomes of the port once it has closed by itself: the panel waits for
 // the line and opens it again, with no box and no restart, and tells the user

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line settings parsing: four comma-separated items, no blanks.
 
 #include "serial/line_settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Parses a line settings text such as "19200,N,8,1" (baud rate, parity
 // letter, data bits, stop bits). A text that does not parse is refused with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parsing is strict: a name that is almost right is refused with the reason,
 // so a typo is not taken for a host.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Network serial lines named like devices: "tcp://HOST:PORT" for raw TCP (the
 // bytes as they are) and "rfc2217://HOST:PORT" for Telnet with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Socket glue: every failure, early or late, closes the line and is reported
 // once, between events, as a lost line with its own reason. A server that
 // closes the connection before it has settled refused it, and its own words

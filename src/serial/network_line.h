@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A serial line behind a network box on QTcpSocket: raw TCP, or Telnet with
 // the COM-PORT-OPTION through the TelnetCodec. Connecting never blocks: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Probing a refused device on Linux: stat() for owner, group and mode, the
 // UUCP-style lock file that Qt and the terminal programs take, and /proc for
 // whoever has the device open when no lock names a live owner.

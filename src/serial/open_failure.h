@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Why a device could not be opened, found out from the system (its owner,
 // group and mode, its lock file, the program holding it), and the message

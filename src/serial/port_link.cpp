@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port change sequence keeps going past a failing step, remembers the
 // latest failure and reports it once, so the user always ends up with a
 // closed port on the fallback number and the settings frame still open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The port and speed choices of the settings frame and the receive event:
 // the port change sequence with its warning, and the collection of received

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Strict on purpose: a line the panel does not understand is reported with
 // its place in the file, never skipped, so a typo does not quietly send the
 // panel to the wrong port.
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "serial/device_map.h"
 
@@ -40,6 +42,13 @@ std::optional<PortMapping> readPortMapping(const std::string &path, std::string 
 {
     PortMapping mapping;
     mapping.path = path;
+    // A folder opens like an empty file: say what it is rather than use no
+    // mapping without a word.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        whyNot = path + ": is a folder, not a file of COM1=DEVICE lines";
+        return std::nullopt;
+    }
     std::ifstream file(path);
     if (!file) {
         if (errno == ENOENT)
@@ -49,6 +58,9 @@ std::optional<PortMapping> readPortMapping(const std::string &path, std::string 
     }
     std::string line;
     for (int number = 1; std::getline(file, line); ++number) {
+        // Editors on some systems start a UTF-8 file with a byte order mark.
+        if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0)
+            line.erase(0, 3);
         const std::string text = trimmed(line);
         if (text.empty() || text[0] == '#')
             continue;

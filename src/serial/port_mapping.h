@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The user's own assignment of devices to the port numbers, for launches
 // without a command line (a menu entry): a small file,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening makes a new line for the current port number, so a port that moved
 // (another adapter, a server address) is always opened where it is now. Lines
 // that are done with are deleted between events: one may still be inside its

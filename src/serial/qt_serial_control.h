@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial control the panel talks through, on Qt. Port numbers are turned
 // into lines by a DeviceMap: a device path opens a local device; each kind of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial communications control the panel talks through, reduced to the
 // operations the panel uses. Every operation may throw ControlError carrying

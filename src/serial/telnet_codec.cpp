@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Negotiation answers follow the rule that keeps two Telnet ends from
 // looping: answer a request only when it changes what was agreed.
 

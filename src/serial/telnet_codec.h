@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Telnet side of a network serial line (RFC 854 with the COM-PORT-OPTION
 // of RFC 2217), without sockets: bytes in, payload and answers out, so it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each entry is flushed at once: the log is read while the line runs, and
 // must hold the last exchange before a crash or a pulled plug.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An opt-in log of the traffic on a line: a serial control that passes every
 // operation to the one it wraps and appends each line sent and each arrival

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated projector's answers, one table row per command code. Actions
 // and settings answer ACK (06); reads answer figures or a word and a carriage
 // return; anything unknown answers ERR and a carriage return.

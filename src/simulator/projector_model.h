@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A simulated QV550: its state, and the answer it gives to each command line.
 // This is our model of the device for trying and testing the panel without

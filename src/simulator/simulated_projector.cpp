@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pseudo-terminal and device handling for the simulator. Everything runs on
 // the event loop of the thread that made it, through a socket notifier and
 // single-shot timers, so the in-process demo shares the window's thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A simulated projector on a real line: a new pseudo-terminal whose other end
 // the panel opens, or a serial device given by path (two USB adapters and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A window timer on QTimer. Precise timing is asked for: the default coarse
 // timers may move a 25 ms interval by over a millisecond.

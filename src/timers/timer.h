@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A window timer: an interval in milliseconds and an enabled flag.
 //  - While enabled it ticks once per interval until disabled.

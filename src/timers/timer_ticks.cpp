@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tick handlers. The reply watch runs to its tick whether or not a reply came:
 // the tick closes the collection window for the exchange.
 

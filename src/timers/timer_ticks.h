@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The ticks of the reply watch (Timer2), the settings auto-hide (Timer3), the
 // monitor clear (Timer4) and Timer5, which nothing arms.

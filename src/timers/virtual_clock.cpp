@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Virtual timers: each knows when it is next due; the clock picks the
 // earliest, moves time there and fires it, until nothing is due in the span.
 

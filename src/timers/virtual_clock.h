@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A clock that only moves when told to, and the timers that run on it, so
 // timing is tested exactly and instantly. advance(d) fires every tick due up

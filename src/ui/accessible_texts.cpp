@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A caption that several controls share is qualified by its group, as a
 // sighted user reads it off the window ("SOUND MUTE" above "ON"); a symbol
 // is said in words. The input matrix's buttons are named by row.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What assistive tools say for each control: a name that stands alone
 // ("POWER ON", not one of five "ON"s) and a description of what the control

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Greedy breaking: each line takes as much as fits, as the platform's own
 // text drawing does.
 

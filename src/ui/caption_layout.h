@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a push button's caption is set: on one line when it fits, otherwise
 // broken onto more lines, at blanks where it has them and between any two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Look-ups into the control table, and the invariants the window relies on,
 // checked when the program is compiled.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every control of the panel window, one row each: kind, container, caption,
 // place and size in twips (relative to the container), colours, font, tab

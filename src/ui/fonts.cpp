@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Font substitution: IPA Gothic (fixed pitch) and IPA PGothic (proportional)
 // are Debian's closest match, with other CJK faces after them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building the window from the control table, and the event wiring: clicks
 // for the catalogue, mouse press and release for the hold buttons (never the
 // pressed/released signals, which the space bar raises too), double-click on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The panel window: every control is a real Qt widget of its kind, built from
 // the control table, named by its control name, and wired to the panel's

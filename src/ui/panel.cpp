@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event routing and the reporting of failed operations. A command that could
 // not be written says so on the status line, and in a box only the first
 // time while the port is down, since a held button repeats every 50 ms; any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The panel window's logic, without widgets: it owns the panel state and the
 // handlers, and routes every window event (by control name), timer tick and

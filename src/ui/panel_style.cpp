@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edge is drawn in the system's 3D colours, whatever the face: white and
 // light grey above and left, black and dark grey below and right; swapped
 // when pressed. Lines are one logical pixel wide, so the edge scales with the

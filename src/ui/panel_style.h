@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window's one style: Fusion, except that a push button's whole face is
 // filled with exactly its back colour inside a classic two-line raised edge,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The warning box on QMessageBox: warning icon, one OK button, the
 // application's title, and the message shown as plain text. One box at a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data panel opens by height alone: no control is shown or hidden to
 // reveal it, except the data panel button itself.
 

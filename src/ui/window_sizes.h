@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The data panel gestures: Ctrl+Q, the double-click on the logo and the data
 // panel button, which switch the window between its four outer heights.

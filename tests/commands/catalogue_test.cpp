@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command catalogue: every row's line with every address, the timer
 // profiles, the free command entry and the local actions.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Press-and-hold: what is sent at the press and on each tick, the intervals
 // each press sets and when, and what a release undoes.
 

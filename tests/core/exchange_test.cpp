@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hyouji on a whole panel: what a transmission changes and what it leaves,
 // replies in pieces, a second command before the first reply, and a failed write.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Monitor text: the token rules, their order, and every byte value.
 
 #include <gtest/gtest.h>

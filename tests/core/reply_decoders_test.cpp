@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Status decoding: every table entry, the compositions on partial replies,
 // the pressure conversion and the choice of decoder by the last line sent.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: the ten steps in order, centring from the design size, and what
 // happens when the port cannot be opened.
 

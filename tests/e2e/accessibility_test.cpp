@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel as a screen reader meets it: the real program under a private X
 // server, read through AT-SPI (pyatspi, on the accessibility bus of a
 // private D-Bus session), its controls' names, descriptions and actions read

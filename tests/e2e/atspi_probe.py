@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reads the running panel through AT-SPI, as a screen reader does: starts the
 # accessibility bus inside this (private) D-Bus session, starts the panel,
 # prints one JSON object a line for every control an assistive tool can act

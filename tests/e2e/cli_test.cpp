@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qv550-cli as scripts run it: a whole process against the simulated
 // projector on a pseudo-terminal, its output, JSON and exit status.
 
@@ -332,17 +333,32 @@ TEST(Cli, ThePortMappingSetsTheDefaultPortAndAnOptionOverridesIt)
     EXPECT_NE(malformed.err.find(file.toStdString() + ":2: expected COM1=DEVICE"), std::string::npos) << malformed.err;
 }
 
-TEST(Cli, BashCompletesTheCommandNamesFromTheProgramsOwnList)
+TEST(Cli, BashCompletesFromTheProgramsOwnListsAndNothingAfterACommand)
 {
-    QProcess bash;
-    bash.start(QStringLiteral("bash"),
-        {QStringLiteral("-c"),
-            QStringLiteral("source " PANEL_SOURCE_DIR "/packaging/qv550-cli.bash-completion; "
-                           "COMP_WORDS=(%1 --address 2 lamp-); COMP_CWORD=3; _qv550_cli; echo ${COMPREPLY[@]}")
-                .arg(kCli)});
-    ASSERT_TRUE(bash.waitForFinished(10000));
-    EXPECT_EQ(bash.readAllStandardOutput().trimmed().toStdString(),
-        "lamp-4 lamp-1-4 lamp-2-3 lamp-select-query lamp-time lamp-mode");
+    QTemporaryDir folder;
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), folder.filePath(QStringLiteral("ttyLectern"))));
+    struct Case {
+        QString words; // after the program's name; the last is the one completed
+        std::string offered;
+    };
+    const std::string lectern = folder.filePath(QStringLiteral("ttyLectern")).toStdString();
+    for (const Case &c : {Case{QStringLiteral("--address 2 lamp-"),
+                              "lamp-4 lamp-1-4 lamp-2-3 lamp-select-query lamp-time lamp-mode"},
+             Case{QStringLiteral("--json status ''"), ""}, Case{QStringLiteral("power-on --js"), "--json"},
+             Case{QStringLiteral("wait Power"), "Power\\ ON Power\\ Fail"},
+             Case{QStringLiteral("--port CO"), "COM1 COM2"},
+             Case{QStringLiteral("--port ") + folder.filePath(QStringLiteral("ttyL")),
+                 lectern}}) {
+        QProcess bash;
+        bash.start(QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+                QStringLiteral("source " PANEL_SOURCE_DIR "/packaging/qv550-cli.bash-completion; "
+                               "COMP_WORDS=(%1 %2); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _qv550_cli; "
+                               "echo ${COMPREPLY[@]}")
+                    .arg(kCli, c.words)});
+        ASSERT_TRUE(bash.waitForFinished(10000));
+        EXPECT_EQ(bash.readAllStandardOutput().trimmed().toStdString(), c.offered) << c.words.toStdString();
+    }
 }
 
 } // namespace

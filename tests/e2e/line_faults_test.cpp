@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole panel on a bare pseudo-terminal the test holds the far end of:
 // an unplugged line, and every byte value in every split.
 

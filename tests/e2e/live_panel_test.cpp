@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole panel in one process with everything real but the screen: the
 // window (offscreen), QTimer timers, the QSerialPort control, and the
 // simulated projector on a real pseudo-terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network serial lines against real servers on 127.0.0.1: ser2net from
 // Debian in front of a socat pair whose far end the test holds (or the
 // simulated projector answers on), and pySerial's RFC 2217 server.

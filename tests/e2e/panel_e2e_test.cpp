@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real programs: the panel under a private X server, its COM1 the
 // simulator's pseudo-terminal, driven by real X input at the controls'
 // places on the window. The simulator's log tells what reached the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real unplug and replug under the whole panel: the line comes back with
 // no restart, also when the panel was started before it existed. And the
 // program itself: ended by a signal it closes the port and leaves no lock.

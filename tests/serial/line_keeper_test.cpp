@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A line that goes away and comes back: waiting, reopening at a pace that
 // costs nothing, and telling the user once per outage.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line settings texts: what parses, and that anything else is refused.
 
 #include <gtest/gtest.h>

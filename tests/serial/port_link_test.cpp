@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port change sequence, the speed choice and the receive event.
 
 #include "panel_fixture.h"

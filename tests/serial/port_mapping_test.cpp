@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user's port mapping file: what it sets, and every malformed line told
 // with its place.
 
@@ -29,6 +30,13 @@ TEST(PortMapping, ReadsComLinesAndSkipsCommentsAndBlanks)
     EXPECT_EQ(mapping->devices.at(1), "/dev/serial/by-id/usb-FTDI_A50285BI-if00-port0");
     EXPECT_EQ(mapping->devices.at(2), "rfc2217://10.0.0.9:7000");
     EXPECT_TRUE(readPortMapping(::testing::TempDir() + "/no-such-ports.conf", whyNot)->devices.empty());
+    // A byte order mark before the first line, as some editors write it.
+    const auto marked = readPortMapping(writeFile("\xEF\xBB\xBF" "COM1=/dev/ttyUSB0\n"), whyNot);
+    ASSERT_TRUE(marked.has_value()) << whyNot;
+    EXPECT_EQ(marked->devices.at(1), "/dev/ttyUSB0");
+    // A folder where the file should be is told, not taken for an empty file.
+    EXPECT_FALSE(readPortMapping(::testing::TempDir(), whyNot).has_value());
+    EXPECT_NE(whyNot.find("is a folder"), std::string::npos) << whyNot;
 }
 
 TEST(PortMapping, AMalformedLineIsToldWithItsPlace)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The QSerialPort control on a real pseudo-terminal: bytes both ways
 // unchanged, failures described, speed changes, and an unplugged line.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Telnet coding of network serial lines, without a socket: escaping,
 // negotiation answers, the line settings, and pieces split anywhere.
 

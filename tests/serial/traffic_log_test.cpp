@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The opt-in traffic log: what was sent and what arrived, each appended as it
 // happens, with the bytes in hex and as the monitor shows them.
 

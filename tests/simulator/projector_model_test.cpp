@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated projector: its answers, its power sequence and addressing.
 
 #include <gtest/gtest.h>

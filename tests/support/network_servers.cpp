@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ser2net is run without a configuration file: each -Y is one line of its
 // YAML, '#' standing for a newline. -u leaves the UUCP lock to the panel
 // side, -n keeps it in the foreground.

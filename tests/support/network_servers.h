@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Real network serial servers for tests, listening on 127.0.0.1 and stopped
 // with the object: ser2net from Debian in front of a device, with a raw TCP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A whole panel on doubles: the serial double, a virtual clock for the five
 // timers, a recording view, message box and window, so a test reads like the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Programs the tests start: how to run a window without a display, and how
 // to stop a program for sure (asked first, killed if it will not go).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // openpty() and poll() on the far end.
 
 #include "pseudo_terminal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pseudo-terminal pair opened by the test: the panel opens the device end
 // by its path, the test holds the far end. Closing the far end is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // main() for tests that need Qt: one QApplication, on the offscreen platform
 // unless a display was asked for. Run as `--hold-device PATH` the binary
 // instead opens that serial device, says "held" and keeps it until its input

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The panel assembled as the program assembles it, on a given device for
 // COM1: the QSerialPort control, QTimer timers and the real window, with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Test doubles for the window side: a view that keeps every caption,
 // visibility and text by control name, a message box that records its

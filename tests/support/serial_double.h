@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The in-memory serial control. Its knobs, one per thing a real port does:
 //   feed(bytes)          bytes arrive: queued for input(), OnComm with event 2

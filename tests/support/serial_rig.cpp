@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // socat removes its links when it is stopped with SIGTERM, which is how a
 // pulled adapter looks to a program watching the folder.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A serial line that can be unplugged and plugged back in: a socat pair of
 // pseudo-terminals behind fixed link names (DIR/ttyPanel for the panel,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The real window on the offscreen platform with the serial double and the
 // virtual clock behind it, started up and shown, for widget tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Xvfb with -displayfd picks a free display and tells us its number.
 
 #include "x_session.h"

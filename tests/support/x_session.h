@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private X server (Xvfb) for end-to-end tests of the real program, and
 // xdotool to give it real input. Everything started here is stopped with it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reply watch, monitor clear and settings auto-hide, on the virtual clock.
 
 #include "panel_fixture.h"

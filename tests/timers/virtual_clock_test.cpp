@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The timer rules on the virtual clock, including our choice that enabling
 // an enabled timer restarts its count.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tables agree with each other: the window's captions are the ones the
 // catalogue and hold-button tables give, and each control is of the kind its
 // events need.
@@ -65,6 +66,15 @@ TEST(ControlTable, EveryControlAUserActsOnHasANameOfItsOwnAndADescription)
              {"Command3", "DISPLAY CLEAR"}, {"Option4", "Address ALL"}}) {
         EXPECT_EQ(accessibleTextFor(control)->name, name) << control;
     }
+}
+
+TEST(ControlTable, TheWindowCaptionCarriesTheProgramsVersion)
+{
+    // "1.40.1" is "Ver.140": the major and minor numbers, without the point.
+    const std::string version = PANEL_VERSION;
+    const auto point = version.find('.');
+    const std::string shown = version.substr(0, point) + version.substr(point + 1, version.find('.', point + 1) - point - 1);
+    EXPECT_TRUE(kWindowCaption.ends_with("Ver." + shown)) << kWindowCaption << " for " << version;
 }
 
 TEST(ControlTable, EveryFontKeyHasARow)

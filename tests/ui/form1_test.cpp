@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window on the offscreen platform, with the serial double and the
 // virtual clock behind it: clicks, holds, keys, heights, the table's geometry,
 // the tab order, and pictures of the window for people to look at.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user sees, read from painted pixels of the real widgets: button
 // faces in exactly their colours, option boxes, label borders, stacking,
 // captions that fit whole, and the window on the screen. Run at scale 1 and,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data panel gestures and the four window heights.
 
 #include "panel_fixture.h"
