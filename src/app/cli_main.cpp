@@ -4,6 +4,8 @@
 // tables, decoders and serial control as the panel.
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <cstdlib>
 #include <iostream>
@@ -14,7 +16,11 @@
 #include "cli/cli_session.h"
 #include "cli/serial_ports.h"
 #include "serial/device_map.h"
+#include "owner/owner_server.h"
+#include "owner/owner_socket.h"
+#include "serial/device_line.h"
 #include "serial/network_address.h"
+#include "serial/open_failure.h"
 #include "serial/port_mapping.h"
 #include "serial/qt_serial_control.h"
 #include "serial/traffic_log.h"
@@ -88,5 +94,17 @@ int main(int argc, char *argv[])
         port.setPortOpen(false);
         std::exit(128 + number);
     });
-    return runCliRequest(*request, *line, std::cout, std::cerr, log.get());
+    // A program of ours that owns the line serves the call; another
+    // qv550-cli holds the port only for its own call, so it is waited for,
+    // within this call's own time (its --timeout, else 10 s).
+    const std::string device = devices.deviceFor(1).value_or(std::string());
+    std::string ownerSocket = device.empty() ? std::string() : ownerSocketPath(device);
+    if (!device.empty() && !isNetworkName(device) && !ownerAnswers(ownerSocket)) {
+        const std::string resolved = resolvedDevicePath(device);
+        QElapsedTimer waited;
+        waited.start();
+        while (lockHolder(resolved) == "qv550-cli" && waited.elapsed() < request->timeoutMs.value_or(10000))
+            QThread::msleep(20);
+    }
+    return runCliRequest(*request, *line, std::cout, std::cerr, log.get(), ownerSocket);
 }

@@ -14,6 +14,10 @@
 #include <string_view>
 
 #include "app/quit_on_signals.h"
+#include "owner/owner_server.h"
+#include "owner/owner_service.h"
+#include "owner/owner_socket.h"
+#include "owner/shared_line.h"
 #include "serial/device_map.h"
 #include "serial/network_address.h"
 #include "serial/port_mapping.h"
@@ -179,7 +183,29 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    SerialControl &MSComm1 = trafficLog ? static_cast<SerialControl &>(*trafficLog) : port;
+    SerialControl &wire = trafficLog ? static_cast<SerialControl &>(*trafficLog) : port;
+    // Other programs of ours given this line talk through the panel, one
+    // transaction at a time, on a socket only this user can reach.
+    QtTimer shareWatch("shareWatch", 500);
+    QtTimer shareQuiet("shareQuiet", SharedLine::kPanelQuietMs);
+    QtTimer shareLease("shareLease", 1000);
+    SharedLine shared(wire, shareWatch, shareQuiet, shareLease);
+    SerialControl &MSComm1 = shared;
+    OwnerService service(shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
+    OwnerServer server(service);
+    const auto serveTheLine = [&] {
+        const std::string device = port.device();
+        const std::string path = device.empty() ? std::string() : ownerSocketPath(device);
+        if (path.empty() || (server.listening() && server.path() == path))
+            return;
+        server.stop();
+        std::string whyNot;
+        if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot)) {
+            std::fprintf(stderr, "qv550-control: the line is not shared with other programs: %s\n", whyNot.c_str());
+            return;
+        }
+        service.setLineName(lineName(device));
+    };
     QtTimer timer1("Timer1", kTimer1Design);
     QtTimer timer2("Timer2", kTimer2Design);
     QtTimer timer3("Timer3", kTimer3Design);
@@ -192,8 +218,15 @@ int main(int argc, char *argv[])
     Panel panel(
         MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
     form.attach(&panel);
+    shared.onLeaseChanged = [&form](const std::string &holder) {
+        form.setCaption("Label22", holder.empty() ? std::string() : " The line is held by " + holder);
+    };
 
     const auto startupFailure = panel.Form_Load();
+    // Served once start-up has opened it (a client must not find the line
+    // down while the panel is still opening it), and again after each choice.
+    serveTheLine();
+    shared.onPortChanged = serveTheLine;
     form.show();
     // The window stays open with the port closed; the user is told why.
     for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>() :

@@ -164,6 +164,7 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
                 return std::nullopt;
             }
             request.addressPrefix = std::string(*prefix);
+            request.address = value;
         } else if (name == "--timeout") {
             int ms = 0;
             if (!toInt(value, ms) || ms < 1) {

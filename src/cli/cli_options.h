@@ -15,6 +15,7 @@ struct CliRequest {
     std::optional<std::string> port;  // --port; otherwise the panel's COM1
     std::string settings = "19200,N,8,1";
     std::string addressPrefix;        // "" for a single projector
+    std::string address = "single";   // the --address word
     std::optional<int> timeoutMs;     // --timeout
     bool json = false;
     std::string logPath;              // --log; empty: no log

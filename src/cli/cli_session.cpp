@@ -11,6 +11,8 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
+#include <QThread>
 #include <QStringDecoder>
 #include <QTimer>
 
@@ -24,6 +26,7 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "serial/serial_control.h"
+#include "owner/reply_object.h"
 #include "serial/traffic_log.h"
 
 namespace {
@@ -38,24 +41,6 @@ constexpr int kWaitRoundMs = 1000;
 constexpr int kLateReplyGraceMs = 1000;
 // Every projector obeys a command to all and none answers it.
 constexpr std::string_view kBroadcastPrefix = "AFFF";
-
-std::string trimmed(std::string text)
-{
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-bool ended(const std::string &reply)
-{
-    return reply.find('\r') != std::string::npos || reply.find('\x06') != std::string::npos;
-}
-
-QString latin1(const std::string &bytes)
-{
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 class Call {
 public:
@@ -108,7 +93,7 @@ public:
         reply_.clear();
         clock_.start();
         line_.setOutput(text);
-        const bool whole = runUntil([this] { return ended(reply_); }, watchMs);
+        const bool whole = runUntil([this] { return replyEnded(reply_); }, watchMs);
         elapsed_ = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
         return whole;
     }
@@ -118,7 +103,7 @@ public:
     void absorbLateReply()
     {
         const std::string kept = reply_;
-        runUntil([this] { return ended(reply_); }, kLateReplyGraceMs);
+        runUntil([this] { return replyEnded(reply_); }, kLateReplyGraceMs);
         reply_ = kept;
     }
 
@@ -141,31 +126,38 @@ private:
     double elapsed_ = 0;
 };
 
-std::optional<std::string> decoded(const std::string &line, const std::string &prefix, const std::string &reply)
+// The owner of the line at `socket`, asked `request`: its reply, or nothing
+// when no owner answers there (the caller then opens the port itself) or
+// none came within `waitMs`.
+std::optional<QJsonObject> askOwner(const std::string &socket, QJsonObject request, int waitMs, bool &answered)
 {
-    if (!ended(reply))
+    QLocalSocket owner;
+    owner.connectToServer(QString::fromStdString(socket));
+    answered = owner.waitForConnected(1000);
+    if (!answered)
         return std::nullopt;
-    std::int16_t pressure = 0;
-    const auto status = decodeStatus(statusQueryFor(line, prefix), monitorText(reply), pressure);
-    if (!status)
-        return std::nullopt;
-    // As the panel shows it, less the leading space of every status text.
-    return status->rfind(' ', 0) == 0 ? status->substr(1) : *status;
-}
-
-// A reply as the object of --json: sent, reply_hex, monitor, status (null
-// unless decoded from a whole reply), complete, elapsed_ms.
-QJsonObject replyObject(
-    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs)
-{
-    QJsonObject object;
-    object[QStringLiteral("sent")] = latin1(sent);
-    object[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(reply, ""));
-    object[QStringLiteral("monitor")] = latin1(trimmed(monitorText(reply)));
-    object[QStringLiteral("status")] = status ? QJsonValue(QString::fromStdString(*status)) : QJsonValue();
-    object[QStringLiteral("complete")] = ended(reply);
-    object[QStringLiteral("elapsed_ms")] = std::round(elapsedMs * 1000.0) / 1000.0;
-    return object;
+    static int nextId = 1;
+    const int id = nextId++;
+    request[QStringLiteral("id")] = id;
+    owner.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    owner.flush();
+    QElapsedTimer waited;
+    waited.start();
+    QByteArray pending;
+    while (waited.elapsed() < waitMs) {
+        if (!owner.waitForReadyRead(static_cast<int>(std::max<qint64>(1, waitMs - waited.elapsed())))
+            && owner.state() != QLocalSocket::ConnectedState)
+            break;
+        pending += owner.readAll();
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QJsonObject reply = QJsonDocument::fromJson(pending.left(end)).object();
+            pending.remove(0, end + 1);
+            if (reply.value(QStringLiteral("id")).toInt() == id)
+                return reply;
+        }
+    }
+    return std::nullopt;
 }
 
 // What one call did, for the plain and the JSON output alike.
@@ -177,20 +169,21 @@ struct Outcome {
     bool replyExpected = true;
     std::optional<std::string> error;
     int exitStatus = 0;
+    bool viaOwner = false;
 };
 
 void report(const CliRequest &request, const Outcome &outcome, std::ostream &out, std::ostream &err)
 {
     if (request.json) {
         QJsonObject object = replyObject(outcome.sent, outcome.reply, outcome.status, outcome.elapsedMs);
-        object[QStringLiteral("via")] = QStringLiteral("port");
+        object[QStringLiteral("via")] = outcome.viaOwner ? QStringLiteral("owner") : QStringLiteral("port");
         if (!outcome.replyExpected)
             object[QStringLiteral("reply_expected")] = false;
         if (outcome.error)
             object[QStringLiteral("error")] = QString::fromStdString(*outcome.error);
         out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() << '\n';
     } else if (outcome.exitStatus == 0 && outcome.replyExpected) {
-        out << (outcome.status ? *outcome.status : trimmed(monitorText(outcome.reply))) << '\n';
+        out << (outcome.status ? *outcome.status : monitorLine(outcome.reply)) << '\n';
     }
     if (outcome.error)
         err << "qv550-cli: " << *outcome.error << '\n';
@@ -207,7 +200,7 @@ void listCommands(std::ostream &out)
 }
 
 int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
-    TrafficLog *log)
+    TrafficLog *log, const std::string &ownerSocket)
 {
     std::string code;
     int watchMs = 2000; // as the SEND button's
@@ -251,6 +244,64 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         return status;
     };
 
+    if (!ownerSocket.empty()) {
+        // The line's owner carries the call, one transaction among others'.
+        bool answered = false;
+        QJsonObject ask;
+        if (request.verb == CliRequest::Send)
+            ask[QStringLiteral("send")] = QString::fromStdString(request.argument);
+        else
+            ask[QStringLiteral("command")] = request.verb == CliRequest::Wait
+                ? QStringLiteral("status")
+                : QString::fromStdString(request.command);
+        ask[QStringLiteral("address")] = QString::fromStdString(request.address);
+        ask[QStringLiteral("timeout_ms")] = watchMs;
+        const qint64 limit = request.verb == CliRequest::Wait ? request.timeoutMs.value_or(kWaitDefaultMs) : 0;
+        QElapsedTimer total;
+        total.start();
+        bool everReplied = false;
+        for (;;) {
+            if (request.verb == CliRequest::Wait)
+                ask[QStringLiteral("timeout_ms")] = static_cast<int>(std::max<qint64>(1, std::min<qint64>(watchMs, limit - total.elapsed())));
+            // The owner may hold the call behind others' (a lease lasts at most a minute).
+            const auto got = askOwner(ownerSocket, ask, ask[QStringLiteral("timeout_ms")].toInt() + 65000, answered);
+            if (!answered)
+                break; // nobody serves the line after all: open it here
+            outcome.viaOwner = true;
+            if (!got)
+                return finish(1, "the line's owner did not answer in time");
+            outcome.sent = got->value(QStringLiteral("sent")).toString().toLatin1().toStdString();
+            outcome.reply = QByteArray::fromHex(got->value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
+            outcome.elapsedMs = got->value(QStringLiteral("elapsed_ms")).toDouble();
+            outcome.status = got->value(QStringLiteral("status")).isString()
+                ? std::optional<std::string>(got->value(QStringLiteral("status")).toString().toStdString())
+                : std::nullopt;
+            const bool written = got->value(QStringLiteral("written")).toBool();
+            const QString error = got->value(QStringLiteral("error")).toString();
+            if (request.verb != CliRequest::Wait) {
+                if (!error.isEmpty())
+                    return finish(written ? 1 : 3, error.toStdString());
+                return finish(0);
+            }
+            if (!written)
+                return finish(3, error.toStdString());
+            everReplied = everReplied || replyEnded(outcome.reply);
+            if (outcome.status == request.argument)
+                return finish(0);
+            if (total.elapsed() + 1 >= limit)
+                break;
+            QThread::msleep(static_cast<unsigned long>(std::min<qint64>(kWaitRoundMs, limit - total.elapsed())));
+        }
+        if (outcome.viaOwner) {
+            if (!everReplied)
+                return finish(1, "no reply ever came from the projector on " + line.portLabel() + " in "
+                        + std::to_string(total.elapsed()) + " ms");
+            return finish(1, "the status did not become \"" + request.argument + "\" in "
+                    + std::to_string(total.elapsed()) + " ms"
+                    + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
+        }
+    }
+
     Call call(line);
     if (const auto failure = call.open(request.settings))
         return finish(3, *failure);
@@ -275,7 +326,7 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
                 everReplied = everReplied || whole;
                 outcome.reply = call.reply();
                 outcome.elapsedMs = call.elapsed();
-                outcome.status = decoded(outcome.sent, request.addressPrefix, call.reply());
+                outcome.status = decodedStatus(outcome.sent, request.addressPrefix, call.reply());
                 if (outcome.status == request.argument)
                     break;
                 call.pause(std::min<qint64>(kWaitRoundMs - round.elapsed(), limit - total.elapsed()));
@@ -298,7 +349,7 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         const bool whole = call.exchange(outcome.sent, watchMs);
         outcome.reply = call.reply();
         outcome.elapsedMs = call.elapsed();
-        outcome.status = decoded(outcome.sent, request.addressPrefix, outcome.reply);
+        outcome.status = decodedStatus(outcome.sent, request.addressPrefix, outcome.reply);
         if (!whole && !call.lost())
             call.absorbLateReply();
         close();
@@ -309,7 +360,7 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         if (outcome.reply.empty())
             return finish(1, "no reply within " + std::to_string(watchMs) + " ms from " + line.portLabel());
         return finish(1, "the reply was cut off: no CR or ACK within " + std::to_string(watchMs)
-                + " ms (arrived: " + trimmed(monitorText(outcome.reply)) + ")");
+                + " ms (arrived: " + monitorLine(outcome.reply) + ")");
     } catch (const ControlError &error) {
         close();
         return finish(1, error.description());

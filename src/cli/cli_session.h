@@ -6,6 +6,7 @@
 // wait call, so network lines and devices take the same road.
 
 #include <iosfwd>
+#include <string>
 
 #include "cli/cli_options.h"
 
@@ -16,8 +17,10 @@ class TrafficLog;
 // was written), 1 none in time or one cut off, 3 the port could not be
 // opened. `line` is the serial control for the port; `log`, when given, also
 // records calls that failed.
+// When `ownerSocket` is given and a program of ours owns the line there, the
+// call goes through it and the port is not opened here.
 int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
-    TrafficLog *log = nullptr);
+    TrafficLog *log = nullptr, const std::string &ownerSocket = {});
 
 // The command lines of every command, one per line: name, code, caption,
 // group, separated by blanks.

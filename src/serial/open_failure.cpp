@@ -145,20 +145,30 @@ std::string existingLockFile(const std::string &device)
     return {};
 }
 
-bool lockedByAnother(const std::string &device)
+std::string lockHolder(const std::string &device)
 {
 #ifdef __linux__
     const std::string lock = existingLockFile(device);
     if (lock.empty())
-        return false;
+        return {};
     long pid = 0;
     std::ifstream file(lock);
     file >> pid;
-    return processAlive(pid) && pid != getpid();
+    if (!processAlive(pid) || pid == getpid())
+        return {};
+    std::string name;
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::getline(comm, name);
+    return name.empty() ? std::string("a program") : name;
 #else
     (void)device;
-    return false;
+    return {};
 #endif
+}
+
+bool lockedByAnother(const std::string &device)
+{
+    return !lockHolder(device).empty();
 }
 
 void probeRefusedDevice(OpenFailure &failure, const std::string &device)

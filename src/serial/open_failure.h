@@ -29,6 +29,8 @@ void probeRefusedDevice(OpenFailure &failure, const std::string &device);
 
 // Whether a live program other than this one holds the port's lock file.
 bool lockedByAnother(const std::string &device);
+// The name of that program ("qv550-cli"), or empty.
+std::string lockHolder(const std::string &device);
 
 // The lock file a serial port open takes for `device` ("/var/lock/LCK..ttyUSB0"),
 // where one exists; empty when there is none.

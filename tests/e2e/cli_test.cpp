@@ -9,6 +9,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QSerialPort>
+
+#include <csignal>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -183,29 +187,79 @@ TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.err.find("/dev/qv550-no-such-device: no such device"), std::string::npos) << missing.err;
 
-    // Held by the panel: it is named.
+    // Held by a program that is not ours: it is named.
     Projector projector;
-    QProcess panel;
-    panel.setProcessEnvironment(offscreenEnvironment());
-    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {projector.device()});
-    ASSERT_TRUE(panel.waitForStarted(5000));
-    // Until the panel has the port; the pause leaves it room to take it
-    // between two calls.
-    CliRun busy;
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 5000) {
-        busy = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")});
-        if (busy.status == 3)
-            break;
-        runFor(100);
-    }
-    const qint64 panelProcess = panel.processId();
-    stopProcess(panel);
+    QSerialPort foreign;
+    foreign.setPortName(projector.device());
+    ASSERT_TRUE(foreign.open(QIODevice::ReadWrite));
+    const CliRun busy = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")});
     EXPECT_EQ(busy.status, 3);
-    EXPECT_NE(busy.err.find("is in use by qv550-control (process " + std::to_string(panelProcess)),
+    EXPECT_NE(busy.err.find("is in use by e2e_tests (process " + std::to_string(QCoreApplication::applicationPid())),
         std::string::npos)
         << busy.err;
+}
+
+// The panel owns its line and serves it: scripts given the same line talk
+// through it, each getting only its own replies.
+TEST(SharedLine, ScriptsTalkThroughThePanelAndEachGetsOnlyItsOwnReplies)
+{
+    Projector projector({QStringLiteral("--delay"), QStringLiteral("20")});
+    const auto startPanel = [&](QProcess &panel) {
+        panel.setProcessEnvironment(offscreenEnvironment());
+        panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {projector.device()});
+        QElapsedTimer waited;
+        waited.start();
+        CliRun through;
+        while (waited.elapsed() < 5000) {
+            through = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("status")});
+            if (through.status == 0 && through.out.find("\"via\":\"owner\"") != std::string::npos)
+                return through;
+            runFor(100);
+        }
+        return through;
+    };
+    QProcess panel;
+    const CliRun first = startPanel(panel);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(jsonOf(first)[QStringLiteral("status")].toString(), QStringLiteral("Stand by"));
+
+    // Four scripts at once, each asking its own query ten times.
+    struct Script {
+        const char *query;
+        const char *code;
+        const char *says; // a part of every decoded reply to it
+    };
+    const std::vector<Script> scripts = {{"status", "CR0\r", "Stand by"}, {"mode", "CR1\r", "Input mode"},
+        {"lamp-time", "CR3\r", "Hour Use"}, {"setting", "CR4\r", "Normally"}};
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (const Script &script : scripts) {
+        running.push_back(std::make_unique<QProcess>());
+        running.back()->start(QStringLiteral("bash"),
+            {QStringLiteral("-c"), QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do \"$0\" --port \"$1\" --json \"$2\"; done"),
+                kCli, projector.device(), QString::fromLatin1(script.query)});
+    }
+    for (std::size_t i = 0; i < scripts.size(); ++i) {
+        ASSERT_TRUE(running[i]->waitForFinished(60000)) << scripts[i].query;
+        const QList<QByteArray> replies = running[i]->readAllStandardOutput().trimmed().split('\n');
+        EXPECT_EQ(replies.size(), 10) << scripts[i].query;
+        for (const QByteArray &line : replies) {
+            const QJsonObject reply = QJsonDocument::fromJson(line).object();
+            EXPECT_EQ(reply[QStringLiteral("via")].toString(), QStringLiteral("owner")) << line.toStdString();
+            EXPECT_EQ(reply[QStringLiteral("sent")].toString().toStdString(), scripts[i].code);
+            EXPECT_TRUE(reply[QStringLiteral("status")].toString().contains(QString::fromLatin1(scripts[i].says)))
+                << scripts[i].query << " was answered: " << line.toStdString();
+        }
+    }
+
+    // Killed without a word, the owner leaves its socket behind: the next
+    // owner finds nobody answering there and serves, with no clean-up by hand.
+    ::kill(static_cast<pid_t>(panel.processId()), SIGKILL);
+    panel.waitForFinished(3000);
+    QProcess second;
+    const CliRun after = startPanel(second);
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(jsonOf(after)[QStringLiteral("via")].toString(), QStringLiteral("owner")) << after.out;
+    stopProcess(second);
 }
 
 TEST(Cli, ThePortIsLockedByTheDeviceItLeadsToWhateverItsPath)
@@ -222,11 +276,18 @@ TEST(Cli, ThePortIsLockedByTheDeviceItLeadsToWhateverItsPath)
     const QString device = projector.device();
     const QString dotted = device.left(device.lastIndexOf(u'/')) + QStringLiteral("/./") + device.mid(device.lastIndexOf(u'/') + 1);
     runFor(300);
+    // Another qv550-cli waits for the port within its own time: with a short
+    // one it is still held, and named.
     for (const QString &path : {link, dotted}) {
-        const CliRun other = cli({QStringLiteral("--port"), path, QStringLiteral("status")});
+        const CliRun other = cli({QStringLiteral("--port"), path, QStringLiteral("--timeout"), QStringLiteral("200"),
+            QStringLiteral("status")});
         EXPECT_EQ(other.status, 3) << path.toStdString() << ": " << other.out << other.err;
         EXPECT_NE(other.err.find("in use by qv550-cli"), std::string::npos) << other.err;
     }
+    // With a longer one it gets the port once the holder is done.
+    const CliRun patient = cli({QStringLiteral("--port"), link, QStringLiteral("--timeout"), QStringLiteral("8000"),
+        QStringLiteral("mode")});
+    EXPECT_EQ(patient.status, 0) << patient.err;
     holder.waitForFinished(5000);
 }
 

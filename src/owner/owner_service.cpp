@@ -1,0 +1,252 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// JSON through Qt's reader and writer only: a request is never picked apart
+// by hand, and every byte of a reply reaches the client as a Latin-1
+// character.
+
+#include "owner/owner_service.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+#include "commands/command_handlers.h"
+#include "commands/named_commands.h"
+#include "core/monitor_text.h"
+#include "owner/reply_object.h"
+#include "owner/shared_line.h"
+
+namespace {
+
+constexpr int kLongestWatchMs = 600000;
+constexpr std::string_view kBroadcastPrefix = "AFFF";
+
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+OwnerService::OwnerService(SharedLine &line, std::string lineName, std::string owner)
+    : line_(line), lineName_(std::move(lineName)), owner_(std::move(owner))
+{
+    line_.onTraffic = [this](std::string_view bytes, bool sent) {
+        QJsonObject event;
+        event[QStringLiteral("event")] = QStringLiteral("traffic");
+        event[QStringLiteral("direction")] = sent ? QStringLiteral("sent") : QStringLiteral("received");
+        event[QStringLiteral("hex")] = qs(hexText(bytes, ""));
+        event[QStringLiteral("monitor")] = qs(monitorLine(std::string(bytes)));
+        broadcast(event, true);
+    };
+    line_.nameOf = [this](int client) {
+        const auto found = clients_.find(client);
+        return found == clients_.end() ? "client " + std::to_string(client) : found->second.name;
+    };
+    line_.onSettings = [this](const std::string &settings) {
+        QJsonObject event;
+        event[QStringLiteral("event")] = QStringLiteral("settings");
+        event[QStringLiteral("settings")] = qs(settings);
+        broadcast(event, false);
+    };
+}
+
+int OwnerService::connect(std::function<void(const std::string &)> send, std::string name)
+{
+    const int client = nextClient_++;
+    clients_[client].send = std::move(send);
+    clients_[client].name = name.empty() ? "client " + std::to_string(client) : std::move(name);
+    return client;
+}
+
+void OwnerService::disconnect(int client)
+{
+    clients_.erase(client);
+    line_.clientGone(client);
+}
+
+bool OwnerService::receive(int client, std::string_view bytes)
+{
+    auto found = clients_.find(client);
+    if (found == clients_.end())
+        return false;
+    found->second.pending.append(bytes);
+    for (;;) {
+        found = clients_.find(client);
+        if (found == clients_.end())
+            return false;
+        std::string &pending = found->second.pending;
+        const std::size_t end = pending.find('\n');
+        if (end == std::string::npos)
+            break;
+        std::string request = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (request.size() > kLineLimit) {
+            error(client, QJsonValue(), "the request is longer than 64 KiB");
+            return false;
+        }
+        handle(client, request);
+    }
+    if (found->second.pending.size() > kLineLimit) {
+        error(client, QJsonValue(), "the request is longer than 64 KiB");
+        return false;
+    }
+    return true;
+}
+
+void OwnerService::reply(int client, const QJsonObject &object)
+{
+    const auto found = clients_.find(client);
+    if (found != clients_.end())
+        found->second.send(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString());
+}
+
+void OwnerService::error(int client, const QJsonValue &id, const std::string &why)
+{
+    QJsonObject object;
+    object[QStringLiteral("id")] = id;
+    object[QStringLiteral("error")] = qs(why);
+    reply(client, object);
+}
+
+void OwnerService::broadcast(const QJsonObject &event, bool subscribersOnly)
+{
+    const std::string text = QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString();
+    for (auto &[id, client] : clients_) {
+        if (!subscribersOnly || client.subscribed)
+            client.send(text);
+    }
+}
+
+void OwnerService::handle(int client, const std::string &text)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &parseError);
+    if (!document.isObject())
+        return error(client, QJsonValue(),
+            parseError.error != QJsonParseError::NoError
+                ? "malformed JSON: " + parseError.errorString().toStdString()
+                : std::string("a request is a JSON object"));
+    const QJsonObject request = document.object();
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    static const QSet<QString> kVerbs = {QStringLiteral("command"), QStringLiteral("send"), QStringLiteral("lease"),
+        QStringLiteral("release"), QStringLiteral("hello"), QStringLiteral("subscribe")};
+    static const QSet<QString> kOptions
+        = {QStringLiteral("id"), QStringLiteral("address"), QStringLiteral("timeout_ms"), QStringLiteral("wait")};
+    QString verb;
+    for (auto key = request.begin(); key != request.end(); ++key) {
+        if (kVerbs.contains(key.key())) {
+            if (!verb.isEmpty())
+                return error(client, id, "one request at a time: both \"" + verb.toStdString() + "\" and \""
+                        + key.key().toStdString() + "\"");
+            verb = key.key();
+        } else if (!kOptions.contains(key.key())) {
+            return error(client, id, "unknown field \"" + key.key().toStdString() + "\"");
+        }
+    }
+    if (!request.contains(QStringLiteral("id")))
+        return error(client, id, "a request needs an \"id\"");
+    if (verb.isEmpty())
+        return error(client, id, "no request: give command, send, lease, release, hello or subscribe");
+    const QJsonValue argument = request.value(verb);
+
+    if (verb == QStringLiteral("hello")) {
+        QJsonObject hello;
+        hello[QStringLiteral("id")] = id;
+        hello[QStringLiteral("version")] = QStringLiteral(PANEL_VERSION);
+        hello[QStringLiteral("line")] = qs(lineName_);
+        hello[QStringLiteral("owner")] = qs(owner_);
+        hello[QStringLiteral("clients")] = static_cast<int>(clients_.size());
+        return reply(client, hello);
+    }
+    if (verb == QStringLiteral("subscribe")) {
+        if (argument.toString() != QStringLiteral("traffic"))
+            return error(client, id, "subscribe takes \"traffic\"");
+        clients_[client].subscribed = true;
+        QJsonObject done;
+        done[QStringLiteral("id")] = id;
+        done[QStringLiteral("subscribed")] = QStringLiteral("traffic");
+        return reply(client, done);
+    }
+    if (verb == QStringLiteral("lease") || verb == QStringLiteral("release")) {
+        QJsonObject done;
+        done[QStringLiteral("id")] = id;
+        if (verb == QStringLiteral("release")) {
+            line_.release(client);
+            done[QStringLiteral("released")] = true;
+            return reply(client, done);
+        }
+        if (!argument.isDouble() || argument.toDouble() < 1)
+            return error(client, id, "lease takes a number of seconds");
+        const int seconds = std::min(SharedLine::kLongestLeaseS, static_cast<int>(argument.toDouble()));
+        if (const auto refused = line_.lease(client, seconds))
+            return error(client, id, *refused);
+        done[QStringLiteral("leased_s")] = seconds;
+        return reply(client, done);
+    }
+
+    // A command or a line: one transaction.
+    std::string code;
+    int watchMs = 2000; // as the SEND button's
+    if (verb == QStringLiteral("command")) {
+        const NamedCommand *command = commandNamed(argument.toString().toStdString());
+        if (!argument.isString() || !command)
+            return error(client, id, "unknown command \"" + argument.toString().toStdString() + "\"");
+        code = std::string(command->code);
+        watchMs = command->replyWatchMs;
+    } else {
+        if (!argument.isString())
+            return error(client, id, "send takes a line of text");
+        const std::string utf8 = argument.toString().toStdString();
+        if (utf8.find_first_of("\r\n") != std::string::npos)
+            return error(client, id, "the line to send holds a CR or LF: give one command line; the CR is added");
+        std::string unsendable;
+        const auto bytes = lineBytesFromUtf8(utf8, unsendable);
+        if (!bytes)
+            return error(client, id, "\"" + unsendable + "\" cannot be sent: the line carries one byte per character (Latin-1)");
+        code = *bytes;
+    }
+    std::string prefix;
+    if (request.contains(QStringLiteral("address"))) {
+        const auto found = addressPrefixFor(request.value(QStringLiteral("address")).toString().toStdString());
+        if (!found)
+            return error(client, id, "address is single, all, 1, 2, 3 or 4");
+        prefix = std::string(*found);
+    }
+    if (request.contains(QStringLiteral("timeout_ms"))) {
+        const QJsonValue timeout = request.value(QStringLiteral("timeout_ms"));
+        if (!timeout.isDouble() || timeout.toDouble() < 1 || timeout.toDouble() > kLongestWatchMs)
+            return error(client, id, "timeout_ms is a number of milliseconds, 1 to 600000");
+        watchMs = static_cast<int>(timeout.toDouble());
+    }
+    const QJsonValue wait = request.value(QStringLiteral("wait"));
+    if (!wait.isUndefined() && !wait.isBool())
+        return error(client, id, "wait is true or false");
+
+    Transaction transaction;
+    transaction.client = client;
+    transaction.line = prefix + code + '\r';
+    transaction.watchMs = watchMs;
+    transaction.expectsReply = prefix != kBroadcastPrefix;
+    transaction.mayWait = wait.toBool(true);
+    transaction.done = [this, client, id, prefix, watchMs, expects = transaction.expectsReply](
+                           const TransactionResult &result) {
+        QJsonObject object = replyObject(result.sent, result.reply,
+            decodedStatus(result.sent, prefix, result.reply), result.elapsedMs);
+        object[QStringLiteral("id")] = id;
+        object[QStringLiteral("via")] = QStringLiteral("owner");
+        object[QStringLiteral("written")] = result.written;
+        if (!expects)
+            object[QStringLiteral("reply_expected")] = false;
+        if (result.error) {
+            object[QStringLiteral("error")] = qs(*result.error);
+        } else if (expects && !result.complete) {
+            object[QStringLiteral("error")] = qs(result.reply.empty()
+                    ? "no reply within " + std::to_string(watchMs) + " ms"
+                    : "the reply was cut off: no CR or ACK within " + std::to_string(watchMs) + " ms (arrived: "
+                        + monitorLine(result.reply) + ")");
+        }
+        reply(client, object);
+    };
+    line_.submit(std::move(transaction));
+}

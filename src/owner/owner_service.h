@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// What the owner of a line answers its clients, as JSON lines: one request
+// a line, with an "id", and one reply a line with the same id, which is the
+// object qv550-cli --json prints, or {"id": ..., "error": "..."}. Requests:
+//   {"id": 1, "command": "status"}          a command by name
+//   {"id": 2, "send": "CR0"}                any line; the CR is added
+//       either may carry "address" (single, all, 1-4), "timeout_ms" and
+//       "wait": false (refused at once while another client leases the line)
+//   {"id": 3, "lease": 10}                  the line for a sequence (at most 60 s,
+//                                           renewed by each request)
+//   {"id": 4, "release": true}
+//   {"id": 5, "hello": true}                version, line, owner, clients
+//   {"id": 6, "subscribe": "traffic"}       then {"event": "traffic", ...} for every
+//                                           line sent and every arrival
+// Bad input gets a clear error and changes nothing else. No sockets here:
+// the server glue hands bytes in and lines out.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+class QJsonObject;
+class QJsonValue;
+class SharedLine;
+
+class OwnerService {
+public:
+    static constexpr std::size_t kLineLimit = 65536;
+
+    OwnerService(SharedLine &line, std::string lineName, std::string owner);
+
+    // A new client; `send` writes one line (without its newline) to it.
+    // `name` says who it is, for messages ("qv550-cli (process 4242)").
+    int connect(std::function<void(const std::string &)> send, std::string name = {});
+    // The line served, after a port change.
+    void setLineName(std::string name) { lineName_ = std::move(name); }
+    // Bytes from a client: each whole line is one request. False when the
+    // client is to be dropped (a line longer than the limit).
+    bool receive(int client, std::string_view bytes);
+    void disconnect(int client);
+    std::size_t clients() const { return clients_.size(); }
+
+private:
+    struct Client {
+        std::function<void(const std::string &)> send;
+        std::string pending; // a line not yet ended
+        bool subscribed = false;
+        std::string name;
+    };
+
+    void handle(int client, const std::string &request);
+    void reply(int client, const QJsonObject &object);
+    void error(int client, const QJsonValue &id, const std::string &why);
+    void broadcast(const QJsonObject &event, bool subscribersOnly);
+
+    SharedLine &line_;
+    std::string lineName_;
+    std::string owner_;
+    std::map<int, Client> clients_;
+    int nextClient_ = 1;
+};

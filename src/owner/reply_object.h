@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A transaction's result as scripts read it, the same whether a program
+// asked on the port itself or through the line's owner: the JSON object of
+// qv550-cli --json, and the status decoded from a whole reply.
+
+#include <QJsonObject>
+
+#include <optional>
+#include <string>
+
+// Whether `reply` is whole: ended by a CR or an ACK.
+bool replyEnded(const std::string &reply);
+
+// The status text of a whole reply to a status query (less the panel's
+// leading space); nothing for an incomplete reply or another command.
+std::optional<std::string> decodedStatus(const std::string &sent, const std::string &prefix, const std::string &reply);
+
+// sent, reply_hex, monitor, status, complete, elapsed_ms.
+QJsonObject replyObject(
+    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs);
+
+// The monitor text of `bytes` without its outer blanks: "ACK", "8 0 CR".
+std::string monitorLine(const std::string &bytes);

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One line, many programs, on the serial double and the virtual clock: one
+// transaction at a time, each reply to its own asker, the panel first,
+// leases, clients that go away and a line that goes down.
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "owner/owner_service.h"
+#include "owner/shared_line.h"
+#include "serial_double.h"
+#include "timers/virtual_clock.h"
+
+namespace {
+
+class Sharing : public ::testing::Test {
+protected:
+    Sharing()
+    {
+        serial.setPortOpen(true);
+        shared.setOnComm([this] { panelGot += shared.input(); });
+    }
+    // Submits `line` for `client`; its result lands in results[client].
+    void ask(int client, const std::string &line, int watchMs = 500, bool mayWait = true)
+    {
+        Transaction transaction;
+        transaction.client = client;
+        transaction.line = line;
+        transaction.watchMs = watchMs;
+        transaction.mayWait = mayWait;
+        transaction.done = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        shared.submit(std::move(transaction));
+    }
+
+    VirtualClock clock;
+    std::unique_ptr<Timer> watch = clock.createTimer(500);
+    std::unique_ptr<Timer> quiet = clock.createTimer(SharedLine::kPanelQuietMs);
+    std::unique_ptr<Timer> lease = clock.createTimer(1000);
+    SerialDouble serial;
+    SharedLine shared{serial, *watch, *quiet, *lease};
+    std::string panelGot;
+    std::map<int, std::vector<TransactionResult>> results;
+};
+
+TEST_F(Sharing, OneTransactionAtATimeEachReplyToItsOwnAsker)
+{
+    ask(1, "CR0\r");
+    ask(2, "CR3\r");
+    EXPECT_EQ(serial.writes(), (std::vector<std::string>{"CR0\r"})); // the second waits
+    serial.feed("8");
+    serial.feed("0\rjunk"); // the reply ends at its CR; what follows is nobody's reply
+    EXPECT_EQ(serial.writes().back(), "CR3\r");
+    serial.feed("0123\r");
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_EQ(results[1][0].reply, "80\r");
+    EXPECT_TRUE(results[1][0].complete);
+    EXPECT_EQ(results[2][0].reply, "0123\r");
+    EXPECT_EQ(panelGot, "junk"); // bytes outside a transaction go to the panel
+}
+
+TEST_F(Sharing, AWatchThatRunsOutEndsTheTransactionCutOffAndTheNextGoes)
+{
+    ask(1, "CR3\r", 500);
+    ask(2, "CR0\r", 500);
+    serial.feed("01");
+    clock.advance(499);
+    EXPECT_TRUE(results[1].empty());
+    clock.advance(1);
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_FALSE(results[1][0].complete);
+    EXPECT_EQ(results[1][0].reply, "01");
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+}
+
+TEST_F(Sharing, ThePanelGoesFirstAndNoScriptStartsWhileItIsBusy)
+{
+    shared.setOutput("C47\r"); // a held zoom: a repeat every 50 ms
+    ask(1, "CR0\r");
+    for (int repeat = 0; repeat < 10; ++repeat) {
+        clock.advance(50);
+        shared.setOutput("C47\r");
+    }
+    EXPECT_EQ(std::count(serial.writes().begin(), serial.writes().end(), "CR0\r"), 0);
+    clock.advance(SharedLine::kPanelQuietMs);
+    EXPECT_EQ(serial.writes().back(), "CR0\r"); // once the panel is quiet
+    // A press during a script's transaction is held until its reply ends, then goes first.
+    shared.setOutput("C00\r");
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+    serial.feed("80\r");
+    EXPECT_EQ(serial.writes().back(), "C00\r");
+    EXPECT_EQ(results[1][0].reply, "80\r");
+}
+
+TEST_F(Sharing, ALeaseKeepsOthersWaitingRefusesThoseWhoWillNotWaitAndRunsOut)
+{
+    ASSERT_FALSE(shared.lease(1, 5).has_value());
+    EXPECT_TRUE(shared.lease(2, 5).has_value());
+    ask(2, "CR0\r");
+    ask(3, "CR1\r", 500, false);
+    ASSERT_EQ(results[3].size(), 1U);
+    EXPECT_NE(results[3][0].error->find("leased to client 1"), std::string::npos) << *results[3][0].error;
+    EXPECT_FALSE(results[3][0].written);
+    ask(1, "C00\r");
+    EXPECT_EQ(serial.writes(), (std::vector<std::string>{"C00\r"})); // the holder goes; client 2 waits
+    serial.feed("\x06");
+    EXPECT_THROW(shared.setOutput("C01\r"), ControlError); // the panel is told who has the line
+    clock.advance(5000); // the holder went quiet: the lease runs out
+    EXPECT_FALSE(shared.leaseHolder().has_value());
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+}
+
+TEST_F(Sharing, AClientThatGoesAwayLosesItsRepliesAndTheLineGoesOn)
+{
+    ask(1, "CR0\r");
+    ask(1, "CR1\r");
+    ask(2, "CR3\r");
+    shared.clientGone(1);
+    serial.feed("80\r"); // its reply is taken in and discarded
+    EXPECT_TRUE(results[1].empty());
+    EXPECT_EQ(serial.writes().back(), "CR3\r"); // its queued request is gone
+    serial.feed("0\r");
+    EXPECT_EQ(results[2].size(), 1U);
+    EXPECT_EQ(panelGot, "");
+}
+
+TEST_F(Sharing, ALineThatIsDownIsToldAtOnce)
+{
+    ask(1, "CR0\r");
+    ask(2, "CR1\r");
+    serial.vanish("COM1 (/dev/ttyUSB0): the device went away");
+    for (const int client : {1, 2}) {
+        ASSERT_EQ(results[client].size(), 1U);
+        EXPECT_EQ(*results[client][0].error, "the line is down: COM1 (/dev/ttyUSB0): the device went away");
+    }
+    EXPECT_TRUE(results[1][0].written);
+    EXPECT_FALSE(results[2][0].written);
+    ask(3, "CR0\r");
+    ASSERT_EQ(results[3].size(), 1U); // at once, no wait
+    EXPECT_NE(results[3][0].error->find("the line is down"), std::string::npos);
+}
+
+// The protocol: JSON lines in, JSON lines out.
+class Protocol : public Sharing {
+protected:
+    Protocol()
+    {
+        client = service.connect([this](const std::string &line) {
+            replies.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+        });
+    }
+    bool say(const std::string &text) { return service.receive(client, text + "\n"); }
+    std::string error() const { return replies.back()[QStringLiteral("error")].toString().toStdString(); }
+
+    OwnerService service{shared, "dev_ttyUSB0", "qv550-control (process 1)"};
+    int client = 0;
+    std::vector<QJsonObject> replies;
+};
+
+TEST_F(Protocol, BadRequestsGetAClearErrorAndChangeNothing)
+{
+    struct Case {
+        std::string request;
+        std::string error;
+    };
+    for (const Case &c : std::vector<Case>{{"{\"id\":1,\"send\":\"CR0", "malformed JSON"},
+             {"[1,2]", "a request is a JSON object"}, {"{\"id\":2,\"frob\":true}", "unknown field \"frob\""},
+             {"{\"id\":3,\"command\":\"statsu\"}", "unknown command \"statsu\""},
+             {"{\"id\":4,\"send\":\"C00\\rC01\"}", "holds a CR or LF"},
+             {"{\"id\":5,\"command\":\"status\",\"send\":\"CR0\"}", "one request at a time"},
+             {"{\"id\":6,\"command\":\"status\",\"address\":\"9\"}", "address is single"},
+             {"{\"command\":\"status\"}", "needs an \"id\""}}) {
+        ASSERT_TRUE(say(c.request)) << c.request;
+        EXPECT_NE(error().find(c.error), std::string::npos) << c.request << " -> " << error();
+    }
+    EXPECT_TRUE(serial.writes().empty());
+    EXPECT_FALSE(service.receive(client, std::string(OwnerService::kLineLimit + 1, 'x')));
+}
+
+TEST_F(Protocol, ACommandIsAnsweredWithTheCliObjectAndItsId)
+{
+    ASSERT_TRUE(say("{\"id\":\"a\",\"command\":\"status\",\"address\":\"2\"}"));
+    EXPECT_EQ(serial.writes().back(), "A002CR0\r");
+    serial.feed("80\r");
+    ASSERT_EQ(replies.size(), 1U);
+    const QJsonObject reply = replies.back();
+    EXPECT_EQ(reply[QStringLiteral("id")].toString(), QStringLiteral("a"));
+    EXPECT_EQ(reply[QStringLiteral("status")].toString(), QStringLiteral("Stand by"));
+    EXPECT_EQ(reply[QStringLiteral("via")].toString(), QStringLiteral("owner"));
+    EXPECT_TRUE(reply[QStringLiteral("complete")].toBool());
+    ASSERT_TRUE(say("{\"id\":7,\"hello\":true}"));
+    EXPECT_EQ(replies.back()[QStringLiteral("line")].toString(), QStringLiteral("dev_ttyUSB0"));
+    EXPECT_EQ(replies.back()[QStringLiteral("clients")].toInt(), 1);
+}
+
+} // namespace
