@@ -10,6 +10,6 @@ seconds="${1:-30}"
 scripts/setup.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPANEL_FUZZ=ON -DPANEL_FUZZ_SECONDS="$seconds" >/dev/null
-cmake --build build-fuzz --target receive_fuzzer telnet_fuzzer
+cmake --build build-fuzz --target receive_fuzzer telnet_fuzzer request_fuzzer
 cd build-fuzz
 ctest --output-on-failure -L fuzz
