@@ -436,6 +436,23 @@ void cliVersusPython()
     const auto cli = timeRuns(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli"),
         {QStringLiteral("--port"), device, QStringLiteral("status")});
     const auto python = timeRuns(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, device});
+    // The same query through a panel that owns the line, beside it on the port.
+    QProcess owner;
+    QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
+    offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    owner.setProcessEnvironment(offscreen);
+    owner.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {device});
+    QThread::msleep(1500);
+    const auto throughOwner = timeRuns(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli"),
+        {QStringLiteral("--port"), device, QStringLiteral("status")});
+    owner.terminate();
+    owner.waitForFinished(3000);
+    if (!throughOwner.empty() && !cli.empty()) {
+        const double ratio = percentile(throughOwner, 50) / percentile(cli, 50);
+        report("status query as a process: through the line's owner, median",
+            fixed(percentile(throughOwner, 50), 1) + " ms (" + fixed(ratio, 2) + "x)", "<= 1.25x on the port",
+            ratio <= 1.25);
+    }
     simulator.terminate();
     simulator.waitForFinished(3000);
     if (cli.empty() || python.empty()) {

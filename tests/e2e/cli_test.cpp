@@ -262,6 +262,47 @@ TEST(SharedLine, ScriptsTalkThroughThePanelAndEachGetsOnlyItsOwnReplies)
     stopProcess(second);
 }
 
+TEST(SharedLine, AnotherUserGetsNothingFromTheOwner)
+{
+    // A second user of this machine, with the same runtime folder named:
+    // the owner's folder is its user's alone.
+    QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")});
+    ASSERT_EQ(QProcess::execute(QStringLiteral("id"), {QStringLiteral("qv550-other")}), 0) << "useradd failed";
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+            | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    QProcessEnvironment environment = offscreenEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QTemporaryDir scratch;
+    const QString log = scratch.filePath(QStringLiteral("sim.log"));
+    Projector projector({QStringLiteral("--log"), log});
+    QProcess panel;
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {projector.device()});
+    CliRun mine;
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        runFor(100);
+        mine = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("status")},
+            environment);
+    } while (mine.status != 0 && waited.elapsed() < 5000);
+    EXPECT_EQ(jsonOf(mine)[QStringLiteral("via")].toString(), QStringLiteral("owner")) << mine.out << mine.err;
+    QProcess other;
+    other.setProcessEnvironment(environment);
+    other.start(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("qv550-other"), QStringLiteral("--"), kCli,
+                                               QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+                                               QStringLiteral("mode")});
+    ASSERT_TRUE(other.waitForFinished(20000));
+    EXPECT_EQ(other.exitCode(), 3) << other.readAllStandardError().toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(other.readAllStandardOutput()).object()[QStringLiteral("via")].toString(),
+        QStringLiteral("port"));
+    stopProcess(panel);
+    QFile sent(log);
+    ASSERT_TRUE(sent.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(sent.readAll().contains("CR1")) << "the other user's request reached the line";
+}
+
 TEST(Cli, ThePortIsLockedByTheDeviceItLeadsToWhateverItsPath)
 {
     Projector projector({QStringLiteral("--countdown"), QStringLiteral("60000")});
