@@ -45,22 +45,24 @@ holds qv550-control ./usr/bin/qv550-control \
   ./usr/share/icons/hicolor/128x128/apps/org.qv550.control.png ./usr/share/icons/hicolor/256x256/apps/org.qv550.control.png \
   ./usr/share/man/man1/qv550-control.1.gz ./usr/share/doc/qv550-control/copyright
 holds qv550-cli ./usr/bin/qv550-cli ./usr/share/bash-completion/completions/qv550-cli \
-  ./usr/share/man/man1/qv550-cli.1.gz ./usr/share/doc/qv550-cli/copyright
+  ./usr/share/man/man1/qv550-cli.1.gz ./usr/share/doc/qv550-cli/copyright ./usr/bin/qv550d ./usr/share/man/man8/qv550d.8.gz
 holds qv550-sim ./usr/bin/qv550-sim ./usr/share/man/man1/qv550-sim.1.gz ./usr/share/doc/qv550-sim/copyright
-if ldd "$unpacked/usr/bin/qv550-cli" | grep -q -e Widgets -e Gui; then
-  echo "qv550-cli links the window libraries"; exit 1
-fi
+for program in qv550-cli qv550d; do
+  if ldd "$unpacked/usr/bin/$program" | grep -q -e Widgets -e Gui; then
+    echo "$program links the window libraries"; exit 1
+  fi
+done
 
 desktop-file-validate "$unpacked/usr/share/applications/org.qv550.control.desktop"
 appstreamcli validate --no-net --pedantic "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml"
 grep -q "<release version=\"$version\"" "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml" \
   || { echo "the AppStream data has no release $version"; exit 1; }
-for program in qv550-control qv550-cli qv550-sim; do
+for program in qv550-control qv550-cli qv550-sim qv550d; do
   env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --help | grep -q . \
     || { echo "$program --help printed nothing"; exit 1; }
   env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --version | grep -qxF "$program $version" \
     || { echo "$program --version is not $version"; exit 1; }
-  zcat "$unpacked/usr/share/man/man1/$program.1.gz" | head -1 | grep -qF "\"$program $version\"" \
+  zcat "$unpacked"/usr/share/man/man*/"$program".[18].gz | head -1 | grep -qF "\"$program $version\"" \
     || { echo "the man page of $program is not of $version"; exit 1; }
 done
 echo "the packages pass lintian --pedantic, desktop-file-validate and appstreamcli, hold their files, carry version $version throughout, and their programs run"

@@ -269,7 +269,7 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
                 break; // nobody serves the line after all: open it here
             outcome.viaOwner = true;
             if (!got)
-                return finish(1, "the line's owner did not answer in time");
+                return finish(1, "no answer came from the line's owner in time");
             outcome.sent = got->value(QStringLiteral("sent")).toString().toLatin1().toStdString();
             outcome.reply = QByteArray::fromHex(got->value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
             outcome.elapsedMs = got->value(QStringLiteral("elapsed_ms")).toDouble();

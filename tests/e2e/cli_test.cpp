@@ -18,6 +18,7 @@
 
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
+#include "serial/open_failure.h"
 #include "event_loop.h"
 #include "processes.h"
 
@@ -262,12 +263,49 @@ TEST(SharedLine, ScriptsTalkThroughThePanelAndEachGetsOnlyItsOwnReplies)
     stopProcess(second);
 }
 
+TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
+{
+    Projector projector;
+    QProcess daemon;
+    daemon.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    daemon.setReadChannel(QProcess::StandardError);
+    std::string said;
+    while (said.find('\n') == std::string::npos && daemon.waitForReadyRead(5000))
+        said += daemon.readAllStandardError().toStdString();
+    const auto on = said.find(" on ");
+    ASSERT_NE(on, std::string::npos) << said;
+    const QString socket = QString::fromStdString(said.substr(on + 4, said.find('\n') - on - 4));
+    EXPECT_TRUE(QFile::exists(socket)) << socket.toStdString();
+    const CliRun through = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("lamp-time")});
+    EXPECT_EQ(through.status, 0) << through.err;
+    EXPECT_EQ(jsonOf(through)[QStringLiteral("via")].toString(), QStringLiteral("owner"));
+    EXPECT_FALSE(existingLockFile(projector.device().toStdString()).empty()); // it holds the port
+    // A second owner on the same line is refused, and says why.
+    QProcess second;
+    second.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_NE(second.readAllStandardError().indexOf("already serves this line"), -1);
+    ::kill(static_cast<pid_t>(daemon.processId()), SIGTERM);
+    ASSERT_TRUE(daemon.waitForFinished(5000));
+    EXPECT_EQ(daemon.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(daemon.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(socket));
+    EXPECT_TRUE(existingLockFile(projector.device().toStdString()).empty());
+}
+
 TEST(SharedLine, AnotherUserGetsNothingFromTheOwner)
 {
     // A second user of this machine, with the same runtime folder named:
     // the owner's folder is its user's alone.
-    QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")});
-    ASSERT_EQ(QProcess::execute(QStringLiteral("id"), {QStringLiteral("qv550-other")}), 0) << "useradd failed";
+    const auto run = [](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        process.waitForFinished(10000);
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    run(QStringLiteral("useradd"), {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")}); // once per machine
+    ASSERT_EQ(run(QStringLiteral("id"), {QStringLiteral("qv550-other")}), 0) << "useradd failed";
     QTemporaryDir runtime;
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
             | QFileDevice::ExeGroup | QFileDevice::ExeOther);
