@@ -17,7 +17,7 @@
 #include "cli/serial_ports.h"
 #include "serial/device_map.h"
 #include "owner/owner_server.h"
-#include "owner/owner_socket.h"
+#include "serial/owner_socket.h"
 #include "serial/device_line.h"
 #include "serial/network_address.h"
 #include "serial/open_failure.h"

@@ -16,7 +16,7 @@
 #include "owner/journal.h"
 #include "owner/owner_server.h"
 #include "owner/owner_service.h"
-#include "owner/owner_socket.h"
+#include "serial/owner_socket.h"
 #include "owner/shared_line.h"
 #include "serial/device_map.h"
 #include "serial/line_keeper.h"

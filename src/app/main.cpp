@@ -16,7 +16,7 @@
 #include "app/quit_on_signals.h"
 #include "owner/owner_server.h"
 #include "owner/owner_service.h"
-#include "owner/owner_socket.h"
+#include "serial/owner_socket.h"
 #include "owner/shared_line.h"
 #include "serial/device_map.h"
 #include "serial/network_address.h"
@@ -193,11 +193,22 @@ int main(int argc, char *argv[])
     SerialControl &MSComm1 = shared;
     OwnerService service(shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
     OwnerServer server(service);
+    // A line another program of ours already serves is used through it.
+    port.setOwnerLookup([&server](const std::string &device) -> std::optional<std::string> {
+        const std::string path = ownerSocketPath(device);
+        if ((server.listening() && server.path() == path) || !ownerAnswers(path))
+            return std::nullopt;
+        return path;
+    });
     const auto serveTheLine = [&] {
         const std::string device = port.device();
         const std::string path = device.empty() ? std::string() : ownerSocketPath(device);
         if (path.empty() || (server.listening() && server.path() == path))
             return;
+        if (ownerAnswers(path)) { // the panel is that owner's client
+            server.stop();
+            return;
+        }
         server.stop();
         std::string whyNot;
         if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot)) {

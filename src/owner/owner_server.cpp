@@ -9,22 +9,12 @@
 #include <QPointer>
 
 #include "owner/owner_service.h"
+#include "serial/owner_socket.h"
 
 #include <fstream>
 #ifdef __linux__
 #include <sys/socket.h>
 #endif
-
-bool ownerAnswers(const std::string &path)
-{
-    QLocalSocket probe;
-    probe.connectToServer(QString::fromStdString(path));
-    // A socket nobody listens on is refused at once; a live owner accepts at
-    // once. Only a hung owner makes this wait, briefly.
-    const bool answers = probe.waitForConnected(200);
-    probe.abort();
-    return answers;
-}
 
 OwnerServer::OwnerServer(OwnerService &service, QObject *parent) : QObject(parent), service_(service)
 {

@@ -38,5 +38,3 @@ private:
     int connected_ = 0;
 };
 
-// Whether an owner answers at `path` now.
-bool ownerAnswers(const std::string &path);

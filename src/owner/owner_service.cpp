@@ -130,7 +130,7 @@ void OwnerService::handle(int client, const std::string &text)
     const QJsonObject request = document.object();
     const QJsonValue id = request.value(QStringLiteral("id"));
     static const QSet<QString> kVerbs = {QStringLiteral("command"), QStringLiteral("send"), QStringLiteral("lease"),
-        QStringLiteral("release"), QStringLiteral("hello"), QStringLiteral("subscribe")};
+        QStringLiteral("release"), QStringLiteral("hello"), QStringLiteral("subscribe"), QStringLiteral("speed")};
     static const QSet<QString> kOptions
         = {QStringLiteral("id"), QStringLiteral("address"), QStringLiteral("timeout_ms"), QStringLiteral("wait")};
     QString verb;
@@ -147,7 +147,7 @@ void OwnerService::handle(int client, const std::string &text)
     if (!request.contains(QStringLiteral("id")))
         return error(client, id, "a request needs an \"id\"");
     if (verb.isEmpty())
-        return error(client, id, "no request: give command, send, lease, release, hello or subscribe");
+        return error(client, id, "no request: give command, send, lease, release, hello, subscribe or speed");
     const QJsonValue argument = request.value(verb);
 
     if (verb == QStringLiteral("hello")) {
@@ -158,6 +158,20 @@ void OwnerService::handle(int client, const std::string &text)
         hello[QStringLiteral("owner")] = qs(owner_);
         hello[QStringLiteral("clients")] = static_cast<int>(clients_.size());
         return reply(client, hello);
+    }
+    if (verb == QStringLiteral("speed")) {
+        const int rate = argument.toInt();
+        if (rate != 19200 && rate != 9600)
+            return error(client, id, "speed is 19200 or 9600");
+        try {
+            line_.setSettings(std::to_string(rate) + ",N,8,1"); // every client is told
+        } catch (const ControlError &failure) {
+            return error(client, id, failure.description());
+        }
+        QJsonObject done;
+        done[QStringLiteral("id")] = id;
+        done[QStringLiteral("speed")] = rate;
+        return reply(client, done);
     }
     if (verb == QStringLiteral("subscribe")) {
         if (argument.toString() != QStringLiteral("traffic"))

@@ -13,6 +13,7 @@
 //   {"id": 5, "hello": true}                version, line, owner, clients
 //   {"id": 6, "subscribe": "traffic"}       then {"event": "traffic", ...} for every
 //                                           line sent and every arrival
+//   {"id": 7, "speed": 9600}                the line's speed; every client is told
 // Bad input gets a clear error and changes nothing else. No sockets here:
 // the server glue hands bytes in and lines out.
 

@@ -13,6 +13,7 @@
 #include "serial/device_line.h"
 #include "serial/network_address.h"
 #include "serial/network_line.h"
+#include "serial/owner_line.h"
 
 QtSerialControl::QtSerialControl(DeviceMap devices, QObject *parent)
     : QObject(parent), devices_(std::move(devices))
@@ -75,6 +76,8 @@ bool QtSerialControl::connected() const
 
 LineKind QtSerialControl::lineKind() const
 {
+    if (line_)
+        return line_->kind();
     return isNetworkName(device()) ? LineKind::Network : LineKind::Device;
 }
 
@@ -93,8 +96,12 @@ void QtSerialControl::setPortOpen(bool open)
     // A retry of the same port on the same device takes the line it had: a
     // new one each time would leave the old one to be deleted between
     // events, one more wake-up for every try of a waiting panel.
-    if (!line_ || lineLabel_ != portLabel()) {
-        if (isNetworkName(*path)) {
+    const auto owner = ownerLookup_ ? ownerLookup_(*path) : std::nullopt;
+    const std::string madeFor = portLabel() + (owner ? " via " + *owner : std::string());
+    if (!line_ || lineLabel_ != madeFor) {
+        if (owner) {
+            line_.reset(new OwnerLine(*owner, portLabel()));
+        } else if (isNetworkName(*path)) {
             std::string whyNot;
             const auto address = parseNetworkAddress(*path, whyNot);
             if (!address)
@@ -103,7 +110,7 @@ void QtSerialControl::setPortOpen(bool open)
         } else {
             line_.reset(new DeviceLine(*path, portLabel()));
         }
-        lineLabel_ = portLabel();
+        lineLabel_ = madeFor;
     }
     // Each report carries the opening it came from: one from an earlier
     // opening (a loss queued as the user chose another port) is stale and

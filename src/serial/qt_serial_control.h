@@ -9,7 +9,9 @@
 #include <QFileSystemWatcher>
 #include <QObject>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "serial/device_map.h"
 #include "serial/line.h"
@@ -42,6 +44,12 @@ public:
     // Messages name the device alone, without "COM1": for a tool that has
     // no port numbers.
     void setNamesWithoutPortNumber() { numbered_ = false; }
+    // Where another program of ours serves `device`, if one does: the line
+    // is then opened through it, as its client.
+    void setOwnerLookup(std::function<std::optional<std::string>(const std::string &device)> lookup)
+    {
+        ownerLookup_ = std::move(lookup);
+    }
 
 private:
     void raise(std::int16_t event);
@@ -51,7 +59,8 @@ private:
     std::unique_ptr<Line, void (*)(Line *)> line_{nullptr, [](Line *line) { line->deleteLater(); }};
     std::unique_ptr<QFileSystemWatcher> watcher_;
     bool deviceThere_ = false; // while watching: the device's path existed at the last look
-    std::string lineLabel_; // the port the line was made for
+    std::string lineLabel_; // the port the line was made for, and how
+    std::function<std::optional<std::string>(const std::string &)> ownerLookup_;
     unsigned openings_ = 0;
     std::int16_t commPort_ = 1;
     LineSettings settings_{9600, 'N', 8, 10};

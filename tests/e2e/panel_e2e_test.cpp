@@ -44,14 +44,17 @@ protected:
     QProcess simulator;
     QProcess panel;
     QString window;
+    QString device;
 
+    virtual void beforeThePanel() { }
     void SetUp() override
     {
         ASSERT_TRUE(x.problem().empty()) << x.problem();
         simulator.start(kSimulator, {QStringLiteral("--log"), logPath()});
         ASSERT_TRUE(simulator.waitForReadyRead(5000))
             << "the simulator did not start: " << kSimulator.toStdString();
-        const QString device = QString::fromLocal8Bit(simulator.readLine().trimmed());
+        device = QString::fromLocal8Bit(simulator.readLine().trimmed());
+        beforeThePanel();
         panel.setProcessEnvironment(x.environment());
         panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         panel.start(kPanel, {QStringLiteral("--com1"), device});
@@ -241,6 +244,39 @@ TEST(SmallScreens, AtTwiceTheScaleEveryPartTheUserOpensIsOnTheScreen)
         stopProcess(panel);
         stopProcess(simulator);
     }
+}
+
+// The panel started on a line that qv550d already owns: it attaches as the
+// owner's client, and its presses go through the owner.
+class BesideAnOwner : public RealPrograms {
+protected:
+    QProcess owner;
+    void beforeThePanel() override
+    {
+        owner.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), device});
+        owner.setReadChannel(QProcess::StandardError);
+        ASSERT_TRUE(owner.waitForReadyRead(5000)) << "qv550d did not start";
+    }
+    void TearDown() override
+    {
+        RealPrograms::TearDown();
+        stopProcess(owner);
+    }
+};
+
+TEST_F(BesideAnOwner, ThePanelAttachesAsAClientAndItsPressesAndHoldsGoThroughTheOwner)
+{
+    QThread::msleep(500); // connected to the owner
+    click(kPowerOn);
+    EXPECT_EQ(lines(1), QStringList({QStringLiteral("C00")}));
+    move(kZoomPlus);
+    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    QThread::msleep(300);
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    const QStringList sent = lines(5);
+    EXPECT_GE(sent.count(QStringLiteral("C47")), 4) << sent.join(u' ').toStdString();
+    EXPECT_LE(sent.count(QStringLiteral("C47")), 9) << sent.join(u' ').toStdString();
+    EXPECT_EQ(owner.state(), QProcess::Running); // it still owns the line
 }
 
 // The panel on a bare pseudo-terminal of the test's own: exactly what

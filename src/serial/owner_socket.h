@@ -18,6 +18,9 @@ std::string lineName(const std::string &device);
 
 std::string ownerSocketPath(const std::string &device);
 
+// Whether an owner answers at `path` now.
+bool ownerAnswers(const std::string &path);
+
 // Makes the folder (mode 0700) if it is missing; refuses one that belongs to
 // another user or that others may enter, with the reason in `whyNot`.
 bool prepareOwnerFolder(std::string &whyNot);

@@ -2,12 +2,15 @@
 // The folder is checked, not trusted: in /tmp anyone could have made it
 // first, and a socket in a folder another user controls is theirs to read.
 
-#include "owner/owner_socket.h"
+#include "serial/owner_socket.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QLocalSocket>
+#include <QString>
 
 #include "serial/device_line.h"
 #include "serial/network_address.h"
@@ -59,4 +62,15 @@ bool prepareOwnerFolder(std::string &whyNot)
         return false;
     }
     return true;
+}
+
+bool ownerAnswers(const std::string &path)
+{
+    QLocalSocket probe;
+    probe.connectToServer(QString::fromStdString(path));
+    // A socket nobody listens on is refused at once; a live owner accepts at
+    // once. Only a hung owner makes this wait, briefly.
+    const bool answers = probe.waitForConnected(200);
+    probe.abort();
+    return answers;
 }

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The panel's lines are sent whole, one request each, with the reply watch
+// its command has in the panel, so the owner keeps the line for it as long
+// as the panel itself would wait.
+
+#include "serial/owner_line.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "commands/named_commands.h"
+
+namespace {
+
+// The reply watch the panel gives `line` (prefix + code + CR).
+int watchFor(std::string_view line)
+{
+    std::string_view code = line;
+    if (!code.empty() && code.back() == '\r')
+        code.remove_suffix(1);
+    if (code.size() > 4 && code[0] == 'A' && code.substr(1, 3).find_first_not_of("0123456789F") == std::string_view::npos)
+        code.remove_prefix(4);
+    for (const NamedCommand &command : namedCommands()) {
+        if (command.code == code)
+            return command.replyWatchMs;
+    }
+    return 2000; // as the SEND button's
+}
+
+} // namespace
+
+OwnerLine::OwnerLine(std::string socketPath, std::string label) : path_(std::move(socketPath)), label_(std::move(label))
+{
+    connect(&socket_, &QLocalSocket::connected, this, [this] {
+        if (events_.connected)
+            events_.connected();
+    });
+    connect(&socket_, &QLocalSocket::readyRead, this, &OwnerLine::onReadyRead);
+    connect(&socket_, &QLocalSocket::disconnected, this, [this] {
+        if (open_)
+            reportLost(label_ + ": the program that owns the line went away");
+    });
+    connect(&socket_, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError) {
+        if (open_ && socket_.state() != QLocalSocket::ConnectedState)
+            reportLost(label_ + ": the program that owns the line does not answer");
+    });
+}
+
+void OwnerLine::open(const LineSettings &)
+{
+    inbox_.clear();
+    pending_.clear();
+    open_ = true;
+    socket_.connectToServer(QString::fromStdString(path_));
+}
+
+void OwnerLine::close()
+{
+    open_ = false;
+    socket_.abort();
+}
+
+void OwnerLine::applySettings(const LineSettings &settings, ControlOp)
+{
+    // The owner sets the line's speed, and tells every client.
+    QJsonObject ask;
+    ask[QStringLiteral("speed")] = static_cast<int>(settings.baudRate);
+    request(ask);
+}
+
+void OwnerLine::write(std::string_view bytes)
+{
+    if (!isConnected())
+        throw ControlError(ControlOp::Output, label_ + ": not connected to the line's owner yet");
+    QJsonObject ask;
+    std::string_view line = bytes;
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    ask[QStringLiteral("send")] = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    ask[QStringLiteral("timeout_ms")] = watchFor(bytes);
+    request(ask);
+}
+
+void OwnerLine::request(const QJsonObject &object)
+{
+    if (!isConnected())
+        return;
+    QJsonObject ask = object;
+    ask[QStringLiteral("id")] = nextId_++;
+    socket_.write(QJsonDocument(ask).toJson(QJsonDocument::Compact) + '\n');
+    socket_.flush();
+}
+
+std::string OwnerLine::readAll()
+{
+    std::string all;
+    all.swap(inbox_);
+    return all;
+}
+
+void OwnerLine::onReadyRead()
+{
+    pending_ += socket_.readAll();
+    const std::size_t before = inbox_.size();
+    qsizetype end;
+    while ((end = pending_.indexOf('\n')) >= 0) {
+        const QJsonObject reply = QJsonDocument::fromJson(pending_.left(end)).object();
+        pending_.remove(0, end + 1);
+        if (reply.contains(QStringLiteral("reply_hex")))
+            inbox_ += QByteArray::fromHex(reply.value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
+    }
+    if (inbox_.size() > before && events_.dataArrived)
+        events_.dataArrived();
+}

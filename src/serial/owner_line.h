@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A line served by another program of ours (qv550d, or another panel): the
+// panel that finds its line owned talks through the owner, as a client,
+// instead of being shut out. Each line written is one request to the owner;
+// its reply's bytes arrive as the line's own would. The owner going away is
+// a lost line: the keeper tries again, and finds the device free or a new
+// owner.
+
+#include <QLocalSocket>
+
+#include <map>
+#include <string>
+
+#include "serial/line.h"
+
+class OwnerLine : public Line {
+public:
+    OwnerLine(std::string socketPath, std::string label);
+
+    void open(const LineSettings &settings) override;
+    void close() override;
+    bool isOpen() const override { return open_; }
+    bool isConnected() const override { return open_ && socket_.state() == QLocalSocket::ConnectedState; }
+    void applySettings(const LineSettings &settings, ControlOp op) override;
+    void write(std::string_view bytes) override;
+    std::string readAll() override;
+    LineKind kind() const override { return LineKind::Network; }
+
+private:
+    void request(const class QJsonObject &object);
+    void onReadyRead();
+
+    std::string path_;
+    std::string label_;
+    QLocalSocket socket_;
+    std::string inbox_;
+    QByteArray pending_; // a reply line not yet ended
+    int nextId_ = 1;
+    bool open_ = false;
+};
