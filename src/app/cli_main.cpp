@@ -106,5 +106,25 @@ int main(int argc, char *argv[])
         while (lockHolder(resolved) == "qv550-cli" && waited.elapsed() < request->timeoutMs.value_or(10000))
             QThread::msleep(20);
     }
-    return runCliRequest(*request, *line, std::cout, std::cerr, log.get(), ownerSocket);
+    if (request->verb != CliRequest::Sequence)
+        return runCliRequest(*request, *line, std::cout, std::cerr, log.get(), ownerSocket);
+    // A sequence: nothing from another program between its commands. The
+    // owner leases the line to it (renewed by each command), or the port is
+    // held from the first command to the last.
+    if (const auto refused = leaseFromOwner(ownerSocket, 60)) {
+        std::cerr << "qv550-cli: " << *refused << '\n';
+        return 3;
+    }
+    int status = 0;
+    for (const std::string &name : request->sequence) {
+        CliRequest one = *request;
+        one.verb = CliRequest::Command;
+        one.command = name;
+        status = runCliRequest(one, *line, std::cout, std::cerr, log.get(), ownerSocket, true);
+        if (status != 0)
+            break;
+    }
+    releaseOwner(ownerSocket);
+    line->setPortOpen(false);
+    return status;
 }

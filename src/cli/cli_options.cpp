@@ -29,6 +29,9 @@ Commands:
                   never listed
   wait STATUS     asks for the power status once a second until it reads
                   STATUS (e.g. wait "Power ON"), or until --timeout (120 s)
+  seq NAME...     the commands in turn, with nothing from another program
+                  between them (the line is leased from its owner, or the
+                  port held); stops at the first that fails, one result a line
 
 Options:
   --port DEVICE   a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, or
@@ -89,7 +92,7 @@ std::optional<std::string> nearestCommandName(std::string_view typed)
     std::optional<std::string> best;
     std::size_t bestDistance = 3;
     for (const std::string_view name : {std::string_view("list"), std::string_view("ports"), std::string_view("send"),
-             std::string_view("wait")}) {
+             std::string_view("wait"), std::string_view("seq")}) {
         if (const std::size_t distance = editDistance(typed, name); distance < bestDistance) {
             bestDistance = distance;
             best = std::string(name);
@@ -212,6 +215,21 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
                 return std::nullopt;
             }
         }
+    } else if (verb == "seq") {
+        if (words.size() < 2) {
+            whyNot = "'seq' takes one command name or more";
+            return std::nullopt;
+        }
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            if (!commandNamed(words[i])) {
+                whyNot = "unknown command '" + words[i] + "' in the sequence";
+                if (const auto nearest = nearestCommandName(words[i]))
+                    whyNot += ": did you mean '" + *nearest + "'?";
+                return std::nullopt;
+            }
+        }
+        request.verb = CliRequest::Sequence;
+        request.sequence.assign(words.begin() + 1, words.end());
     } else if (commandNamed(verb)) {
         if (!takes(0))
             return std::nullopt;

@@ -8,9 +8,10 @@
 #include <vector>
 
 struct CliRequest {
-    enum Verb { Command, Send, List, Ports, Wait, Help, Version };
+    enum Verb { Command, Send, List, Ports, Wait, Help, Version, Sequence };
     Verb verb = Help;
     std::string command;              // the command's name, for Command
+    std::vector<std::string> sequence; // the commands' names, for Sequence
     std::string argument;             // the line for Send, the status for Wait
     std::optional<std::string> port;  // --port; otherwise the panel's COM1
     std::string settings = "19200,N,8,1";

@@ -71,9 +71,12 @@ public:
         return done();
     }
 
-    // Opens the port; on failure the reason, for exit status 3.
+    // Opens the port; on failure the reason, for exit status 3. A port
+    // still open from the command before in a sequence is used as it is.
     std::optional<std::string> open(const std::string &settings)
     {
+        if (line_.portOpen() && line_.connected())
+            return std::nullopt;
         try {
             line_.setCommPort(1);
             line_.setSettings(settings);
@@ -129,11 +132,24 @@ private:
 // The owner of the line at `socket`, asked `request`: its reply, or nothing
 // when no owner answers there (the caller then opens the port itself) or
 // none came within `waitMs`.
+// One connection to the owner for the whole process: a lease belongs to the
+// connection that took it, so the commands of a sequence share one.
+QLocalSocket &ownerConnection(const std::string &socket)
+{
+    // Made once and kept to the end: a socket must not outlive the
+    // application object, as a static one would.
+    static QLocalSocket *const owner = new QLocalSocket;
+    if (owner->state() != QLocalSocket::ConnectedState) {
+        owner->connectToServer(QString::fromStdString(socket));
+        owner->waitForConnected(1000);
+    }
+    return *owner;
+}
+
 std::optional<QJsonObject> askOwner(const std::string &socket, QJsonObject request, int waitMs, bool &answered)
 {
-    QLocalSocket owner;
-    owner.connectToServer(QString::fromStdString(socket));
-    answered = owner.waitForConnected(1000);
+    QLocalSocket &owner = ownerConnection(socket);
+    answered = owner.state() == QLocalSocket::ConnectedState;
     if (!answered)
         return std::nullopt;
     static int nextId = 1;
@@ -199,8 +215,31 @@ void listCommands(std::ostream &out)
     }
 }
 
+std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds)
+{
+    bool answered = false;
+    QJsonObject ask;
+    ask[QStringLiteral("lease")] = seconds;
+    const auto got = askOwner(socket, ask, 65000, answered);
+    if (!answered)
+        return std::nullopt;
+    if (!got)
+        return std::string("no answer came from the line's owner in time");
+    if (got->contains(QStringLiteral("error")))
+        return got->value(QStringLiteral("error")).toString().toStdString();
+    return std::nullopt;
+}
+
+void releaseOwner(const std::string &socket)
+{
+    bool answered = false;
+    QJsonObject ask;
+    ask[QStringLiteral("release")] = true;
+    askOwner(socket, ask, 5000, answered);
+}
+
 int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
-    TrafficLog *log, const std::string &ownerSocket)
+    TrafficLog *log, const std::string &ownerSocket, bool keepOpen)
 {
     std::string code;
     int watchMs = 2000; // as the SEND button's
@@ -305,8 +344,11 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
     Call call(line);
     if (const auto failure = call.open(request.settings))
         return finish(3, *failure);
-    // The port is held for the call only; a loss on the way is told.
-    const auto close = [&] { line.setPortOpen(false); };
+    // The port is held for the call only (or the sequence); a loss on the way is told.
+    const auto close = [&] {
+        if (!keepOpen || call.lost())
+            line.setPortOpen(false);
+    };
 
     try {
         if (!outcome.replyExpected) {

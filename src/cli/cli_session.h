@@ -6,6 +6,7 @@
 // wait call, so network lines and devices take the same road.
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "cli/cli_options.h"
@@ -19,8 +20,14 @@ class TrafficLog;
 // records calls that failed.
 // When `ownerSocket` is given and a program of ours owns the line there, the
 // call goes through it and the port is not opened here.
+// `keepOpen`: the port stays open for the next command of a sequence.
 int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
-    TrafficLog *log = nullptr, const std::string &ownerSocket = {});
+    TrafficLog *log = nullptr, const std::string &ownerSocket = {}, bool keepOpen = false);
+
+// A lease of the line from the owner at `socket` for this process's
+// requests: the refusal, if any; nothing when no owner answers there.
+std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds);
+void releaseOwner(const std::string &socket);
 
 // The command lines of every command, one per line: name, code, caption,
 // group, separated by blanks.

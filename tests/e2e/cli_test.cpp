@@ -294,6 +294,41 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
     EXPECT_TRUE(existingLockFile(projector.device().toStdString()).empty());
 }
 
+TEST(SharedLine, ASequenceRunsWithNothingFromAnotherProgramBetweenItsCommands)
+{
+    QTemporaryDir scratch;
+    const QString log = scratch.filePath(QStringLiteral("sim.log"));
+    Projector projector({QStringLiteral("--log"), log, QStringLiteral("--delay"), QStringLiteral("5")});
+    QProcess daemon;
+    daemon.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    daemon.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(daemon.waitForReadyRead(5000));
+    QProcess busy; // another script asking for the temperatures without pause
+    busy.start(QStringLiteral("bash"), {QStringLiteral("-c"),
+                                           QStringLiteral("for i in $(seq 40); do \"$0\" --port \"$1\" temp >/dev/null; done"),
+                                           kCli, projector.device()});
+    runFor(200);
+    const CliRun sequence = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("seq"), QStringLiteral("power-on"),
+        QStringLiteral("input-2"), QStringLiteral("input-3"), QStringLiteral("mode")});
+    EXPECT_EQ(sequence.status, 0) << sequence.err;
+    EXPECT_EQ(sequence.out, "ACK\nACK\nACK\nInput mode 3\n");
+    ASSERT_TRUE(busy.waitForFinished(60000));
+    stopProcess(daemon);
+    QFile sent(log);
+    ASSERT_TRUE(sent.open(QIODevice::ReadOnly));
+    QStringList lines;
+    for (const QByteArray &line : sent.readAll().split('\n')) {
+        if (!line.isEmpty())
+            lines << QString::fromLatin1(line.mid(line.indexOf(' ') + 1));
+    }
+    const qsizetype first = lines.indexOf(QStringLiteral("C00"));
+    ASSERT_GE(first, 0) << lines.join(u' ').toStdString();
+    EXPECT_EQ(lines.mid(first, 4), QStringList({QStringLiteral("C00"), QStringLiteral("C06"), QStringLiteral("C07"),
+                                       QStringLiteral("CR1")}))
+        << lines.join(u' ').toStdString();
+    EXPECT_GT(lines.count(QStringLiteral("CR6")), 10); // the other script was served too
+}
+
 TEST(SharedLine, AnotherUserGetsNothingFromTheOwner)
 {
     // A second user of this machine, with the same runtime folder named:
@@ -404,6 +439,7 @@ TEST(Cli, UsageErrorsAreExitTwoAndSayWhy)
         {{QStringLiteral("statsu")}, "did you mean 'status'?"},
         {{QStringLiteral("wait"), QStringLiteral("Power on")}, "\"Power on\" is no power status; wait takes one of:\n  \"Power ON\""},
         {{QStringLiteral("--json=1"), QStringLiteral("status")}, "--json takes no value"},
+        {{QStringLiteral("seq")}, "'seq' takes one command name or more"},
         {{QStringLiteral("--port"), QStringLiteral("tcp://127.0.0.1"), QStringLiteral("status")}, "no port"},
         {{}, "no command given"},
     };
@@ -485,6 +521,7 @@ TEST(Cli, BashCompletesFromTheProgramsOwnListsAndNothingAfterACommand)
     for (const Case &c : {Case{QStringLiteral("--address 2 lamp-"),
                               "lamp-4 lamp-1-4 lamp-2-3 lamp-select-query lamp-time lamp-mode"},
              Case{QStringLiteral("--json status ''"), ""}, Case{QStringLiteral("power-on --js"), "--json"},
+             Case{QStringLiteral("seq power-on inp"), "input-1 input-2 input-3 input-4 input-query"},
              Case{QStringLiteral("wait Power"), "Power\\ ON Power\\ Fail"},
              Case{QStringLiteral("--port CO"), "COM1 COM2"},
              Case{QStringLiteral("--port ") + folder.filePath(QStringLiteral("ttyL")),
