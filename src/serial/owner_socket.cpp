@@ -66,6 +66,11 @@ bool prepareOwnerFolder(std::string &whyNot)
 
 bool ownerAnswers(const std::string &path)
 {
+    // No socket file, no owner: asked on every try of a waiting panel, this
+    // must cost nothing then.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
+        return false;
     QLocalSocket probe;
     probe.connectToServer(QString::fromStdString(path));
     // A socket nobody listens on is refused at once; a live owner accepts at

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QLocalSocket>
 #include <QSerialPort>
 
 #include <csignal>
@@ -280,6 +281,22 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
     EXPECT_EQ(through.status, 0) << through.err;
     EXPECT_EQ(jsonOf(through)[QStringLiteral("via")].toString(), QStringLiteral("owner"));
     EXPECT_FALSE(existingLockFile(projector.device().toStdString()).empty()); // it holds the port
+    // Two hundred clients at once: every one is answered.
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    for (int i = 0; i < 200; ++i) {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(socket);
+        ASSERT_TRUE(clients.back()->waitForConnected(2000)) << i;
+        clients.back()->write(QByteArray("{\"id\":") + QByteArray::number(i) + ",\"hello\":true}\n");
+        clients.back()->flush();
+    }
+    int answered = 0;
+    for (auto &client : clients) {
+        if (client->canReadLine() || client->waitForReadyRead(3000))
+            answered += QJsonDocument::fromJson(client->readLine()).object().contains(QStringLiteral("clients"));
+    }
+    EXPECT_EQ(answered, 200);
+    clients.clear();
     // A second owner on the same line is refused, and says why.
     QProcess second;
     second.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
