@@ -135,6 +135,8 @@ void QtSerialControl::setPortOpen(bool open)
     try {
         line_->open(settings_);
     } catch (const ControlError &error) {
+        if (watchWanted_ && !watcher_)
+            setWatching(true); // gone now: watch for its coming back
         // A device from the user's port mapping: say where it was set.
         const std::string source = devices_.sourceFor(commPort_);
         if (source.empty())
@@ -163,6 +165,13 @@ void QtSerialControl::raise(std::int16_t event)
 
 void QtSerialControl::setWatching(bool on)
 {
+    watchWanted_ = on && lineKind() == LineKind::Device;
+    // A device that is there but refused (busy, forbidden) is only tried at
+    // the keeper's pace: its folder changes whenever anyone writes to one of
+    // its ttys, and each change would wake the panel. The folder is watched
+    // once the device is missing (a try finds it so).
+    if (on && watchWanted_ && QFileInfo::exists(QString::fromStdString(device())))
+        on = false;
     if (!on || lineKind() != LineKind::Device) {
         // This may run inside the watcher's own change signal (the device
         // came back and was opened): delete it between events.

@@ -59,6 +59,7 @@ private:
     std::unique_ptr<Line, void (*)(Line *)> line_{nullptr, [](Line *line) { line->deleteLater(); }};
     std::unique_ptr<QFileSystemWatcher> watcher_;
     bool deviceThere_ = false; // while watching: the device's path existed at the last look
+    bool watchWanted_ = false; // the keeper waits for the device
     std::string lineLabel_; // the port the line was made for, and how
     std::function<std::optional<std::string>(const std::string &)> ownerLookup_;
     unsigned openings_ = 0;
