@@ -31,7 +31,19 @@ SharedLine::SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer
     line_.setOnComm([this] { onLineEvent(); });
     watchTimer_.setOnTick([this] {
         watchTimer_.setEnabled(false);
-        finish(); // the watch ran out: whatever arrived, cut off
+        if (draining_) {
+            draining_ = false; // no late reply came, or not all of it
+            tryStart();
+            return;
+        }
+        // The watch ran out: whatever arrived, cut off; a late rest is
+        // waited for before the next transaction.
+        draining_ = current_->expectsReply; // before finish() would start the next
+        finish();
+        if (draining_) {
+            watchTimer_.setInterval(kLateReplyGraceMs);
+            watchTimer_.setEnabled(true);
+        }
     });
     quietTimer_.setOnTick([this] {
         quietTimer_.setEnabled(false);
@@ -147,7 +159,7 @@ void SharedLine::clientGone(int client)
 
 void SharedLine::tryStart()
 {
-    while (!current_ && panelWaiting_.empty() && !quietTimer_.enabled() && line_.connected()) {
+    while (!current_ && !draining_ && panelWaiting_.empty() && !quietTimer_.enabled() && line_.connected()) {
         const auto next = std::find_if(queue_.begin(), queue_.end(),
             [this](const Transaction &transaction) { return !leaseHolder_ || *leaseHolder_ == transaction.client; });
         if (next == queue_.end())
@@ -201,6 +213,7 @@ void SharedLine::finish(std::optional<std::string> error)
 
 void SharedLine::failAll(const std::string &why)
 {
+    draining_ = false;
     if (current_)
         finish(why);
     while (!queue_.empty()) {
@@ -254,10 +267,15 @@ void SharedLine::onLineEvent()
         if (arrived.empty())
             return;
     }
+    if (draining_ && replyEnd(arrived) != std::string::npos) {
+        draining_ = false; // the late reply has ended: the line is free
+        watchTimer_.setEnabled(false);
+    }
     forPanel_ += arrived;
     // An owner without a panel never takes them: keep the latest only.
     constexpr std::size_t kPanelBacklog = 65536;
     if (forPanel_.size() > kPanelBacklog)
         forPanel_.erase(0, forPanel_.size() - kPanelBacklog);
     toPanel(kCommEventReceive);
+    tryStart();
 }

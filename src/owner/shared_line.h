@@ -51,6 +51,10 @@ public:
     static constexpr int kLongestLeaseS = 60;
     // Requests queued at once, for all clients together.
     static constexpr std::size_t kQueueLimit = 1000;
+    // After a reply watch that ran out, this long for the late reply to end
+    // before the next transaction: otherwise it would be read as the next
+    // one's reply. It ends early at the late reply's CR or ACK.
+    static constexpr int kLateReplyGraceMs = 1000;
 
     SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer, Timer &leaseTimer);
 
@@ -118,6 +122,7 @@ private:
     std::chrono::steady_clock::time_point started_;
     std::string reply_;
     bool written_ = false; // the current transaction's line reached the wire
+    bool draining_ = false; // taking in a late reply before the next transaction
     std::string forPanel_;   // bytes outside transactions, for the panel's input()
     std::string panelWaiting_; // the panel's writes held while a transaction is on the line
     std::optional<int> leaseHolder_;

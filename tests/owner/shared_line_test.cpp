@@ -75,7 +75,31 @@ TEST_F(Sharing, AWatchThatRunsOutEndsTheTransactionCutOffAndTheNextGoes)
     ASSERT_EQ(results[1].size(), 1U);
     EXPECT_FALSE(results[1][0].complete);
     EXPECT_EQ(results[1][0].reply, "01");
+    serial.feed("23\r"); // the cut-off reply's rest is nobody's reply
+    EXPECT_EQ(panelGot, "23\r");
     EXPECT_EQ(serial.writes().back(), "CR0\r");
+}
+
+TEST_F(Sharing, ALateReplyIsTakenInBeforeTheNextTransactionNotGivenToIt)
+{
+    ask(1, "CR1\r", 500);
+    ask(2, "C00\r", 500);
+    clock.advance(500); // the watch runs out: nothing yet
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_EQ(serial.writes().size(), 1U); // the next waits for a late reply
+    clock.advance(200);
+    serial.feed("1\r"); // mode's late reply
+    EXPECT_EQ(panelGot, "1\r"); // nobody's reply: to the panel's monitor
+    EXPECT_EQ(serial.writes().back(), "C00\r"); // the line is free again at once
+    serial.feed("\x06");
+    EXPECT_EQ(results[2][0].reply, "\x06");
+    // A late reply that never comes holds the line for the grace only.
+    ask(1, "CR1\r", 500);
+    ask(2, "CR3\r", 500);
+    clock.advance(500 + SharedLine::kLateReplyGraceMs - 1);
+    EXPECT_EQ(serial.writes().back(), "CR1\r");
+    clock.advance(1);
+    EXPECT_EQ(serial.writes().back(), "CR3\r");
 }
 
 TEST_F(Sharing, ThePanelGoesFirstAndNoScriptStartsWhileItIsBusy)
