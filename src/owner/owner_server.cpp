@@ -1,26 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Sockets are deleted between events: a client may go away inside its own
-// notification.
+// Plain descriptors rather than QLocalSocket: a QLocalSocket takes the end
+// of a client's input for the end of the connection and drops what it still
+// had to say to it. A connection is closed between events, never inside the
+// service, which may be walking its clients.
 
 #include "owner/owner_server.h"
 
 #include <QFile>
-#include <QLocalSocket>
-#include <QPointer>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "owner/owner_service.h"
 #include "serial/owner_socket.h"
 
-#include <fstream>
+struct OwnerServer::Connection {
+    int descriptor = -1;
+    std::unique_ptr<QSocketNotifier> reader;
+    std::unique_ptr<QSocketNotifier> writer;
+    std::string outbox;
+    bool inputEnded = false; // the client has said all it will say
+    bool dropping = false;
+};
+
+namespace {
+
+// "qv550-cli (process 4242)": who is at the other end.
+std::string peerName(int descriptor)
+{
 #ifdef __linux__
-#include <sys/socket.h>
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) {
+        std::string name;
+        std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
+        std::getline(comm, name);
+        return (name.empty() ? std::string("a program") : name) + " (process " + std::to_string(peer.pid) + ")";
+    }
 #endif
+    (void)descriptor;
+    return {};
+}
+
+} // namespace
 
 OwnerServer::OwnerServer(OwnerService &service, QObject *parent) : QObject(parent), service_(service)
 {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
-    server_.setMaxPendingConnections(kClientLimit);
-    connect(&server_, &QLocalServer::newConnection, this, &OwnerServer::accept);
+    server_.onConnection = [this](int descriptor) { accept(descriptor); };
 }
 
 OwnerServer::~OwnerServer()
@@ -52,54 +84,132 @@ void OwnerServer::stop()
     if (!server_.isListening())
         return;
     server_.close();
-    for (QLocalSocket *client : server_.findChildren<QLocalSocket *>())
-        client->abort();
+    std::map<int, std::unique_ptr<Connection>> gone;
+    gone.swap(connections_);
+    for (auto &[client, connection] : gone) {
+        service_.disconnect(client);
+        ::close(connection->descriptor);
+    }
     QFile::remove(QString::fromStdString(path_));
 }
 
-void OwnerServer::accept()
+void OwnerServer::accept(int descriptor)
 {
-    while (QLocalSocket *socket = server_.nextPendingConnection()) {
-        if (connected_ >= kClientLimit) {
-            socket->write("{\"id\":null,\"error\":\"too many clients\"}\n");
-            socket->disconnectFromServer();
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    if (connections_.size() >= kClientLimit) {
+        constexpr char kRefusal[] = "{\"id\":null,\"error\":\"too many clients\"}\n";
+        (void)!::send(descriptor, kRefusal, sizeof kRefusal - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(descriptor);
+        return;
+    }
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+    auto connection = std::make_unique<Connection>();
+    connection->descriptor = descriptor;
+    // The client's id is the service's, known once it has connected.
+    auto id = std::make_shared<int>(0);
+    const int real = service_.connect([this, id](const std::string &line) { send(*id, line); }, peerName(descriptor));
+    *id = real;
+    connection->reader = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    connection->writer = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Write);
+    connection->writer->setEnabled(false);
+    connect(connection->reader.get(), &QSocketNotifier::activated, this, [this, real] { readFrom(real); });
+    connect(connection->writer.get(), &QSocketNotifier::activated, this, [this, real] { writeTo(real); });
+    connections_[real] = std::move(connection);
+}
+
+void OwnerServer::readFrom(int client)
+{
+    const auto found = connections_.find(client);
+    if (found == connections_.end())
+        return;
+    Connection &connection = *found->second;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::recv(connection.descriptor, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            if (!service_.receive(client, std::string_view(buffer, static_cast<std::size_t>(got)))) {
+                // Told why; it goes once that is written.
+                connection.inputEnded = true;
+                connection.reader->setEnabled(false);
+                service_.disconnect(client);
+                closeWhenDone(client);
+                return;
+            }
+            if (connections_.find(client) == connections_.end())
+                return;
             continue;
         }
-        ++connected_;
-        QPointer<QLocalSocket> guarded(socket);
-        std::string name;
-#ifdef __linux__
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        if (getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) {
-            std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
-            std::getline(comm, name);
-            name = (name.empty() ? std::string("a program") : name) + " (process " + std::to_string(peer.pid) + ")";
+        if (got == 0) {
+            // Its input has ended: it is answered what it asked, then closed.
+            connection.inputEnded = true;
+            connection.reader->setEnabled(false);
+            closeWhenDone(client);
+            return;
         }
-#endif
-        const int client = service_.connect([guarded](const std::string &line) {
-            if (!guarded || guarded->state() != QLocalSocket::ConnectedState)
-                return;
-            guarded->write(line.data(), static_cast<qint64>(line.size()));
-            guarded->write("\n", 1);
-            // It does not read: it must not hold up the others. Dropped
-            // between events, as this may run while the service walks its
-            // clients.
-            if (guarded->bytesToWrite() > kUnreadLimit) {
-                QMetaObject::invokeMethod(
-                    guarded, [guarded] { if (guarded) guarded->abort(); }, Qt::QueuedConnection);
-            }
-        }, name);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, client] {
-            const QByteArray bytes = socket->readAll();
-            if (!service_.receive(client, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
-                socket->disconnectFromServer();
-        });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket, client] {
-            --connected_;
-            service_.disconnect(client);
-            socket->deleteLater();
-        });
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+        return;
     }
+}
+
+void OwnerServer::send(int client, const std::string &line)
+{
+    const auto found = connections_.find(client);
+    if (found == connections_.end() || found->second->dropping)
+        return;
+    Connection &connection = *found->second;
+    connection.outbox += line;
+    connection.outbox += '\n';
+    if (connection.outbox.size() > kUnreadLimit) {
+        // It does not read: it must not hold up the others.
+        connection.dropping = true;
+        QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+        return;
+    }
+    writeTo(client);
+    if (connection.inputEnded)
+        QMetaObject::invokeMethod(this, [this, client] { closeWhenDone(client); }, Qt::QueuedConnection);
+}
+
+void OwnerServer::writeTo(int client)
+{
+    const auto found = connections_.find(client);
+    if (found == connections_.end())
+        return;
+    Connection &connection = *found->second;
+    while (!connection.outbox.empty()) {
+        const ssize_t put = ::send(connection.descriptor, connection.outbox.data(), connection.outbox.size(),
+            MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (put > 0) {
+            connection.outbox.erase(0, static_cast<std::size_t>(put));
+            continue;
+        }
+        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            break;
+        connection.dropping = true; // gone
+        QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+        return;
+    }
+    connection.writer->setEnabled(!connection.outbox.empty());
+    if (connection.outbox.empty() && connection.inputEnded)
+        closeWhenDone(client);
+}
+
+void OwnerServer::closeWhenDone(int client)
+{
+    const auto found = connections_.find(client);
+    if (found == connections_.end())
+        return;
+    if (found->second->outbox.empty() && !service_.awaitingReplies(client))
+        QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+}
+
+void OwnerServer::drop(int client)
+{
+    const auto found = connections_.find(client);
+    if (found == connections_.end())
+        return;
+    const int descriptor = found->second->descriptor;
+    connections_.erase(found); // the notifiers go before the descriptor closes
+    service_.disconnect(client);
+    ::close(descriptor);
 }

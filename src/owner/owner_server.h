@@ -1,22 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The owner's socket: QLocalServer glue that hands each client's bytes to
-// the service and its lines back. A socket file left by an owner that was
-// killed is found out by connecting (nobody answers) and removed; a live
-// owner's socket is never touched. A client that stops reading is dropped
-// before what waits for it grows past a bound, so it cannot stall the others.
+// The owner's socket: a QLocalServer that takes each connection as a plain
+// descriptor, hands its bytes to the service and writes its lines back. A
+// client may close its sending side once it has asked (as socat does at the
+// end of its input): its replies still reach it, and it is closed once it
+// has them. A socket file left by an owner that was killed is found out by
+// connecting (nobody answers) and removed; a live owner's socket is never
+// touched. A client that stops reading is dropped before what waits for it
+// grows past a bound, so it cannot stall the others.
 
 #include <QLocalServer>
 #include <QObject>
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
 class OwnerService;
 
 class OwnerServer : public QObject {
 public:
-    static constexpr qint64 kUnreadLimit = 1 << 20;
-    static constexpr int kClientLimit = 256;
+    static constexpr std::size_t kUnreadLimit = 1 << 20;
+    static constexpr std::size_t kClientLimit = 256;
 
     explicit OwnerServer(OwnerService &service, QObject *parent = nullptr);
     ~OwnerServer() override;
@@ -30,11 +36,24 @@ public:
     const std::string &path() const { return path_; }
 
 private:
-    void accept();
+    class Listener : public QLocalServer {
+    public:
+        std::function<void(int)> onConnection;
+
+    protected:
+        void incomingConnection(quintptr descriptor) override { onConnection(static_cast<int>(descriptor)); }
+    };
+    struct Connection;
+
+    void accept(int descriptor);
+    void readFrom(int client);
+    void writeTo(int client);
+    void send(int client, const std::string &line);
+    void closeWhenDone(int client);
+    void drop(int client);
 
     OwnerService &service_;
-    QLocalServer server_;
+    Listener server_;
     std::string path_;
-    int connected_ = 0;
+    std::map<int, std::unique_ptr<Connection>> connections_;
 };
-

@@ -59,6 +59,12 @@ int OwnerService::connect(std::function<void(const std::string &)> send, std::st
     return client;
 }
 
+bool OwnerService::awaitingReplies(int client) const
+{
+    const auto found = clients_.find(client);
+    return found != clients_.end() && found->second.awaiting > 0;
+}
+
 void OwnerService::disconnect(int client)
 {
     clients_.erase(client);
@@ -243,8 +249,11 @@ void OwnerService::handle(int client, const std::string &text)
     transaction.watchMs = watchMs;
     transaction.expectsReply = prefix != kBroadcastPrefix;
     transaction.mayWait = wait.toBool(true);
+    ++clients_[client].awaiting;
     transaction.done = [this, client, id, prefix, watchMs, expects = transaction.expectsReply](
                            const TransactionResult &result) {
+        if (const auto found = clients_.find(client); found != clients_.end())
+            --found->second.awaiting;
         QJsonObject object = replyObject(result.sent, result.reply,
             decodedStatus(result.sent, prefix, result.reply), result.elapsedMs);
         object[QStringLiteral("id")] = id;

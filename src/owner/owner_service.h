@@ -42,6 +42,8 @@ public:
     bool receive(int client, std::string_view bytes);
     void disconnect(int client);
     std::size_t clients() const { return clients_.size(); }
+    // Whether a request of `client` is still to be answered.
+    bool awaitingReplies(int client) const;
 
 private:
     struct Client {
@@ -49,6 +51,7 @@ private:
         std::string pending; // a line not yet ended
         bool subscribed = false;
         std::string name;
+        int awaiting = 0; // transactions asked and not yet answered
     };
 
     void handle(int client, const std::string &request);

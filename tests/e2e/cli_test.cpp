@@ -281,6 +281,17 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
     EXPECT_EQ(through.status, 0) << through.err;
     EXPECT_EQ(jsonOf(through)[QStringLiteral("via")].toString(), QStringLiteral("owner"));
     EXPECT_FALSE(existingLockFile(projector.device().toStdString()).empty()); // it holds the port
+    // A shell one-liner: the client's input ends after its requests, and it
+    // still gets every reply.
+    QProcess oneLiner;
+    oneLiner.start(QStringLiteral("bash"),
+        {QStringLiteral("-c"),
+            QStringLiteral("printf '%s\\n' '{\"id\":1,\"hello\":true}' '{\"id\":2,\"command\":\"status\"}' | socat - UNIX-CONNECT:\"$0\""),
+            socket});
+    ASSERT_TRUE(oneLiner.waitForFinished(10000));
+    const QList<QByteArray> answers = oneLiner.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(answers.size(), 2) << oneLiner.readAllStandardError().toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(answers[1]).object()[QStringLiteral("status")].toString(), QStringLiteral("Stand by"));
     // Two hundred clients at once: every one is answered.
     std::vector<std::unique_ptr<QLocalSocket>> clients;
     for (int i = 0; i < 200; ++i) {
