@@ -10,9 +10,13 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <cmath>
+
 #include "commands/command_handlers.h"
 #include "commands/named_commands.h"
 #include "core/monitor_text.h"
+#include "owner/live_state.h"
+#include "owner/poller.h"
 #include "owner/reply_object.h"
 #include "owner/shared_line.h"
 
@@ -57,6 +61,57 @@ int OwnerService::connect(std::function<void(const std::string &)> send, std::st
     clients_[client].send = std::move(send);
     clients_[client].name = name.empty() ? "client " + std::to_string(client) : std::move(name);
     return client;
+}
+
+void OwnerService::setLiveState(LiveState *state, const Poller *poller)
+{
+    live_ = state;
+    poller_ = poller;
+    if (live_)
+        live_->listen([this] { stateChanged(); });
+}
+
+std::string OwnerService::stateEvent() const
+{
+    QJsonObject event;
+    event[QStringLiteral("event")] = QStringLiteral("state");
+    event[QStringLiteral("state")] = live_->toJson();
+    event[QStringLiteral("choices")] = live_->choicesJson();
+    return QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString();
+}
+
+void OwnerService::stateChanged()
+{
+    const std::string text = stateEvent();
+    for (auto &[id, client] : clients_) {
+        if (client.watchesState)
+            client.send(text);
+    }
+}
+
+bool OwnerService::answeredFromCache(
+    int client, const QJsonValue &id, const std::string &code, const QJsonObject &request)
+{
+    const QJsonValue address = request.value(QStringLiteral("address"));
+    if (!live_ || (!address.isUndefined() && address != QStringLiteral("single")))
+        return false;
+    const std::string sent = code + '\r';
+    const auto row = LiveState::rowFor(sent);
+    if (!row)
+        return false;
+    const auto age = live_->ageMs(*row);
+    const double maxAge = request.value(QStringLiteral("max_age_ms")).toDouble(kLiveQueries[*row].maxAgeMs);
+    if (!age || static_cast<double>(*age) > maxAge)
+        return false;
+    const LiveState::Value &value = live_->value(*row);
+    QJsonObject object = replyObject(sent, value.reply, value.status, 0);
+    object[QStringLiteral("id")] = id;
+    object[QStringLiteral("via")] = QStringLiteral("owner");
+    object[QStringLiteral("written")] = false;
+    object[QStringLiteral("cached")] = true;
+    object[QStringLiteral("age_ms")] = static_cast<double>(*age);
+    reply(client, object);
+    return true;
 }
 
 bool OwnerService::awaitingReplies(int client) const
@@ -135,15 +190,17 @@ void OwnerService::handle(int client, const std::string &text)
                 : std::string("a request is a JSON object"));
     const QJsonObject request = document.object();
     const QJsonValue id = request.value(QStringLiteral("id"));
-    static const QSet<QString> kVerbs = {QStringLiteral("command"), QStringLiteral("send"), QStringLiteral("lease"),
-        QStringLiteral("release"), QStringLiteral("hello"), QStringLiteral("subscribe"), QStringLiteral("speed")};
-    static const QSet<QString> kOptions
-        = {QStringLiteral("id"), QStringLiteral("address"), QStringLiteral("timeout_ms"), QStringLiteral("wait")};
+    static const QSet<QString> kVerbs = {QStringLiteral("command"), QStringLiteral("send"),
+        QStringLiteral("lease"), QStringLiteral("release"), QStringLiteral("hello"),
+        QStringLiteral("subscribe"), QStringLiteral("speed"), QStringLiteral("state")};
+    static const QSet<QString> kOptions = {QStringLiteral("id"), QStringLiteral("address"),
+        QStringLiteral("timeout_ms"), QStringLiteral("wait"), QStringLiteral("max_age_ms")};
     QString verb;
     for (auto key = request.begin(); key != request.end(); ++key) {
         if (kVerbs.contains(key.key())) {
             if (!verb.isEmpty())
-                return error(client, id, "one request at a time: both \"" + verb.toStdString() + "\" and \""
+                return error(client, id,
+                    "one request at a time: both \"" + verb.toStdString() + "\" and \""
                         + key.key().toStdString() + "\"");
             verb = key.key();
         } else if (!kOptions.contains(key.key())) {
@@ -153,7 +210,8 @@ void OwnerService::handle(int client, const std::string &text)
     if (!request.contains(QStringLiteral("id")))
         return error(client, id, "a request needs an \"id\"");
     if (verb.isEmpty())
-        return error(client, id, "no request: give command, send, lease, release, hello, subscribe or speed");
+        return error(
+            client, id, "no request: give command, send, lease, release, hello, subscribe, speed or state");
     const QJsonValue argument = request.value(verb);
 
     if (verb == QStringLiteral("hello")) {
@@ -163,7 +221,20 @@ void OwnerService::handle(int client, const std::string &text)
         hello[QStringLiteral("line")] = qs(lineName_);
         hello[QStringLiteral("owner")] = qs(owner_);
         hello[QStringLiteral("clients")] = static_cast<int>(clients_.size());
+        hello[QStringLiteral("polling")] = poller_ && poller_->running();
+        hello[QStringLiteral("polls")] = poller_ ? poller_->pollsSent() : 0;
+        hello[QStringLiteral("line_busy_ms")] = std::round(line_.busyMs());
         return reply(client, hello);
+    }
+    if (verb == QStringLiteral("state")) {
+        if (!live_)
+            return error(client, id, "this owner keeps no live state");
+        QJsonObject state;
+        state[QStringLiteral("id")] = id;
+        state[QStringLiteral("state")] = live_->toJson();
+        state[QStringLiteral("choices")] = live_->choicesJson();
+        state[QStringLiteral("polling")] = poller_ && poller_->running();
+        return reply(client, state);
     }
     if (verb == QStringLiteral("speed")) {
         const int rate = argument.toInt();
@@ -180,13 +251,19 @@ void OwnerService::handle(int client, const std::string &text)
         return reply(client, done);
     }
     if (verb == QStringLiteral("subscribe")) {
-        if (argument.toString() != QStringLiteral("traffic"))
-            return error(client, id, "subscribe takes \"traffic\"");
-        clients_[client].subscribed = true;
+        const QString what = argument.toString();
+        if (what != QStringLiteral("traffic") && (what != QStringLiteral("state") || !live_))
+            return error(client, id,
+                live_ ? "subscribe takes \"traffic\" or \"state\"" : "subscribe takes \"traffic\"");
+        (what == QStringLiteral("state") ? clients_[client].watchesState : clients_[client].subscribed)
+            = true;
         QJsonObject done;
         done[QStringLiteral("id")] = id;
-        done[QStringLiteral("subscribed")] = QStringLiteral("traffic");
-        return reply(client, done);
+        done[QStringLiteral("subscribed")] = what;
+        reply(client, done);
+        if (what == QStringLiteral("state"))
+            clients_[client].send(stateEvent()); // where things stand, to start from
+        return;
     }
     if (verb == QStringLiteral("lease") || verb == QStringLiteral("release")) {
         QJsonObject done;
@@ -219,16 +296,19 @@ void OwnerService::handle(int client, const std::string &text)
             return error(client, id, "send takes a line of text");
         const std::string utf8 = argument.toString().toStdString();
         if (utf8.find_first_of("\r\n") != std::string::npos)
-            return error(client, id, "the line to send holds a CR or LF: give one command line; the CR is added");
+            return error(
+                client, id, "the line to send holds a CR or LF: give one command line; the CR is added");
         std::string unsendable;
         const auto bytes = lineBytesFromUtf8(utf8, unsendable);
         if (!bytes)
-            return error(client, id, "\"" + unsendable + "\" cannot be sent: the line carries one byte per character (Latin-1)");
+            return error(client, id,
+                "\"" + unsendable + "\" cannot be sent: the line carries one byte per character (Latin-1)");
         code = *bytes;
     }
     std::string prefix;
     if (request.contains(QStringLiteral("address"))) {
-        const auto found = addressPrefixFor(request.value(QStringLiteral("address")).toString().toStdString());
+        const auto found
+            = addressPrefixFor(request.value(QStringLiteral("address")).toString().toStdString());
         if (!found)
             return error(client, id, "address is single, all, 1, 2, 3 or 4");
         prefix = std::string(*found);
@@ -242,6 +322,11 @@ void OwnerService::handle(int client, const std::string &text)
     const QJsonValue wait = request.value(QStringLiteral("wait"));
     if (!wait.isUndefined() && !wait.isBool())
         return error(client, id, "wait is true or false");
+    if (const QJsonValue maxAge = request.value(QStringLiteral("max_age_ms"));
+        !maxAge.isUndefined() && (!maxAge.isDouble() || maxAge.toDouble() < 0))
+        return error(client, id, "max_age_ms is a number of milliseconds, 0 or more");
+    if (verb == QStringLiteral("command") && answeredFromCache(client, id, code, request))
+        return;
 
     Transaction transaction;
     transaction.client = client;
@@ -254,8 +339,8 @@ void OwnerService::handle(int client, const std::string &text)
                            const TransactionResult &result) {
         if (const auto found = clients_.find(client); found != clients_.end())
             --found->second.awaiting;
-        QJsonObject object = replyObject(result.sent, result.reply,
-            decodedStatus(result.sent, prefix, result.reply), result.elapsedMs);
+        QJsonObject object = replyObject(
+            result.sent, result.reply, decodedStatus(result.sent, prefix, result.reply), result.elapsedMs);
         object[QStringLiteral("id")] = id;
         object[QStringLiteral("via")] = QStringLiteral("owner");
         object[QStringLiteral("written")] = result.written;
@@ -264,10 +349,10 @@ void OwnerService::handle(int client, const std::string &text)
         if (result.error) {
             object[QStringLiteral("error")] = qs(*result.error);
         } else if (expects && !result.complete) {
-            object[QStringLiteral("error")] = qs(result.reply.empty()
-                    ? "no reply within " + std::to_string(watchMs) + " ms"
-                    : "the reply was cut off: no CR or ACK within " + std::to_string(watchMs) + " ms (arrived: "
-                        + monitorLine(result.reply) + ")");
+            object[QStringLiteral("error")]
+                = qs(result.reply.empty() ? "no reply within " + std::to_string(watchMs) + " ms"
+                                          : "the reply was cut off: no CR or ACK within "
+                            + std::to_string(watchMs) + " ms (arrived: " + monitorLine(result.reply) + ")");
         }
         reply(client, object);
     };

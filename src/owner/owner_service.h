@@ -14,6 +14,12 @@
 //   {"id": 6, "subscribe": "traffic"}       then {"event": "traffic", ...} for every
 //                                           line sent and every arrival
 //   {"id": 7, "speed": 9600}                the line's speed; every client is told
+//   {"id": 8, "state": true}                the live state: {"state": {...}, "choices": {...}}
+//   {"id": 9, "subscribe": "state"}         then {"event": "state", ...} on every change
+// A command that is one of the nine status queries, without an address, is
+// answered from the live state when its value is younger than the query's
+// maximum age (or "max_age_ms"), with "cached": true and "age_ms": nothing
+// is sent. "max_age_ms": 0 always asks the projector.
 // Bad input gets a clear error and changes nothing else. No sockets here:
 // the server glue hands bytes in and lines out.
 
@@ -24,6 +30,8 @@
 
 class QJsonObject;
 class QJsonValue;
+class LiveState;
+class Poller;
 class SharedLine;
 
 class OwnerService {
@@ -44,12 +52,16 @@ public:
     std::size_t clients() const { return clients_.size(); }
     // Whether a request of `client` is still to be answered.
     bool awaitingReplies(int client) const;
+    // The live state to answer from and to report (and its poller, if it
+    // polls); without it "state" is refused.
+    void setLiveState(LiveState *state, const Poller *poller);
 
 private:
     struct Client {
         std::function<void(const std::string &)> send;
         std::string pending; // a line not yet ended
         bool subscribed = false;
+        bool watchesState = false;
         std::string name;
         int awaiting = 0; // transactions asked and not yet answered
     };
@@ -58,10 +70,15 @@ private:
     void reply(int client, const QJsonObject &object);
     void error(int client, const QJsonValue &id, const std::string &why);
     void broadcast(const QJsonObject &event, bool subscribersOnly);
+    void stateChanged();
+    std::string stateEvent() const;
+    bool answeredFromCache(int client, const QJsonValue &id, const std::string &code, const QJsonObject &request);
 
     SharedLine &line_;
     std::string lineName_;
     std::string owner_;
+    LiveState *live_ = nullptr;
+    const Poller *poller_ = nullptr;
     std::map<int, Client> clients_;
     int nextClient_ = 1;
 };

@@ -65,9 +65,10 @@ void SharedLine::setOutput(std::string_view bytes)
     // The person at the panel is not turned away for a script, but a leased
     // line is promised to its holder, and the panel is told who has it.
     if (leaseHolder_)
-        throw ControlError(ControlOp::Output,
-            "the line is leased to " + holderName());
+        throw ControlError(ControlOp::Output, "the line is leased to " + holderName());
     quietTimer_.setEnabled(true);
+    panelLine_ = bytes;
+    panelReply_.clear();
     if (current_) {
         if (!line_.portOpen())
             line_.setOutput(bytes); // fails as the closed line does
@@ -160,8 +161,13 @@ void SharedLine::clientGone(int client)
 void SharedLine::tryStart()
 {
     while (!current_ && !draining_ && panelWaiting_.empty() && !quietTimer_.enabled() && line_.connected()) {
-        const auto next = std::find_if(queue_.begin(), queue_.end(),
-            [this](const Transaction &transaction) { return !leaseHolder_ || *leaseHolder_ == transaction.client; });
+        const auto mayGo = [this](const Transaction &transaction) {
+            return !leaseHolder_ || *leaseHolder_ == transaction.client;
+        };
+        auto next = std::find_if(queue_.begin(), queue_.end(),
+            [&](const Transaction &transaction) { return !transaction.background && mayGo(transaction); });
+        if (next == queue_.end())
+            next = std::find_if(queue_.begin(), queue_.end(), mayGo);
         if (next == queue_.end())
             return;
         current_ = std::move(*next);
@@ -196,8 +202,11 @@ void SharedLine::finish(std::optional<std::string> error)
     reply_.clear();
     result.complete = replyEnd(result.reply) != std::string::npos;
     result.written = written_;
-    result.elapsedMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_).count();
+    result.elapsedMs
+        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_).count();
     result.error = std::move(error);
+    if (written_)
+        busyMs_ += result.elapsedMs;
     if (!panelWaiting_.empty()) {
         const std::string held = std::exchange(panelWaiting_, {});
         try {
@@ -206,6 +215,8 @@ void SharedLine::finish(std::optional<std::string> error)
             // The line went down meanwhile; the panel hears of it as a lost line.
         }
     }
+    if (written_ && onExchange)
+        onExchange(result.sent, result.reply, result.complete);
     if (done.done)
         done.done(result);
     tryStart();
@@ -230,7 +241,8 @@ void SharedLine::failAll(const std::string &why)
 std::string SharedLine::downReason() const
 {
     const std::string lost = line_.lostLineDescription();
-    return "the line is down: " + (lost.empty() || line_.portOpen() ? line_.portLabel() + " is not open" : lost);
+    return "the line is down: "
+        + (lost.empty() || line_.portOpen() ? line_.portLabel() + " is not open" : lost);
 }
 
 void SharedLine::toPanel(std::int16_t event)
@@ -245,6 +257,8 @@ void SharedLine::onLineEvent()
     if (event != kCommEventReceive) {
         if (event == kCommEventLineLost)
             failAll("the line is down: " + line_.lostLineDescription());
+        if ((event == kCommEventLineLost || event == kCommEventConnected) && onConnection)
+            onConnection(event == kCommEventConnected);
         toPanel(event);
         if (event == kCommEventConnected)
             tryStart();
@@ -272,6 +286,17 @@ void SharedLine::onLineEvent()
         watchTimer_.setEnabled(false);
     }
     forPanel_ += arrived;
+    if (!panelLine_.empty()) {
+        // The reply to the panel's own line, for the live state too.
+        panelReply_ += arrived;
+        if (const std::size_t end = replyEnd(panelReply_); end != std::string::npos) {
+            panelReply_.resize(end);
+            if (onExchange)
+                onExchange(panelLine_, panelReply_, true);
+            panelLine_.clear();
+            panelReply_.clear();
+        }
+    }
     // An owner without a panel never takes them: keep the latest only.
     constexpr std::size_t kPanelBacklog = 65536;
     if (forPanel_.size() > kPanelBacklog)

@@ -27,7 +27,7 @@ class Timer;
 
 struct TransactionResult {
     std::string sent;
-    std::string reply;   // what arrived, whole or cut off
+    std::string reply;     // what arrived, whole or cut off
     bool complete = false; // ended by CR or ACK
     bool written = false;  // the line reached the wire
     double elapsedMs = 0;
@@ -36,10 +36,12 @@ struct TransactionResult {
 
 struct Transaction {
     int client = 0;
-    std::string line;   // with its CR
+    std::string line; // with its CR
     int watchMs = 500;
     bool expectsReply = true; // false for a command to every projector
-    bool mayWait = true;       // false: refused at once while another holds a lease
+    bool mayWait = true;      // false: refused at once while another holds a lease
+    // A poll: it goes on the line only when nobody else's request waits.
+    bool background = false;
     std::function<void(const TransactionResult &)> done;
 };
 
@@ -101,6 +103,15 @@ public:
     std::function<void(const std::string &holder)> onLeaseChanged;
     // A client as messages name it: "qv550-cli (process 4242)".
     std::function<std::string(int client)> nameOf;
+    // Every exchange that ended, whoever made it (a client, a poll or the
+    // panel): the line sent and its reply, whole or not. For the live state.
+    std::function<void(const std::string &sent, const std::string &reply, bool complete)> onExchange;
+    // The line came up (true) or went down (false).
+    std::function<void(bool up)> onConnection;
+
+    // How long transactions have held the line since the start, in ms: for
+    // telling what polling costs the line.
+    double busyMs() const { return busyMs_; }
 
 private:
     void onLineEvent();
@@ -121,10 +132,13 @@ private:
     std::optional<Transaction> current_;
     std::chrono::steady_clock::time_point started_;
     std::string reply_;
-    bool written_ = false; // the current transaction's line reached the wire
-    bool draining_ = false; // taking in a late reply before the next transaction
-    std::string forPanel_;   // bytes outside transactions, for the panel's input()
+    bool written_ = false;     // the current transaction's line reached the wire
+    bool draining_ = false;    // taking in a late reply before the next transaction
+    std::string forPanel_;     // bytes outside transactions, for the panel's input()
     std::string panelWaiting_; // the panel's writes held while a transaction is on the line
+    std::string panelLine_;    // the panel's last line, while its reply is awaited
+    std::string panelReply_;   // what came back for it so far
+    double busyMs_ = 0;
     std::optional<int> leaseHolder_;
     int leaseMs_ = 0;
     std::int16_t event_ = 0;

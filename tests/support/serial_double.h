@@ -12,8 +12,10 @@
 //                        or dropConnection(text)
 //   watching()           whether the control was asked to watch for the device
 //   log()                every operation, in order, e.g. "PortOpen=1"
+//   setOnWrite(f)        f(bytes) after each write, to answer as a device would
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -53,7 +55,10 @@ public:
         if (!open_)
             throw ControlError(ControlOp::Output, "COM" + std::to_string(port_) + " is not open");
         writes_.emplace_back(bytes);
+        if (onWrite_)
+            onWrite_(writes_.back());
     }
+    void setOnWrite(std::function<void(const std::string &)> onWrite) { onWrite_ = std::move(onWrite); }
     std::string input() override
     {
         record("Input", ControlOp::Input);
@@ -123,4 +128,5 @@ private:
     std::vector<std::string> log_;
     std::map<ControlOp, std::string> failures_;
     std::set<std::int16_t> missing_;
+    std::function<void(const std::string &)> onWrite_;
 };
