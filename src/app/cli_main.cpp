@@ -106,6 +106,8 @@ int main(int argc, char *argv[])
         while (lockHolder(resolved) == "qv550-cli" && waited.elapsed() < request->timeoutMs.value_or(10000))
             QThread::msleep(20);
     }
+    if (request->verb == CliRequest::State)
+        return runCliState(*request, *line, std::cout, std::cerr, ownerSocket);
     if (request->verb != CliRequest::Sequence)
         return runCliRequest(*request, *line, std::cout, std::cerr, log.get(), ownerSocket);
     // A sequence: nothing from another program between its commands. The

@@ -14,6 +14,7 @@
 
 #include "app/quit_on_signals.h"
 #include "owner/journal.h"
+#include "owner/live_owner.h"
 #include "owner/owner_server.h"
 #include "owner/owner_service.h"
 #include "serial/owner_socket.h"
@@ -37,9 +38,11 @@ int main(int argc, char *argv[])
         QStringLiteral("The line: a device path, tcp://HOST:PORT or rfc2217://HOST:PORT."), QStringLiteral("DEVICE"));
     const QCommandLineOption speed(
         {QStringLiteral("speed")}, QStringLiteral("19200 (default) or 9600."), QStringLiteral("RATE"), QStringLiteral("19200"));
+    const QCommandLineOption noPoll({QStringLiteral("no-poll")},
+        QStringLiteral("Keep the live state from what clients ask only: never ask the projector on its own."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({port, speed});
+    parser.addOptions({port, speed, noPoll});
     parser.process(app);
     const std::string device = parser.value(port).toStdString();
     if (device.empty()) {
@@ -63,6 +66,8 @@ int main(int argc, char *argv[])
     QtTimer watch("shareWatch", 500), quiet("shareQuiet", SharedLine::kPanelQuietMs), lease("shareLease", 1000);
     QtTimer reopen("reopenTimer", 1000), settle("settleTimer", 3000), display("displayTimer", 1000);
     SharedLine shared(line, watch, quiet, lease);
+    QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
+    LiveOwner live(shared, pollTimer);
     LineKeeper keeper(shared, journal, journal, reopen, settle, display);
     // What arrives outside any transaction has no panel to go to.
     shared.setOnComm([&] {
@@ -75,6 +80,7 @@ int main(int argc, char *argv[])
 
     OwnerService service(shared, lineName(device),
         "qv550d (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
+    service.setLiveState(&live.state, &live.poller);
     OwnerServer server(service);
     const std::string socket = ownerSocketPath(device);
     std::string whyNot;
@@ -92,6 +98,8 @@ int main(int argc, char *argv[])
     } catch (const ControlError &error) {
         journal.warning(keeper.startupFailed(error.description()));
     }
+    if (!parser.isSet(noPoll))
+        live.poller.start();
     // Ended by the service manager or Ctrl+C: the line and the socket are
     // closed by the objects going away, and the end is a normal one.
     quitOnSignals(app, [&journal](int) {

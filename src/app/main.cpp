@@ -15,7 +15,10 @@
 
 #include "app/quit_on_signals.h"
 #include "owner/owner_server.h"
+#include "owner/live_lights.h"
+#include "owner/live_owner.h"
 #include "owner/owner_service.h"
+#include "owner/state_feed.h"
 #include "serial/owner_socket.h"
 #include "owner/shared_line.h"
 #include "serial/device_map.h"
@@ -46,6 +49,12 @@ struct Options {
         QStringLiteral("Append every line sent and every arrival, with a timestamp, hex and monitor text, "
                        "to FILE (nothing is logged otherwise)."),
         QStringLiteral("FILE")};
+    QCommandLineOption live{{QStringLiteral("live")},
+        QStringLiteral("Keep the projector's state in view: ask it now and then, within a small share of the "
+                       "line, and light the buttons that stand for what it does now (power, input, mutes, "
+                       "lamps, and the last freeze, screen, image and fan choice); the data panel's status "
+                       "line lists the values read, with their age, when pointed at. On a line that qv550d "
+                       "serves, the service's state is shown.")};
     QCommandLineOption demo{{QStringLiteral("demo")},
         QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try "
                        "the panel without one (it answers as qv550-sim does).")};
@@ -60,7 +69,7 @@ struct Options {
                            "speed choice cannot reach the far port; over RFC 2217 it sets it."));
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({com1, com2, log, demo});
+        parser.addOptions({com1, com2, log, live, demo});
         parser.addPositionalArgument(QStringLiteral("DEVICE"),
             QStringLiteral("Device that COM1 opens, as with --com1 (give one or the other)."),
             QStringLiteral("[DEVICE]"));
@@ -193,6 +202,10 @@ int main(int argc, char *argv[])
     SerialControl &MSComm1 = shared;
     OwnerService service(shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
     OwnerServer server(service);
+    QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
+    LiveOwner live(shared, pollTimer);
+    service.setLiveState(&live.state, &live.poller);
+    const bool showLive = options.parser.isSet(options.live);
     // A line another program of ours already serves is used through it.
     port.setOwnerLookup([&server](const std::string &device) -> std::optional<std::string> {
         const std::string path = ownerSocketPath(device);
@@ -200,15 +213,33 @@ int main(int argc, char *argv[])
             return std::nullopt;
         return path;
     });
+    std::optional<LiveLights> lights;
+    std::string followed; // the other owner whose state is shown
+    StateFeed feed([&](const QJsonObject &state, const QJsonObject &choices) {
+        if (lights && !followed.empty())
+            lights->show(state, choices);
+    });
     const auto serveTheLine = [&] {
         const std::string device = port.device();
         const std::string path = device.empty() ? std::string() : ownerSocketPath(device);
         if (path.empty() || (server.listening() && server.path() == path))
             return;
-        if (ownerAnswers(path)) { // the panel is that owner's client
+        const bool servedByAnother = ownerAnswers(path);
+        if (servedByAnother && followed == path)
+            return;
+        live.state.forget(); // another line, another projector
+        if (servedByAnother) { // the panel is that owner's client, and shows its state
             server.stop();
+            live.poller.stop();
+            followed = path;
+            if (showLive)
+                feed.follow(followed);
             return;
         }
+        followed.clear();
+        feed.follow({});
+        if (showLive)
+            live.poller.start();
         server.stop();
         std::string whyNot;
         if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot)) {
@@ -229,6 +260,27 @@ int main(int argc, char *argv[])
     Panel panel(
         MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
     form.attach(&panel);
+    if (showLive) {
+        lights.emplace(form);
+        live.state.listen([&] {
+            if (followed.empty())
+                lights->show(live.state.toJson(), live.state.choicesJson());
+        });
+    }
+    // Every 5 s: the panel serves its line again once the owner it was a
+    // client of has gone (and it opened the line itself), a lost owner's
+    // state is followed again, and the ages in the data panel move on.
+    QTimer ownerCheck;
+    ownerCheck.setInterval(5000);
+    QObject::connect(&ownerCheck, &QTimer::timeout, [&] {
+        serveTheLine();
+        if (!showLive)
+            return;
+        if (!followed.empty())
+            feed.follow(followed);
+        else
+            lights->show(live.state.toJson(), live.state.choicesJson());
+    });
     shared.onLeaseChanged = [&form](const std::string &holder) {
         form.setCaption("Label22", holder.empty() ? std::string() : " The line is held by " + holder);
     };
@@ -238,6 +290,7 @@ int main(int argc, char *argv[])
     // down while the panel is still opening it), and again after each choice.
     serveTheLine();
     shared.onPortChanged = serveTheLine;
+    ownerCheck.start();
     form.show();
     // The window stays open with the port closed; the user is told why.
     for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>() :

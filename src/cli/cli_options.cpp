@@ -29,6 +29,11 @@ Commands:
                   never listed
   wait STATUS     asks for the power status once a second until it reads
                   STATUS (e.g. wait "Power ON"), or until --timeout (120 s)
+  state           the projector's live state: each status query's decoded
+                  value and its age. From the line's owner (the panel or
+                  qv550d), which keeps it, with nothing sent; with no owner,
+                  the nine queries are asked once. A value that is not known
+                  now (the line down, the projector silent) shows since when
   seq NAME...     the commands in turn, with nothing from another program
                   between them (the line is leased from its owner, or the
                   port held); stops at the first that fails, one result a line
@@ -53,8 +58,10 @@ it ends once written, with exit status 0.
 
 Exit status:
   0  a whole reply came, ended by CR or ACK (for wait: the status was
-     reached; for --address all: the line was written)
-  1  no reply in time, or one cut off (for wait: not reached in time)
+     reached; for --address all: the line was written; for state: the
+     power status is known)
+  1  no reply in time, or one cut off (for wait: not reached in time; for
+     state: the power status is not known)
   2  usage error: an unknown command or option, a bad value
   3  the port could not be opened (the reason on standard error)
 )";
@@ -92,7 +99,7 @@ std::optional<std::string> nearestCommandName(std::string_view typed)
     std::optional<std::string> best;
     std::size_t bestDistance = 3;
     for (const std::string_view name : {std::string_view("list"), std::string_view("ports"), std::string_view("send"),
-             std::string_view("wait"), std::string_view("seq")}) {
+             std::string_view("wait"), std::string_view("seq"), std::string_view("state")}) {
         if (const std::size_t distance = editDistance(typed, name); distance < bestDistance) {
             bestDistance = distance;
             best = std::string(name);
@@ -193,10 +200,10 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
         whyNot = "'" + verb + "' takes " + (count ? "one argument" : "no argument");
         return false;
     };
-    if (verb == "list" || verb == "ports") {
+    if (verb == "list" || verb == "ports" || verb == "state") {
         if (!takes(0))
             return std::nullopt;
-        request.verb = verb == "list" ? CliRequest::List : CliRequest::Ports;
+        request.verb = verb == "list" ? CliRequest::List : verb == "ports" ? CliRequest::Ports : CliRequest::State;
     } else if (verb == "send" || verb == "wait") {
         if (!takes(1))
             return std::nullopt;

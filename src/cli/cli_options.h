@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CliRequest {
-    enum Verb { Command, Send, List, Ports, Wait, Help, Version, Sequence };
+    enum Verb { Command, Send, List, Ports, Wait, Help, Version, Sequence, State };
     Verb verb = Help;
     std::string command;              // the command's name, for Command
     std::vector<std::string> sequence; // the commands' names, for Sequence

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <optional>
 #include <ostream>
@@ -26,6 +27,7 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "serial/serial_control.h"
+#include "owner/live_state.h"
 #include "owner/reply_object.h"
 #include "serial/traffic_log.h"
 
@@ -186,6 +188,7 @@ struct Outcome {
     std::optional<std::string> error;
     int exitStatus = 0;
     bool viaOwner = false;
+    std::optional<double> cachedAgeMs; // answered from the owner's live state
 };
 
 void report(const CliRequest &request, const Outcome &outcome, std::ostream &out, std::ostream &err)
@@ -195,6 +198,10 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
         object[QStringLiteral("via")] = outcome.viaOwner ? QStringLiteral("owner") : QStringLiteral("port");
         if (!outcome.replyExpected)
             object[QStringLiteral("reply_expected")] = false;
+        if (outcome.cachedAgeMs) {
+            object[QStringLiteral("cached")] = true;
+            object[QStringLiteral("age_ms")] = *outcome.cachedAgeMs;
+        }
         if (outcome.error)
             object[QStringLiteral("error")] = QString::fromStdString(*outcome.error);
         out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() << '\n';
@@ -205,7 +212,93 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
         err << "qv550-cli: " << *outcome.error << '\n';
 }
 
+// One line a value: "status     Power ON (read 1.2 s ago)".
+void printState(const QJsonObject &state, std::ostream &out)
+{
+    for (const LiveQuery &query : kLiveQueries) {
+        const QJsonObject entry = state.value(QString::fromUtf8(query.name.data(), static_cast<qsizetype>(query.name.size()))).toObject();
+        std::string name(query.name);
+        name.resize(std::max<std::size_t>(name.size(), 10), ' ');
+        out << name << ' ';
+        if (entry.value(QStringLiteral("status")).isString()) {
+            char age[32];
+            std::snprintf(age, sizeof age, "%.1f", entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0);
+            out << entry.value(QStringLiteral("status")).toString().toStdString() << " (read " << age << " s ago)\n";
+        } else if (entry.contains(QStringLiteral("unknown_since"))) {
+            out << "unknown since " << entry.value(QStringLiteral("unknown_since")).toString().toStdString();
+            const QJsonObject last = entry.value(QStringLiteral("last")).toObject();
+            if (last.contains(QStringLiteral("status")))
+                out << " (last read: " << last.value(QStringLiteral("status")).toString().toStdString() << ')';
+            out << '\n';
+        } else {
+            out << "not read yet\n";
+        }
+    }
+}
+
+// Whether the projector's power status is known now: in stand-by the other
+// values are not asked, so they may well be unknown.
+bool powerKnown(const QJsonObject &state)
+{
+    return state.value(QStringLiteral("status")).toObject().value(QStringLiteral("status")).isString();
+}
+
 } // namespace
+
+int runCliState(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
+    const std::string &ownerSocket)
+{
+    QJsonObject state;
+    bool answered = false;
+    if (!ownerSocket.empty()) {
+        QJsonObject ask;
+        ask[QStringLiteral("state")] = true;
+        const auto got = askOwner(ownerSocket, ask, 5000, answered);
+        if (answered) {
+            if (!got || got->contains(QStringLiteral("error"))) {
+                err << "qv550-cli: "
+                    << (got ? got->value(QStringLiteral("error")).toString().toStdString()
+                            : std::string("no answer came from the line's owner in time"))
+                    << '\n';
+                return 1;
+            }
+            state = got->value(QStringLiteral("state")).toObject();
+        }
+    }
+    if (!answered) {
+        // Nobody keeps it: the nine queries, once, into a state of our own.
+        QElapsedTimer clock;
+        clock.start();
+        LiveState live([&clock] { return clock.elapsed(); });
+        Call call(line);
+        if (const auto failure = call.open(request.settings)) {
+            err << "qv550-cli: " << *failure << '\n';
+            return 3;
+        }
+        try {
+            for (const LiveQuery &query : kLiveQueries) {
+                const std::string sent = std::string(query.code) + '\r';
+                const bool whole = call.exchange(sent, request.timeoutMs.value_or(500));
+                if (call.lost())
+                    break;
+                live.exchanged(sent, call.reply(), whole);
+                if (!whole)
+                    call.absorbLateReply();
+            }
+        } catch (const ControlError &error) {
+            err << "qv550-cli: " << error.description() << '\n';
+        }
+        line.setPortOpen(false);
+        if (call.lost())
+            err << "qv550-cli: " << *call.lost() << '\n';
+        state = live.toJson();
+    }
+    if (request.json)
+        out << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString() << '\n';
+    else
+        printState(state, out);
+    return powerKnown(state) ? 0 : 1;
+}
 
 void listCommands(std::ostream &out)
 {
@@ -315,7 +408,10 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             outcome.status = got->value(QStringLiteral("status")).isString()
                 ? std::optional<std::string>(got->value(QStringLiteral("status")).toString().toStdString())
                 : std::nullopt;
-            const bool written = got->value(QStringLiteral("written")).toBool();
+            if (got->value(QStringLiteral("cached")).toBool())
+                outcome.cachedAgeMs = got->value(QStringLiteral("age_ms")).toDouble();
+            // A value the owner read moments ago is an answer, though nothing was written for it.
+            const bool written = got->value(QStringLiteral("written")).toBool() || got->value(QStringLiteral("cached")).toBool();
             const QString error = got->value(QStringLiteral("error")).toString();
             if (request.verb != CliRequest::Wait) {
                 if (!error.isEmpty())

@@ -24,6 +24,13 @@ class TrafficLog;
 int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
     TrafficLog *log = nullptr, const std::string &ownerSocket = {}, bool keepOpen = false);
 
+// The live state, from the owner at `ownerSocket` when one answers there,
+// else from the nine queries asked once on `line`. Exit status as for a
+// command: 0 the power status is known, 1 it is not (the line down, the
+// projector silent), 3 the port did not open.
+int runCliState(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
+    const std::string &ownerSocket);
+
 // A lease of the line from the owner at `socket` for this process's
 // requests: the refusal, if any; nothing when no owner answers there.
 std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds);

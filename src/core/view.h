@@ -20,4 +20,9 @@ public:
     // How the line stands when it is not up ("COM1 (/dev/ttyUSB0) waiting"),
     // shown beside the window's own caption; empty while it is up.
     virtual void setLineState(std::string_view state) = 0;
+    // Shows a button as standing for what the projector does now (the live
+    // state), without moving or resizing anything.
+    virtual void setLit(std::string_view /*control*/, bool /*lit*/) { }
+    // A text shown on pointing at a control, and read with it.
+    virtual void setHint(std::string_view /*control*/, std::string_view /*text*/) { }
 };

@@ -10,6 +10,7 @@
 
 #include "commands/catalogue.h"
 #include "commands/named_commands.h"
+#include "core/monitor_text.h"
 #include "owner/reply_object.h"
 
 namespace {
@@ -123,6 +124,13 @@ void LiveState::unknownFromNow()
         changed();
 }
 
+void LiveState::forget()
+{
+    values_ = {};
+    choices_.clear();
+    changed();
+}
+
 std::optional<std::int64_t> LiveState::ageMs(std::size_t row) const
 {
     const Value &value = values_[row];
@@ -170,6 +178,8 @@ QJsonObject LiveState::toJson() const
         entry[QStringLiteral("status")]
             = age && value.status ? QJsonValue(QString::fromStdString(*value.status)) : QJsonValue();
         entry[QStringLiteral("age_ms")] = age ? QJsonValue(static_cast<double>(*age)) : QJsonValue();
+        if (age)
+            entry[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(value.reply, ""));
         if (value.unknownSince) {
             entry[QStringLiteral("unknown_since")] = utcText(wallNow - (now - *value.unknownSince));
             if (value.readAt && value.status) {

@@ -75,6 +75,8 @@ public:
     // The line went down or the projector went silent: every value is
     // unknown from now on, until it is read again.
     void unknownFromNow();
+    // Another line, another projector: nothing is known of it.
+    void forget();
 
     // The row of kLiveQueries that `sent` asks (no address), if any.
     static std::optional<std::size_t> rowFor(std::string_view sent);
@@ -86,7 +88,7 @@ public:
     // Choices by group ("FREEZE"), for the settings no query reports.
     const std::map<std::string, Choice> &choices() const { return choices_; }
 
-    // {"status": {"status": "Power ON", "age_ms": 1200}, ...}: the nine
+    // {"status": {"status": "Power ON", "age_ms": 1200, "reply_hex": "30300D"}, ...}: the nine
     // queries by name; an unknown value has "status" and "age_ms" null, and
     // "unknown_since" (UTC) and "last" once it had been read.
     QJsonObject toJson() const;

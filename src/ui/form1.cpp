@@ -467,6 +467,31 @@ void Form1::setLineState(std::string_view state)
     setWindowTitle(state.empty() ? qs(kWindowCaption) : qs(kWindowCaption) + QStringLiteral(" - ") + qs(state));
 }
 
+void Form1::setLit(std::string_view name, bool lit)
+{
+    QWidget *widget = control(name);
+    if (!widget || widget->property("lit").toBool() == lit)
+        return;
+    widget->setProperty("lit", lit);
+    // Told to screen readers as a pressed toggle would be.
+    const QString active = QStringLiteral(" Active now.");
+    QString description = widget->accessibleDescription();
+    if (lit)
+        description += active;
+    else if (description.endsWith(active))
+        description.chop(active.size());
+    widget->setAccessibleDescription(description);
+    widget->update();
+}
+
+void Form1::setHint(std::string_view name, std::string_view text)
+{
+    if (QWidget *widget = control(name)) {
+        widget->setToolTip(qs(text));
+        widget->setAccessibleDescription(qs(text));
+    }
+}
+
 void Form1::setVisible(std::string_view name, bool visible)
 {
     if (QWidget *widget = control(name))

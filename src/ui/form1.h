@@ -32,6 +32,8 @@ public:
     void setText(std::string_view control, std::string_view text) override;
     void setSelected(std::string_view control) override;
     void setLineState(std::string_view state) override;
+    void setLit(std::string_view control, bool lit) override;
+    void setHint(std::string_view control, std::string_view text) override;
     using QWidget::setVisible;
 
     float width() const override;

@@ -25,7 +25,11 @@ void PanelStyle::drawPrimitive(
     PrimitiveElement element, const QStyleOption *option, QPainter *painter, const QWidget *widget) const
 {
     if (element == PE_PanelButtonCommand) {
-        const bool down = option->state & (State_Sunken | State_On);
+        // A lit button (the live state: what the projector does now) stays
+        // pushed in, with a bar in its caption's colour along its foot, which
+        // stands out on every face the caption does.
+        const bool lit = widget && widget->property("lit").toBool();
+        const bool down = lit || (option->state & (State_Sunken | State_On));
         const QPalette &palette = option->palette;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, false);
@@ -38,6 +42,11 @@ void PanelStyle::drawPrimitive(
         } else {
             fillEdge(painter, option->rect, white, black);
             fillEdge(painter, option->rect.adjusted(1, 1, -1, -1), light, dark);
+        }
+        if (lit) {
+            const QRect rect = option->rect;
+            painter->fillRect(QRect(rect.left() + 4, rect.bottom() - 4, rect.width() - 8, 2),
+                palette.color(QPalette::ButtonText));
         }
         painter->restore();
         return;

@@ -14,7 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "window_fixture.h"
+#include "owner/live_lights.h"
+#include "owner/live_state.h"
 #include "ui/caption_layout.h"
 #include "ui/control_table.h"
 
@@ -187,3 +192,56 @@ TEST_F(Pixels, TheWindowStaysOnTheScreenAndWhatItOpensIsInReach)
 }
 
 } // namespace
+
+// The live state lights the buttons that stand for what the projector does:
+// pushed in, with a bar in the caption's colour along the foot. Nothing else
+// changes by a pixel, nothing moves, and once the state is unknown again the
+// window is exactly as without it.
+TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
+{
+    std::int64_t now = 0;
+    LiveState state([&now] { return now; });
+    for (const auto &[sent, reply] : std::vector<std::pair<std::string, std::string>>{
+             {"CR0\r", "00\r"}, {"CR1\r", "3\r"}, {"CRA\r", "02\r"}, {"CR7\r", "19\r"}, {"C43\r", "\x06"}})
+        state.exchanged(sent, reply, true);
+    std::map<std::string, QRect> places;
+    for (const ControlRow &row : kControls) {
+        if (const QWidget *widget = form.control(row.name))
+            places[std::string(row.name)] = widget->geometry();
+    }
+    const QImage before = form.grab().toImage();
+
+    LiveLights lights(form);
+    lights.show(state.toJson(), state.choicesJson());
+    const std::set<std::string> lit = {"Command17", "Command29", "Command19", "Command22", "Command57", "Command25"};
+    EXPECT_EQ(litControls(state.toJson(), state.choicesJson()), lit);
+    const QImage shown = form.grab().toImage();
+    const qreal scale = shown.devicePixelRatio();
+    QRegion litArea;
+    for (const std::string &name : lit) {
+        auto *button = qobject_cast<QAbstractButton *>(form.control(name));
+        const int w = button->width(), h = button->height();
+        EXPECT_EQ(paintedAt(button, 0, 0), 0x000000U) << name << ": pushed in";
+        EXPECT_EQ(paintedAt(button, w / 2, h - 4), button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF)
+            << name << ": the bar";
+        EXPECT_EQ(paintedAt(button, 2, h / 2), button->palette().color(QPalette::Button).rgb() & 0xFFFFFF)
+            << name << ": the face keeps its colour";
+        EXPECT_NE(button->accessibleDescription().indexOf(QStringLiteral("Active now.")), -1) << name;
+        litArea += QRect(button->mapTo(&form, QPoint(0, 0)) * scale, button->size() * scale);
+    }
+    for (const auto &[name, place] : places)
+        EXPECT_EQ(form.control(name)->geometry(), place) << name;
+    int changedOutside = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            if (!litArea.contains(QPoint(x, y)) && shown.pixel(x, y) != before.pixel(x, y))
+                ++changedOutside;
+        }
+    }
+    EXPECT_EQ(changedOutside, 0);
+    EXPECT_NE(form.control("Label22")->toolTip().indexOf(QStringLiteral("mode: Input mode 3")), -1);
+
+    state.unknownFromNow(); // the line went down: nothing is claimed
+    lights.show(state.toJson(), state.choicesJson());
+    EXPECT_EQ(form.grab().toImage(), before);
+}
