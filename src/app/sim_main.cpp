@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/quit_on_signals.h"
 #include "simulator/simulated_projector.h"
 
 namespace {
@@ -42,7 +43,11 @@ int main(int argc, char *argv[])
                        "that line hangs up.\n\n"
                        "To reach it over a network line (the panel's tcp://HOST:PORT and\n"
                        "rfc2217://HOST:PORT devices), serve a socat pseudo-terminal pair with\n"
-                       "ser2net and run qv550-sim --device on the pair's other end.\n\n")
+                       "ser2net and run qv550-sim --device on the pair's other end.\n\n"
+                       "Signals play what happens behind a controller's back: SIGUSR1 switches\n"
+                       "to the next input (1 to 4), as a remote control would; SIGUSR2 stops\n"
+                       "answering, or answers again, as a projector that hangs a while. Each is\n"
+                       "told on standard error.\n\n")
         + QString::fromUtf8(kReplyFormats));
     parser.addHelpOption();
     parser.addVersionOption();
@@ -103,6 +108,17 @@ int main(int argc, char *argv[])
     // A rig that unplugs the device must see the simulator go with it, not
     // find it idling on a deleted device.
     projector->setOnLineLost([] { QCoreApplication::exit(1); });
+    SimulatedProjector *simulated = projector.get();
+    onSignals(app, {SIGUSR1, SIGUSR2}, [simulated](int number) {
+        if (number == SIGUSR1) {
+            int &input = simulated->model().state().inputMode;
+            input = input % 4 + 1;
+            std::cerr << "qv550-sim: input " << input << " chosen by the remote\n";
+        } else {
+            simulated->setSilent(!simulated->silent());
+            std::cerr << "qv550-sim: " << (simulated->silent() ? "silent" : "answering again") << '\n';
+        }
+    });
     std::cout << projector->devicePath() << std::endl; // flushed: scripts wait for this line
     return QCoreApplication::exec();
 }

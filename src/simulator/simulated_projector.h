@@ -48,6 +48,9 @@ public:
     std::size_t linesReceived() const { return linesReceived_; }
     std::size_t bytesSent() const { return bytesSent_; }
     ProjectorModel &model() { return model_; }
+    // Stops answering, or answers again, as a projector that hangs a while.
+    void setSilent(bool silent) { options_.silent = silent; }
+    bool silent() const { return options_.silent; }
     // Goes away like an unplugged cable: the line is closed for good.
     void vanish();
     // Called once when the line hangs up under it (the device was unplugged).

@@ -20,6 +20,7 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "serial/open_failure.h"
+#include "serial/owner_socket.h"
 #include "event_loop.h"
 #include "processes.h"
 
@@ -55,6 +56,8 @@ public:
     }
     ~Projector() { stopProcess(process_); }
     QString device() const { return device_; }
+    // SIGUSR1: the remote chooses the next input; SIGUSR2: silent, or answering again.
+    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
 
 private:
     QProcess process_;
@@ -567,3 +570,127 @@ TEST(Cli, BashCompletesFromTheProgramsOwnListsAndNothingAfterACommand)
 }
 
 } // namespace
+
+namespace {
+
+QJsonObject stateOf(const QString &device, int &status)
+{
+    const CliRun run = cli({QStringLiteral("--port"), device, QStringLiteral("--json"), QStringLiteral("state")});
+    status = run.status;
+    return QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
+}
+
+QString statusIn(const QJsonObject &state, const char *name)
+{
+    return state.value(QString::fromLatin1(name)).toObject().value(QStringLiteral("status")).toString();
+}
+
+int linesIn(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? static_cast<int>(file.readAll().count('\n')) : -1;
+}
+
+// qv550d with `options`, until it says it serves the line.
+class Daemon {
+public:
+    Daemon(const QString &device, const QStringList &options = {})
+    {
+        process_.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), QStringList{QStringLiteral("--port"), device} + options);
+        process_.setReadChannel(QProcess::StandardError);
+        std::string said;
+        while (said.find("serving") == std::string::npos && process_.waitForReadyRead(5000))
+            said += process_.readAllStandardError().toStdString();
+    }
+    ~Daemon() { stopProcess(process_); }
+
+private:
+    QProcess process_;
+};
+
+} // namespace
+
+TEST(LiveState, ScriptsReadTheOwnersStateWithNothingSentAndAFreshValueFromTheCache)
+{
+    QTemporaryDir folder;
+    const QString log = folder.filePath(QStringLiteral("sim.log"));
+    Projector projector({QStringLiteral("--log"), log});
+    int status = -1;
+    // No owner: the nine queries, once, on the port.
+    QJsonObject state = stateOf(projector.device(), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(linesIn(log), 9);
+    EXPECT_EQ(state.size(), 9);
+    EXPECT_EQ(statusIn(state, "setting-2"), QStringLiteral("Stand by"));
+
+    Daemon daemon(projector.device(), {QStringLiteral("--no-poll")});
+    state = stateOf(projector.device(), status);
+    EXPECT_EQ(status, 1); // nothing read yet: the power status is not known
+    EXPECT_TRUE(state.value(QStringLiteral("status")).toObject().value(QStringLiteral("status")).isNull());
+    EXPECT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")}).status, 0);
+    const int linesAfterAsking = linesIn(log);
+    EXPECT_EQ(linesAfterAsking, 10);
+    // Within its maximum age, the same question is answered from the cache.
+    QLocalSocket owner;
+    owner.connectToServer(QString::fromStdString(ownerSocketPath(projector.device().toStdString())));
+    ASSERT_TRUE(owner.waitForConnected(2000));
+    owner.write("{\"id\": 7, \"command\": \"status\", \"max_age_ms\": 60000}\n");
+    ASSERT_TRUE(owner.waitForReadyRead(3000));
+    const QJsonObject cached = QJsonDocument::fromJson(owner.readLine()).object();
+    EXPECT_TRUE(cached.value(QStringLiteral("cached")).toBool());
+    EXPECT_EQ(cached.value(QStringLiteral("status")), QStringLiteral("Stand by"));
+    EXPECT_EQ(linesIn(log), linesAfterAsking);
+    state = stateOf(projector.device(), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(statusIn(state, "status"), QStringLiteral("Stand by"));
+    EXPECT_GE(state.value(QStringLiteral("status")).toObject().value(QStringLiteral("age_ms")).toDouble(), 0.0);
+    const CliRun plain = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("state")});
+    EXPECT_NE(plain.out.find("status     Stand by (read "), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("mode       not read yet"), std::string::npos) << plain.out;
+    EXPECT_LE(linesIn(log), linesAfterAsking + 1); // state itself sent nothing
+}
+
+TEST(LiveState, TheServiceFollowsCommandsRemoteChangesAndSilenceAndSaysSoToSubscribers)
+{
+    Projector projector({QStringLiteral("--countdown"), QStringLiteral("500")});
+    Daemon daemon(projector.device());
+    QLocalSocket watcher;
+    watcher.connectToServer(QString::fromStdString(ownerSocketPath(projector.device().toStdString())));
+    ASSERT_TRUE(watcher.waitForConnected(2000));
+    watcher.write("{\"id\": 1, \"subscribe\": \"state\"}\n");
+    QJsonObject latest;
+    QObject::connect(&watcher, &QLocalSocket::readyRead, [&] {
+        while (watcher.canReadLine()) {
+            const QJsonObject event = QJsonDocument::fromJson(watcher.readLine()).object();
+            if (event.value(QStringLiteral("event")) == QStringLiteral("state"))
+                latest = event.value(QStringLiteral("state")).toObject();
+        }
+    });
+    ASSERT_TRUE(runUntil([&] { return statusIn(latest, "status") == QStringLiteral("Stand by"); }, 3000));
+
+    // A command through the owner: its confirming query shows the change.
+    QElapsedTimer since;
+    EXPECT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("power-on")}).status, 0);
+    since.start();
+    ASSERT_TRUE(runUntil([&] { return statusIn(latest, "status") != QStringLiteral("Stand by"); }, 3000));
+    EXPECT_LT(since.elapsed(), 2500);
+    // On: the full set follows, and a change made with the remote is seen.
+    ASSERT_TRUE(runUntil([&] { return statusIn(latest, "mode") == QStringLiteral("Input mode 1"); }, 15000));
+    projector.signal(SIGUSR1);
+    since.restart();
+    ASSERT_TRUE(runUntil([&] { return statusIn(latest, "mode") == QStringLiteral("Input mode 2"); }, 15000));
+    EXPECT_LT(since.elapsed(), 12500);
+
+    // Silent: unknown since a given time, never the last value as current.
+    projector.signal(SIGUSR2);
+    ASSERT_TRUE(runUntil([&] { return latest.value(QStringLiteral("status")).toObject().contains(QStringLiteral("unknown_since")); }, 8000));
+    int status = -1;
+    const QJsonObject state = stateOf(projector.device(), status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(state.value(QStringLiteral("mode")).toObject().value(QStringLiteral("status")).isNull());
+    EXPECT_EQ(state.value(QStringLiteral("mode")).toObject().value(QStringLiteral("last")).toObject().value(QStringLiteral("status")),
+        QStringLiteral("Input mode 2"));
+    // Answering again: known again at the next probe (5 s after the first silence).
+    projector.signal(SIGUSR2);
+    EXPECT_TRUE(runUntil([&] { return statusIn(latest, "status") == QStringLiteral("Power ON"); }, 15000));
+}
