@@ -33,6 +33,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_figures.h"
 #include "pseudo_terminal.h"
 #include "serial_rig.h"
 #include "network_servers.h"
@@ -44,93 +45,6 @@
 #include "x_session.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point from, Clock::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
-double mean(const std::vector<double> &values)
-{
-    return values.empty()
-        ? 0.0
-        : std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
-}
-
-struct Row {
-    std::string figure;
-    std::string value;
-    std::string goal;
-    bool met;
-};
-std::vector<Row> rows;
-
-std::string fixed(double value, int decimals = 2)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-void report(const std::string &figure, const std::string &value, const std::string &goal, bool met)
-{
-    rows.push_back({figure, value, goal, met});
-    std::printf(
-        "  %-46s %-22s goal %-18s %s\n", figure.c_str(), value.c_str(), goal.c_str(), met ? "met" : "MISSED");
-    std::fflush(stdout);
-}
-
-long residentKb(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
-long contextSwitches(pid_t pid)
-{
-    long total = 0;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const QString &task :
-        QDir(QString::fromStdString(tasks)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        std::ifstream status(tasks + "/" + task.toStdString() + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.find("ctxt_switches:") != std::string::npos)
-                total += std::stol(line.substr(line.find(':') + 1));
-        }
-    }
-    return total;
-}
-
-double processCpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15)
-            ticks += std::stod(field);
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // The panel in this process on a pseudo-terminal whose far end a reader
 // thread watches, stamping every line that arrives.
@@ -341,13 +255,16 @@ void holdWithScripts(XSession &x)
     for (const char *query : {"status", "mode", "lamp-time", "temp"}) {
         scripts.push_back(std::make_unique<QProcess>());
         scripts.back()->start(QStringLiteral("bash"),
-            {QStringLiteral("-c"), QStringLiteral("end=$((SECONDS+6)); n=0; while [ $SECONDS -lt $end ]; do \"$0\" --port \"$1\" \"$2\" >/dev/null; n=$((n+1)); done; echo $n"),
+            {QStringLiteral("-c"),
+                QStringLiteral("end=$((SECONDS+6)); n=0; while [ $SECONDS -lt $end ]; do \"$0\" --port "
+                               "\"$1\" \"$2\" >/dev/null; n=$((n+1)); done; echo $n"),
                 QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli"), device, QString::fromLatin1(query)});
     }
     QThread::msleep(1000);
     // The zoom + button's centre, in the window's pixels.
-    x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
-                                         QString::number((4440 + 375 / 2) / 15), QString::number((2880 + 255 / 2) / 15)});
+    x.run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+            QString::number((4440 + 375 / 2) / 15), QString::number((2880 + 255 / 2) / 15)});
     x.run(QStringLiteral("xdotool"), {QStringLiteral("mousedown"), QStringLiteral("1")});
     QThread::msleep(3000);
     x.run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
@@ -365,8 +282,9 @@ void holdWithScripts(XSession &x)
     std::vector<qint64> times;
     for (const QByteArray &line : file.readAll().split('\n')) {
         if (line.endsWith(" C47"))
-            times.push_back(QDateTime::fromString(QString::fromLatin1(line.left(line.indexOf(' '))), Qt::ISODateWithMs)
-                                .toMSecsSinceEpoch());
+            times.push_back(
+                QDateTime::fromString(QString::fromLatin1(line.left(line.indexOf(' '))), Qt::ISODateWithMs)
+                    .toMSecsSinceEpoch());
     }
     std::vector<double> deviations;
     for (std::size_t i = 2; i < times.size(); ++i) // after the press and the first tick
@@ -376,8 +294,8 @@ void holdWithScripts(XSession &x)
         return;
     }
     report("zoom + held 3 s beside 4 busy scripts, deviation p99",
-        fixed(percentile(deviations, 99), 1) + " ms (" + std::to_string(served) + " script calls)", "< 3 ms (1 ms steps)",
-        percentile(deviations, 99) < 3.0);
+        fixed(percentile(deviations, 99), 1) + " ms (" + std::to_string(served) + " script calls)",
+        "< 3 ms (1 ms steps)", percentile(deviations, 99) < 3.0);
 }
 
 void idle(XSession &x)
@@ -479,12 +397,11 @@ void cliVersusPython()
         return;
     }
     const QString device = QString::fromLocal8Bit(simulator.readLine().trimmed());
-    const QString script = QStringLiteral(
-        "import serial, sys\n"
-        "port = serial.Serial(sys.argv[1], 19200, timeout=2)\n"
-        "port.write(b'CR0\\r')\n"
-        "print(port.read_until(b'\\r'))\n"
-        "port.close()\n");
+    const QString script = QStringLiteral("import serial, sys\n"
+                                          "port = serial.Serial(sys.argv[1], 19200, timeout=2)\n"
+                                          "port.write(b'CR0\\r')\n"
+                                          "print(port.read_until(b'\\r'))\n"
+                                          "port.close()\n");
     const auto timeRuns = [](const QString &program, const QStringList &arguments) {
         std::vector<double> times;
         for (int run = 0; run < 20; ++run) {
@@ -520,15 +437,16 @@ void cliVersusPython()
     simulator.terminate();
     simulator.waitForFinished(3000);
     if (cli.empty() || python.empty()) {
-        std::printf("  cli skipped: %zu of 20 qv550-cli runs and %zu of 20 python3 runs succeeded\n", cli.size(),
-            python.size());
+        std::printf("  cli skipped: %zu of 20 qv550-cli runs and %zu of 20 python3 runs succeeded\n",
+            cli.size(), python.size());
         return;
     }
     const double cliMedian = percentile(cli, 50);
     const double pythonMedian = percentile(python, 50);
-    report("status query as a process: qv550-cli, median", fixed(cliMedian, 1) + " ms",
-        "<= half of python", cliMedian <= pythonMedian / 2.0);
-    report("status query as a process: python3 + pySerial", fixed(pythonMedian, 1) + " ms", "reference", true);
+    report("status query as a process: qv550-cli, median", fixed(cliMedian, 1) + " ms", "<= half of python",
+        cliMedian <= pythonMedian / 2.0);
+    report(
+        "status query as a process: python3 + pySerial", fixed(pythonMedian, 1) + " ms", "reference", true);
 }
 
 // The device going away and coming back under the in-process panel: how soon
@@ -576,8 +494,8 @@ void replug()
     const double worst = *std::max_element(times.begin(), times.end());
     report("replug: device back to port open, median", fixed(percentile(times, 50), 1) + " ms", "< 1000 ms",
         percentile(times, 50) < 1000.0);
-    report("replug: device back to port open, worst of " + std::to_string(times.size()), fixed(worst, 1) + " ms",
-        "< 1000 ms", worst < 1000.0);
+    report("replug: device back to port open, worst of " + std::to_string(times.size()),
+        fixed(worst, 1) + " ms", "< 1000 ms", worst < 1000.0);
 }
 
 // The real program waiting for a device that is not there, and for one that
@@ -603,8 +521,8 @@ void waiting(XSession &x)
         const long before = contextSwitches(pid);
         QThread::msleep(10000);
         const double perSecond = static_cast<double>(contextSwitches(pid) - before) / 10.0;
-        report(std::string("waiting for a device ") + what + ", after 10 s: wake-ups", fixed(perSecond, 2) + " per s",
-            "< 1 per s", perSecond < 1.0);
+        report(std::string("waiting for a device ") + what + ", after 10 s: wake-ups",
+            fixed(perSecond, 2) + " per s", "< 1 per s", perSecond < 1.0);
         panel.terminate();
         panel.waitForFinished();
     }
@@ -622,7 +540,8 @@ void flaps()
         settle{"settleTimer", 3000};
     Form1 form;
     QtMessageBox messageBox(&form);
-    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopen, settle}, [] {}};
+    Panel panel{
+        serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopen, settle}, [] {}};
     form.attach(&panel);
     panel.Form_Load();
     form.show();
@@ -654,8 +573,8 @@ void flaps()
     runUntil([&] { return done && !messageBox.openBox(); }, 60000);
     const long after = residentKb(getpid());
     report("1,000 flaps: boxes open at once, most", std::to_string(mostBoxes), "1", mostBoxes == 1);
-    report("1,000 flaps: resident memory growth", fixed(static_cast<double>(after - before) / 1024.0, 1) + " MB",
-        "< 2 MB", after - before < 2048);
+    report("1,000 flaps: resident memory growth",
+        fixed(static_cast<double>(after - before) / 1024.0, 1) + " MB", "< 2 MB", after - before < 2048);
 }
 
 void startUp(XSession &x)

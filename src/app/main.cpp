@@ -106,8 +106,8 @@ void fitTheScreen(char *argv[])
         scale = 1.0;
     qputenv("QT_SCALE_FACTOR", QByteArray::number(scale * shrink));
     qputenv(kFitted, "1");
-    std::fprintf(stderr, "qv550-control: the screen is too small for the window at this scale; drawn at %.2f of it\n",
-        shrink);
+    std::fprintf(stderr,
+        "qv550-control: the screen is too small for the window at this scale; drawn at %.2f of it\n", shrink);
     execv("/proc/self/exe", argv);
     // Not restarted: the window stays as large as it was.
 }
@@ -137,7 +137,8 @@ int main(int argc, char *argv[])
     options.parser.process(app);
     const QStringList positional = options.parser.positionalArguments();
     if (positional.size() > 1 || (positional.size() == 1 && options.parser.isSet(options.com1))) {
-        std::fprintf(stderr, "qv550-control: give one device for COM1, either as --com1 DEVICE or as DEVICE\n%s",
+        std::fprintf(stderr,
+            "qv550-control: give one device for COM1, either as --com1 DEVICE or as DEVICE\n%s",
             options.parser.helpText().toLocal8Bit().constData());
         return 2;
     }
@@ -146,8 +147,8 @@ int main(int argc, char *argv[])
     // The user's port mapping fills in what the command line leaves open; a
     // malformed file is told, and the defaults are used.
     std::string mappingProblem;
-    const bool com1Given = options.parser.isSet(options.com1) || positional.size() == 1
-        || options.parser.isSet(options.demo);
+    const bool com1Given
+        = options.parser.isSet(options.com1) || positional.size() == 1 || options.parser.isSet(options.demo);
     if (!com1Given || !options.parser.isSet(options.com2)) {
         if (const auto mapping = readPortMapping(portMappingPath(), mappingProblem))
             mapping->fillIn(devices, com1Given, options.parser.isSet(options.com2));
@@ -163,7 +164,8 @@ int main(int argc, char *argv[])
     // A network address that can never work is a mistake to correct now, not
     // a line to keep trying all night.
     for (const std::int16_t number : {1, 2}) {
-        if (const std::string whyNot = malformedNetworkName(devices.deviceFor(number).value_or(std::string()));
+        if (const std::string whyNot
+            = malformedNetworkName(devices.deviceFor(number).value_or(std::string()));
             !whyNot.empty()) {
             std::fprintf(stderr, "qv550-control: COM%d: %s\n", number, whyNot.c_str());
             return 2;
@@ -200,7 +202,8 @@ int main(int argc, char *argv[])
     QtTimer shareLease("shareLease", 1000);
     SharedLine shared(wire, shareWatch, shareQuiet, shareLease);
     SerialControl &MSComm1 = shared;
-    OwnerService service(shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
+    OwnerService service(
+        shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
     OwnerServer server(service);
     QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
     LiveOwner live(shared, pollTimer);
@@ -227,7 +230,7 @@ int main(int argc, char *argv[])
         const bool servedByAnother = ownerAnswers(path);
         if (servedByAnother && followed == path)
             return;
-        live.state.forget(); // another line, another projector
+        live.state.forget();   // another line, another projector
         if (servedByAnother) { // the panel is that owner's client, and shows its state
             server.stop();
             live.poller.stop();
@@ -243,7 +246,8 @@ int main(int argc, char *argv[])
         server.stop();
         std::string whyNot;
         if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot)) {
-            std::fprintf(stderr, "qv550-control: the line is not shared with other programs: %s\n", whyNot.c_str());
+            std::fprintf(
+                stderr, "qv550-control: the line is not shared with other programs: %s\n", whyNot.c_str());
             return;
         }
         service.setLineName(lineName(device));
@@ -257,8 +261,8 @@ int main(int argc, char *argv[])
     QtTimer settleTimer("settleTimer", 3000);
     Form1 form;
     QtMessageBox messageBox(&form);
-    Panel panel(
-        MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
+    Panel panel(MSComm1, form, messageBox, form,
+        {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
     form.attach(&panel);
     if (showLive) {
         lights.emplace(form);
@@ -293,8 +297,8 @@ int main(int argc, char *argv[])
     ownerCheck.start();
     form.show();
     // The window stays open with the port closed; the user is told why.
-    for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>() :
-                                    "The port mapping was not used: " + mappingProblem,
+    for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>()
+                                                       : "The port mapping was not used: " + mappingProblem,
              startupFailure}) {
         if (warning)
             QTimer::singleShot(0, &form, [&messageBox, text = *warning] { messageBox.warning(text); });

@@ -84,7 +84,8 @@ std::size_t editDistance(std::string_view a, std::string_view b)
         d[0][j] = j;
     for (std::size_t i = 1; i <= a.size(); ++i) {
         for (std::size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            d[i][j] = std::min(
+                {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
             if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
                 d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
@@ -98,8 +99,9 @@ std::optional<std::string> nearestCommandName(std::string_view typed)
 {
     std::optional<std::string> best;
     std::size_t bestDistance = 3;
-    for (const std::string_view name : {std::string_view("list"), std::string_view("ports"), std::string_view("send"),
-             std::string_view("wait"), std::string_view("seq"), std::string_view("state")}) {
+    for (const std::string_view name :
+        {std::string_view("list"), std::string_view("ports"), std::string_view("send"),
+            std::string_view("wait"), std::string_view("seq"), std::string_view("state")}) {
         if (const std::size_t distance = editDistance(typed, name); distance < bestDistance) {
             bestDistance = distance;
             best = std::string(name);
@@ -203,7 +205,9 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
     if (verb == "list" || verb == "ports" || verb == "state") {
         if (!takes(0))
             return std::nullopt;
-        request.verb = verb == "list" ? CliRequest::List : verb == "ports" ? CliRequest::Ports : CliRequest::State;
+        request.verb = verb == "list" ? CliRequest::List
+            : verb == "ports"         ? CliRequest::Ports
+                                      : CliRequest::State;
     } else if (verb == "send" || verb == "wait") {
         if (!takes(1))
             return std::nullopt;

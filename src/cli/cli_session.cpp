@@ -148,7 +148,8 @@ QLocalSocket &ownerConnection(const std::string &socket)
     return *owner;
 }
 
-std::optional<QJsonObject> askOwner(const std::string &socket, QJsonObject request, int waitMs, bool &answered)
+std::optional<QJsonObject> askOwner(
+    const std::string &socket, QJsonObject request, int waitMs, bool &answered)
 {
     QLocalSocket &owner = ownerConnection(socket);
     answered = owner.state() == QLocalSocket::ConnectedState;
@@ -216,19 +217,23 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
 void printState(const QJsonObject &state, std::ostream &out)
 {
     for (const LiveQuery &query : kLiveQueries) {
-        const QJsonObject entry = state.value(QString::fromUtf8(query.name.data(), static_cast<qsizetype>(query.name.size()))).toObject();
+        const QJsonObject entry
+            = state.value(QString::fromUtf8(query.name.data(), static_cast<qsizetype>(query.name.size())))
+                  .toObject();
         std::string name(query.name);
         name.resize(std::max<std::size_t>(name.size(), 10), ' ');
         out << name << ' ';
         if (entry.value(QStringLiteral("status")).isString()) {
             char age[32];
             std::snprintf(age, sizeof age, "%.1f", entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0);
-            out << entry.value(QStringLiteral("status")).toString().toStdString() << " (read " << age << " s ago)\n";
+            out << entry.value(QStringLiteral("status")).toString().toStdString() << " (read " << age
+                << " s ago)\n";
         } else if (entry.contains(QStringLiteral("unknown_since"))) {
             out << "unknown since " << entry.value(QStringLiteral("unknown_since")).toString().toStdString();
             const QJsonObject last = entry.value(QStringLiteral("last")).toObject();
             if (last.contains(QStringLiteral("status")))
-                out << " (last read: " << last.value(QStringLiteral("status")).toString().toStdString() << ')';
+                out << " (last read: " << last.value(QStringLiteral("status")).toString().toStdString()
+                    << ')';
             out << '\n';
         } else {
             out << "not read yet\n";
@@ -343,7 +348,8 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
     } else if (request.verb == CliRequest::Send) {
         // Decoding it is what finds a malformed sequence; the text is not kept.
         QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString decodedText = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
+        const QString decodedText
+            = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
         if (utf8.hasError()) {
             err << "qv550-cli: the line to send is not valid UTF-8 text\n";
             return 2;
@@ -352,7 +358,8 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         const auto bytes = lineBytesFromUtf8(request.argument, unsendable);
         if (!bytes) {
             err << "qv550-cli: \"" << unsendable
-                << "\" cannot be sent on the serial line, which carries one byte per character (Latin-1, up to "
+                << "\" cannot be sent on the serial line, which carries one byte per character (Latin-1, up "
+                   "to "
                    "U+00FF)\n";
             return 2;
         }
@@ -388,22 +395,26 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
                 : QString::fromStdString(request.command);
         ask[QStringLiteral("address")] = QString::fromStdString(request.address);
         ask[QStringLiteral("timeout_ms")] = watchMs;
-        const qint64 limit = request.verb == CliRequest::Wait ? request.timeoutMs.value_or(kWaitDefaultMs) : 0;
+        const qint64 limit
+            = request.verb == CliRequest::Wait ? request.timeoutMs.value_or(kWaitDefaultMs) : 0;
         QElapsedTimer total;
         total.start();
         bool everReplied = false;
         for (;;) {
             if (request.verb == CliRequest::Wait)
-                ask[QStringLiteral("timeout_ms")] = static_cast<int>(std::max<qint64>(1, std::min<qint64>(watchMs, limit - total.elapsed())));
+                ask[QStringLiteral("timeout_ms")] = static_cast<int>(
+                    std::max<qint64>(1, std::min<qint64>(watchMs, limit - total.elapsed())));
             // The owner may hold the call behind others' (a lease lasts at most a minute).
-            const auto got = askOwner(ownerSocket, ask, ask[QStringLiteral("timeout_ms")].toInt() + 65000, answered);
+            const auto got
+                = askOwner(ownerSocket, ask, ask[QStringLiteral("timeout_ms")].toInt() + 65000, answered);
             if (!answered)
                 break; // nobody serves the line after all: open it here
             outcome.viaOwner = true;
             if (!got)
                 return finish(1, "no answer came from the line's owner in time");
             outcome.sent = got->value(QStringLiteral("sent")).toString().toLatin1().toStdString();
-            outcome.reply = QByteArray::fromHex(got->value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
+            outcome.reply = QByteArray::fromHex(got->value(QStringLiteral("reply_hex")).toString().toLatin1())
+                                .toStdString();
             outcome.elapsedMs = got->value(QStringLiteral("elapsed_ms")).toDouble();
             outcome.status = got->value(QStringLiteral("status")).isString()
                 ? std::optional<std::string>(got->value(QStringLiteral("status")).toString().toStdString())
@@ -411,7 +422,8 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             if (got->value(QStringLiteral("cached")).toBool())
                 outcome.cachedAgeMs = got->value(QStringLiteral("age_ms")).toDouble();
             // A value the owner read moments ago is an answer, though nothing was written for it.
-            const bool written = got->value(QStringLiteral("written")).toBool() || got->value(QStringLiteral("cached")).toBool();
+            const bool written = got->value(QStringLiteral("written")).toBool()
+                || got->value(QStringLiteral("cached")).toBool();
             const QString error = got->value(QStringLiteral("error")).toString();
             if (request.verb != CliRequest::Wait) {
                 if (!error.isEmpty())
@@ -425,15 +437,17 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
                 return finish(0);
             if (total.elapsed() + 1 >= limit)
                 break;
-            QThread::msleep(static_cast<unsigned long>(std::min<qint64>(kWaitRoundMs, limit - total.elapsed())));
+            QThread::msleep(
+                static_cast<unsigned long>(std::min<qint64>(kWaitRoundMs, limit - total.elapsed())));
         }
         if (outcome.viaOwner) {
             if (!everReplied)
-                return finish(1, "no reply ever came from the projector on " + line.portLabel() + " in "
+                return finish(1,
+                    "no reply ever came from the projector on " + line.portLabel() + " in "
                         + std::to_string(total.elapsed()) + " ms");
-            return finish(1, "the status did not become \"" + request.argument + "\" in "
-                    + std::to_string(total.elapsed()) + " ms"
-                    + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
+            return finish(1,
+                "the status did not become \"" + request.argument + "\" in " + std::to_string(total.elapsed())
+                    + " ms" + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
         }
     }
 
@@ -460,7 +474,8 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             while (!call.lost() && total.elapsed() < limit) {
                 QElapsedTimer round;
                 round.start();
-                const bool whole = call.exchange(outcome.sent, std::min<qint64>(watchMs, limit - total.elapsed()));
+                const bool whole
+                    = call.exchange(outcome.sent, std::min<qint64>(watchMs, limit - total.elapsed()));
                 everReplied = everReplied || whole;
                 outcome.reply = call.reply();
                 outcome.elapsedMs = call.elapsed();
@@ -479,10 +494,12 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             if (call.lost())
                 return finish(1, *call.lost());
             if (!everReplied)
-                return finish(1, "no reply ever came from the projector on " + line.portLabel() + " in "
+                return finish(1,
+                    "no reply ever came from the projector on " + line.portLabel() + " in "
                         + std::to_string(waited) + " ms");
-            return finish(1, "the status did not become \"" + request.argument + "\" in " + std::to_string(waited)
-                    + " ms" + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
+            return finish(1,
+                "the status did not become \"" + request.argument + "\" in " + std::to_string(waited) + " ms"
+                    + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
         }
         const bool whole = call.exchange(outcome.sent, watchMs);
         outcome.reply = call.reply();
@@ -497,7 +514,8 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             return finish(0);
         if (outcome.reply.empty())
             return finish(1, "no reply within " + std::to_string(watchMs) + " ms from " + line.portLabel());
-        return finish(1, "the reply was cut off: no CR or ACK within " + std::to_string(watchMs)
+        return finish(1,
+            "the reply was cut off: no CR or ACK within " + std::to_string(watchMs)
                 + " ms (arrived: " + monitorLine(outcome.reply) + ")");
     } catch (const ControlError &error) {
         close();

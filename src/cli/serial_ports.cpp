@@ -30,8 +30,9 @@ int listSerialPorts(std::ostream &out)
             if (link.canonicalFilePath() == QFileInfo(location).canonicalFilePath())
                 names << link.absoluteFilePath();
         }
-        out << location.toStdString() << "  " << (names.isEmpty() ? std::string("-") : names.join(u' ').toStdString())
-            << "  " << orDash(port.description()) << "  " << orDash(port.manufacturer()) << "  "
+        out << location.toStdString() << "  "
+            << (names.isEmpty() ? std::string("-") : names.join(u' ').toStdString()) << "  "
+            << orDash(port.description()) << "  " << orDash(port.manufacturer()) << "  "
             << orDash(port.serialNumber()) << '\n';
     }
     return static_cast<int>(ports.size());

@@ -18,6 +18,8 @@ public:
 
     void info(std::string_view text);
     void warning(std::string_view message) override;
+    // A line at a syslog priority: 3 error, 4 warning, 6 info, 7 debug.
+    void say(int priority, std::string_view text) { line(priority, text); }
 
     // Only the status line and the line's state mean something here.
     void setCaption(std::string_view control, std::string_view text) override;

@@ -18,8 +18,8 @@ namespace {
 
 struct LitRow {
     std::string_view control;
-    std::string_view query;  // the state's key
-    std::string_view codes;  // reply beginnings that light it, '|' between
+    std::string_view query; // the state's key
+    std::string_view codes; // reply beginnings that light it, '|' between
 };
 
 // clang-format off
@@ -82,7 +82,8 @@ std::set<std::string> litControls(const QJsonObject &state, const QJsonObject &c
     if (!on)
         return lit;
     for (auto choice = choices.begin(); choice != choices.end(); ++choice) {
-        const std::string command = choice.value().toObject().value(QStringLiteral("command")).toString().toStdString();
+        const std::string command
+            = choice.value().toObject().value(QStringLiteral("command")).toString().toStdString();
         for (const CatalogueEntry &entry : kCatalogue) {
             if (entry.name == command && entry.group == choice.key().toStdString()) {
                 // The read groups are lit from what was read, not from what was asked.
@@ -104,7 +105,8 @@ std::string liveSummary(const QJsonObject &state)
         text += std::string(query.name) + ": ";
         if (entry.value(QStringLiteral("status")).isString()) {
             text += entry.value(QStringLiteral("status")).toString().trimmed().toStdString() + " ("
-                + std::to_string(static_cast<long long>(entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0))
+                + std::to_string(
+                    static_cast<long long>(entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0))
                 + " s ago)";
         } else if (entry.contains(QStringLiteral("unknown_since"))) {
             text += "unknown since " + entry.value(QStringLiteral("unknown_since")).toString().toStdString();

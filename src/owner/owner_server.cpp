@@ -40,7 +40,8 @@ std::string peerName(int descriptor)
         std::string name;
         std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
         std::getline(comm, name);
-        return (name.empty() ? std::string("a program") : name) + " (process " + std::to_string(peer.pid) + ")";
+        return (name.empty() ? std::string("a program") : name) + " (process " + std::to_string(peer.pid)
+            + ")";
     }
 #endif
     (void)descriptor;
@@ -58,6 +59,12 @@ OwnerServer::OwnerServer(OwnerService &service, QObject *parent) : QObject(paren
 OwnerServer::~OwnerServer()
 {
     stop();
+}
+
+void OwnerServer::setGroupAccess(bool on)
+{
+    server_.setSocketOptions(on ? QLocalServer::UserAccessOption | QLocalServer::GroupAccessOption
+                                : QLocalServer::UserAccessOption);
 }
 
 bool OwnerServer::listen(const std::string &path, std::string &whyNot)
@@ -106,7 +113,8 @@ void OwnerServer::accept(int descriptor)
     connection->descriptor = descriptor;
     // The client's id is the service's, known once it has connected.
     auto id = std::make_shared<int>(0);
-    const int real = service_.connect([this, id](const std::string &line) { send(*id, line); }, peerName(descriptor));
+    const int real
+        = service_.connect([this, id](const std::string &line) { send(*id, line); }, peerName(descriptor));
     *id = real;
     connection->reader = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
     connection->writer = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Write);
@@ -146,7 +154,8 @@ void OwnerServer::readFrom(int client)
             return;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, client] { drop(client); }, Qt::QueuedConnection);
         return;
     }
 }
@@ -162,12 +171,14 @@ void OwnerServer::send(int client, const std::string &line)
     if (connection.outbox.size() > kUnreadLimit) {
         // It does not read: it must not hold up the others.
         connection.dropping = true;
-        QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, client] { drop(client); }, Qt::QueuedConnection);
         return;
     }
     writeTo(client);
     if (connection.inputEnded)
-        QMetaObject::invokeMethod(this, [this, client] { closeWhenDone(client); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, client] { closeWhenDone(client); }, Qt::QueuedConnection);
 }
 
 void OwnerServer::writeTo(int client)
@@ -186,7 +197,8 @@ void OwnerServer::writeTo(int client)
         if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             break;
         connection.dropping = true; // gone
-        QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, client] { drop(client); }, Qt::QueuedConnection);
         return;
     }
     connection.writer->setEnabled(!connection.outbox.empty());
@@ -200,7 +212,8 @@ void OwnerServer::closeWhenDone(int client)
     if (found == connections_.end())
         return;
     if (found->second->outbox.empty() && !service_.awaitingReplies(client))
-        QMetaObject::invokeMethod(this, [this, client] { drop(client); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, client] { drop(client); }, Qt::QueuedConnection);
 }
 
 void OwnerServer::drop(int client)

@@ -30,6 +30,8 @@ public:
     // Listens at `path` (owner-only permissions); false with the reason, for
     // instance when another owner answers there.
     bool listen(const std::string &path, std::string &whyNot);
+    // For a system service: the socket's group (the folder's) may connect too.
+    void setGroupAccess(bool on);
     // Stops listening, drops every client, removes the socket file.
     void stop();
     bool listening() const { return server_.isListening(); }

@@ -72,7 +72,8 @@ private:
     void broadcast(const QJsonObject &event, bool subscribersOnly);
     void stateChanged();
     std::string stateEvent() const;
-    bool answeredFromCache(int client, const QJsonValue &id, const std::string &code, const QJsonObject &request);
+    bool answeredFromCache(
+        int client, const QJsonValue &id, const std::string &code, const QJsonObject &request);
 
     SharedLine &line_;
     std::string lineName_;

@@ -31,7 +31,8 @@ std::string monitorLine(const std::string &bytes)
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-std::optional<std::string> decodedStatus(const std::string &sent, const std::string &prefix, const std::string &reply)
+std::optional<std::string> decodedStatus(
+    const std::string &sent, const std::string &prefix, const std::string &reply)
 {
     if (!replyEnded(reply))
         return std::nullopt;
@@ -42,8 +43,8 @@ std::optional<std::string> decodedStatus(const std::string &sent, const std::str
     return status->rfind(' ', 0) == 0 ? status->substr(1) : *status;
 }
 
-QJsonObject replyObject(
-    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs)
+QJsonObject replyObject(const std::string &sent, const std::string &reply,
+    const std::optional<std::string> &status, double elapsedMs)
 {
     QJsonObject object;
     object[QStringLiteral("sent")] = latin1(sent);

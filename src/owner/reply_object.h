@@ -14,11 +14,12 @@ bool replyEnded(const std::string &reply);
 
 // The status text of a whole reply to a status query (less the panel's
 // leading space); nothing for an incomplete reply or another command.
-std::optional<std::string> decodedStatus(const std::string &sent, const std::string &prefix, const std::string &reply);
+std::optional<std::string> decodedStatus(
+    const std::string &sent, const std::string &prefix, const std::string &reply);
 
 // sent, reply_hex, monitor, status, complete, elapsed_ms.
-QJsonObject replyObject(
-    const std::string &sent, const std::string &reply, const std::optional<std::string> &status, double elapsedMs);
+QJsonObject replyObject(const std::string &sent, const std::string &reply,
+    const std::optional<std::string> &status, double elapsedMs);
 
 // The monitor text of `bytes` without its outer blanks: "ACK", "8 0 CR".
 std::string monitorLine(const std::string &bytes);

@@ -8,9 +8,8 @@
 StateFeed::StateFeed(std::function<void(const QJsonObject &, const QJsonObject &)> onState)
     : onState_(std::move(onState))
 {
-    QObject::connect(&socket_, &QLocalSocket::connected, &socket_, [this] {
-        socket_.write(QByteArrayLiteral("{\"id\": 1, \"subscribe\": \"state\"}\n"));
-    });
+    QObject::connect(&socket_, &QLocalSocket::connected, &socket_,
+        [this] { socket_.write(QByteArrayLiteral("{\"id\": 1, \"subscribe\": \"state\"}\n")); });
     QObject::connect(&socket_, &QLocalSocket::readyRead, &socket_, [this] { readEvents(); });
 }
 
@@ -35,7 +34,8 @@ void StateFeed::readEvents()
         const QJsonObject event = QJsonDocument::fromJson(pending_.left(end)).object();
         pending_.remove(0, end + 1);
         if (event.value(QStringLiteral("event")) == QStringLiteral("state"))
-            onState_(event.value(QStringLiteral("state")).toObject(), event.value(QStringLiteral("choices")).toObject());
+            onState_(event.value(QStringLiteral("state")).toObject(),
+                event.value(QStringLiteral("choices")).toObject());
     }
     // An owner that never ends a line is not followed into memory.
     if (pending_.size() > (1 << 20))

@@ -20,7 +20,7 @@ std::string ownerFolder()
     if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
         return std::string(runtime) + "/qv550";
     const std::string uid = std::to_string(getuid());
-    struct stat info {};
+    struct stat info { };
     if (stat(("/run/user/" + uid).c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid())
         return "/run/user/" + uid + "/qv550";
     return "/tmp/qv550-" + uid;
@@ -32,8 +32,8 @@ std::string lineName(const std::string &device)
     while (!name.empty() && name.front() == '/')
         name.erase(0, 1);
     for (char &c : name) {
-        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
-            || c == '-' || c == '_';
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '.' || c == '-' || c == '_';
         if (!kept)
             c = '_';
     }
@@ -42,7 +42,26 @@ std::string lineName(const std::string &device)
 
 std::string ownerSocketPath(const std::string &device)
 {
-    return ownerFolder() + "/" + lineName(device) + ".sock";
+    const std::string name = lineName(device) + ".sock";
+    const std::string service = std::string(kServiceFolder) + "/" + name;
+    struct stat info { };
+    if (stat(service.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
+        return service;
+    return ownerFolder() + "/" + name;
+}
+
+bool checkServiceFolder(const std::string &folder, std::string &whyNot)
+{
+    struct stat info { };
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        whyNot = folder + " is not a folder";
+        return false;
+    }
+    if (info.st_uid != getuid() || (info.st_mode & 007) != 0) {
+        whyNot = folder + " belongs to another user or is open to others";
+        return false;
+    }
+    return true;
 }
 
 bool prepareOwnerFolder(std::string &whyNot)
@@ -52,7 +71,7 @@ bool prepareOwnerFolder(std::string &whyNot)
         whyNot = folder + " cannot be made";
         return false;
     }
-    struct stat info {};
+    struct stat info { };
     if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         whyNot = folder + " is not a folder";
         return false;
@@ -68,7 +87,7 @@ bool ownerAnswers(const std::string &path)
 {
     // No socket file, no owner: asked on every try of a waiting panel, this
     // must cost nothing then.
-    struct stat info {};
+    struct stat info { };
     if (stat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
         return false;
     QLocalSocket probe;

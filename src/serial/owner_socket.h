@@ -16,7 +16,17 @@ std::string ownerFolder();
 // become '_'.
 std::string lineName(const std::string &device);
 
+// The system service's sockets (qv550d@.service's runtime folder), which
+// the users of group dialout may reach.
+inline constexpr char kServiceFolder[] = "/run/qv550";
+
+// Where clients find the line's owner: the system service's socket when
+// there is one, else this user's.
 std::string ownerSocketPath(const std::string &device);
+
+// Refuses a service folder that is not ours or that others (not the group)
+// may enter.
+bool checkServiceFolder(const std::string &folder, std::string &whyNot);
 
 // Whether an owner answers at `path` now.
 bool ownerAnswers(const std::string &path);

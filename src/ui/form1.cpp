@@ -464,7 +464,8 @@ void Form1::setCaption(std::string_view name, std::string_view text)
 void Form1::setLineState(std::string_view state)
 {
     // Beside the caption, so nothing inside the window moves.
-    setWindowTitle(state.empty() ? qs(kWindowCaption) : qs(kWindowCaption) + QStringLiteral(" - ") + qs(state));
+    setWindowTitle(
+        state.empty() ? qs(kWindowCaption) : qs(kWindowCaption) + QStringLiteral(" - ") + qs(state));
 }
 
 void Form1::setLit(std::string_view name, bool lit)
@@ -550,7 +551,8 @@ void Form1::setTop(float twips)
 void Form1::placeOnScreen()
 {
     const QRect available = screen()->availableGeometry();
-    const int x = std::clamp(left_, available.left(), std::max(available.left(), available.right() + 1 - QWidget::width()));
+    const int x = std::clamp(
+        left_, available.left(), std::max(available.left(), available.right() + 1 - QWidget::width()));
     int y = std::max(top_, available.top());
     // A height taller than the room below its place (the full height at 2x
     // on a 1280x1024 screen) would put what the user just opened, the

@@ -19,7 +19,8 @@ void fillEdge(QPainter *painter, const QRect &r, const QColor &topLeft, const QC
     painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
 }
 
-PanelStyle::PanelStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) { }
+PanelStyle::PanelStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+{ }
 
 void PanelStyle::drawPrimitive(
     PrimitiveElement element, const QStyleOption *option, QPainter *painter, const QWidget *widget) const

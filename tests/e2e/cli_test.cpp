@@ -82,8 +82,9 @@ TEST(Cli, EveryStatusQueryIsDecodedAsThePanelDecodesIt)
         ASSERT_FALSE(reply.isEmpty()) << name << ": not JSON: " << json.out;
         const std::string bytes = fromHex(reply[QStringLiteral("reply_hex")].toString());
         std::int16_t pressure = 0;
-        const auto expected = decodeStatus(
-            statusQueryFor(reply[QStringLiteral("sent")].toString().toStdString(), ""), monitorText(bytes), pressure);
+        const auto expected
+            = decodeStatus(statusQueryFor(reply[QStringLiteral("sent")].toString().toStdString(), ""),
+                monitorText(bytes), pressure);
         ASSERT_TRUE(expected.has_value()) << name;
         // The panel's text less its leading space, where it has one.
         const std::string shown = expected->rfind(' ', 0) == 0 ? expected->substr(1) : *expected;
@@ -96,8 +97,8 @@ TEST(Cli, EveryStatusQueryIsDecodedAsThePanelDecodesIt)
 TEST(Cli, ACommandThatIsNoQueryPrintsItsReplyAndAnAddressGoesFirst)
 {
     Projector projector({QStringLiteral("--address"), QStringLiteral("2")});
-    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--address"), QStringLiteral("2"),
-        QStringLiteral("--json"), QStringLiteral("power-on")});
+    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--address"),
+        QStringLiteral("2"), QStringLiteral("--json"), QStringLiteral("power-on")});
     EXPECT_EQ(run.status, 0) << run.err;
     const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
     EXPECT_EQ(reply[QStringLiteral("sent")].toString(), QStringLiteral("A002C00\r"));
@@ -117,10 +118,12 @@ TEST(Cli, ASilentProjectorIsExitOneAfterTheReplyWatchAndNoStatusIsInvented)
     const QString log = folder.filePath(QStringLiteral("traffic.log"));
     QElapsedTimer clock;
     clock.start();
-    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--log"), log, QStringLiteral("status")});
+    const CliRun run = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--log"), log,
+        QStringLiteral("status")});
     EXPECT_EQ(run.status, 1);
     EXPECT_GE(clock.elapsed(), 500);
-    EXPECT_NE(run.err.find("no reply within 500 ms from " + projector.device().toStdString()), std::string::npos)
+    EXPECT_NE(
+        run.err.find("no reply within 500 ms from " + projector.device().toStdString()), std::string::npos)
         << run.err;
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -134,7 +137,8 @@ TEST(Cli, ASilentProjectorIsExitOneAfterTheReplyWatchAndNoStatusIsInvented)
         EXPECT_TRUE(reply[QStringLiteral("status")].isNull()) << name << ": " << json.out;
         EXPECT_EQ(reply[QStringLiteral("complete")], QJsonValue(false)) << json.out;
         EXPECT_EQ(reply[QStringLiteral("via")].toString(), QStringLiteral("port"));
-        EXPECT_TRUE(reply[QStringLiteral("error")].toString().startsWith(QStringLiteral("no reply"))) << json.out;
+        EXPECT_TRUE(reply[QStringLiteral("error")].toString().startsWith(QStringLiteral("no reply")))
+            << json.out;
     }
     // wait keeps to its limit, and says that nothing ever answered.
     clock.restart();
@@ -154,9 +158,10 @@ TEST(Cli, ASilentProjectorIsExitOneAfterTheReplyWatchAndNoStatusIsInvented)
 
 TEST(Cli, ACutOffReplyIsIncompleteAndALateOneNeverReachesTheNextCall)
 {
-    Projector pieces({QStringLiteral("--pieces"), QStringLiteral("3"), QStringLiteral("--gap"), QStringLiteral("400")});
-    const CliRun cut = cli({QStringLiteral("--port"), pieces.device(), QStringLiteral("--json"), QStringLiteral("--timeout"),
-        QStringLiteral("200"), QStringLiteral("lamp-time")});
+    Projector pieces(
+        {QStringLiteral("--pieces"), QStringLiteral("3"), QStringLiteral("--gap"), QStringLiteral("400")});
+    const CliRun cut = cli({QStringLiteral("--port"), pieces.device(), QStringLiteral("--json"),
+        QStringLiteral("--timeout"), QStringLiteral("200"), QStringLiteral("lamp-time")});
     EXPECT_EQ(cut.status, 1);
     const QJsonObject reply = jsonOf(cut);
     EXPECT_EQ(reply[QStringLiteral("complete")], QJsonValue(false)) << cut.out;
@@ -166,21 +171,23 @@ TEST(Cli, ACutOffReplyIsIncompleteAndALateOneNeverReachesTheNextCall)
 
     Projector slow({QStringLiteral("--delay"), QStringLiteral("700")});
     EXPECT_EQ(cli({QStringLiteral("--port"), slow.device(), QStringLiteral("mode")}).status, 1);
-    const CliRun next = cli({QStringLiteral("--port"), slow.device(), QStringLiteral("--timeout"), QStringLiteral("2000"),
-        QStringLiteral("power-on")});
+    const CliRun next = cli({QStringLiteral("--port"), slow.device(), QStringLiteral("--timeout"),
+        QStringLiteral("2000"), QStringLiteral("power-on")});
     EXPECT_EQ(next.status, 0) << next.err;
     EXPECT_EQ(next.out, "ACK\n"); // its own reply, not mode's "1 CR"
 }
 
 TEST(Cli, RepliesInPiecesOrAmidNoiseAreReadWhole)
 {
-    Projector pieces({QStringLiteral("--pieces"), QStringLiteral("3"), QStringLiteral("--gap"), QStringLiteral("40")});
+    Projector pieces(
+        {QStringLiteral("--pieces"), QStringLiteral("3"), QStringLiteral("--gap"), QStringLiteral("40")});
     const CliRun run = cli({QStringLiteral("--port"), pieces.device(), QStringLiteral("lamp-time")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("Hour Use"), std::string::npos) << run.out;
     Projector noisy({QStringLiteral("--noise"), QStringLiteral("40")});
     for (int i = 0; i < 5; ++i) {
-        const CliRun noise = cli({QStringLiteral("--port"), noisy.device(), QStringLiteral("--json"), QStringLiteral("status")});
+        const CliRun noise = cli(
+            {QStringLiteral("--port"), noisy.device(), QStringLiteral("--json"), QStringLiteral("status")});
         EXPECT_TRUE(noise.status == 0 || noise.status == 1) << noise.err;
         EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(noise.out)).isNull()) << noise.out;
     }
@@ -188,9 +195,11 @@ TEST(Cli, RepliesInPiecesOrAmidNoiseAreReadWhole)
 
 TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
 {
-    const CliRun missing = cli({QStringLiteral("--port"), QStringLiteral("/dev/qv550-no-such-device"), QStringLiteral("status")});
+    const CliRun missing = cli(
+        {QStringLiteral("--port"), QStringLiteral("/dev/qv550-no-such-device"), QStringLiteral("status")});
     EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.err.find("/dev/qv550-no-such-device: no such device"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("/dev/qv550-no-such-device: no such device"), std::string::npos)
+        << missing.err;
 
     // Held by a program that is not ours: it is named.
     Projector projector;
@@ -199,7 +208,8 @@ TEST(Cli, APortThatCannotBeOpenedIsExitThreeWithItsReason)
     ASSERT_TRUE(foreign.open(QIODevice::ReadWrite));
     const CliRun busy = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("status")});
     EXPECT_EQ(busy.status, 3);
-    EXPECT_NE(busy.err.find("is in use by e2e_tests (process " + std::to_string(QCoreApplication::applicationPid())),
+    EXPECT_NE(busy.err.find(
+                  "is in use by e2e_tests (process " + std::to_string(QCoreApplication::applicationPid())),
         std::string::npos)
         << busy.err;
 }
@@ -216,7 +226,8 @@ TEST(SharedLine, ScriptsTalkThroughThePanelAndEachGetsOnlyItsOwnReplies)
         waited.start();
         CliRun through;
         while (waited.elapsed() < 5000) {
-            through = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("status")});
+            through = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+                QStringLiteral("status")});
             if (through.status == 0 && through.out.find("\"via\":\"owner\"") != std::string::npos)
                 return through;
             runFor(100);
@@ -240,7 +251,8 @@ TEST(SharedLine, ScriptsTalkThroughThePanelAndEachGetsOnlyItsOwnReplies)
     for (const Script &script : scripts) {
         running.push_back(std::make_unique<QProcess>());
         running.back()->start(QStringLiteral("bash"),
-            {QStringLiteral("-c"), QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do \"$0\" --port \"$1\" --json \"$2\"; done"),
+            {QStringLiteral("-c"),
+                QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do \"$0\" --port \"$1\" --json \"$2\"; done"),
                 kCli, projector.device(), QString::fromLatin1(script.query)});
     }
     for (std::size_t i = 0; i < scripts.size(); ++i) {
@@ -251,7 +263,8 @@ TEST(SharedLine, ScriptsTalkThroughThePanelAndEachGetsOnlyItsOwnReplies)
             const QJsonObject reply = QJsonDocument::fromJson(line).object();
             EXPECT_EQ(reply[QStringLiteral("via")].toString(), QStringLiteral("owner")) << line.toStdString();
             EXPECT_EQ(reply[QStringLiteral("sent")].toString().toStdString(), scripts[i].code);
-            EXPECT_TRUE(reply[QStringLiteral("status")].toString().contains(QString::fromLatin1(scripts[i].says)))
+            EXPECT_TRUE(
+                reply[QStringLiteral("status")].toString().contains(QString::fromLatin1(scripts[i].says)))
                 << scripts[i].query << " was answered: " << line.toStdString();
         }
     }
@@ -271,7 +284,8 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
 {
     Projector projector;
     QProcess daemon;
-    daemon.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    daemon.start(
+        QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
     daemon.setReadChannel(QProcess::StandardError);
     std::string said;
     while (said.find('\n') == std::string::npos && daemon.waitForReadyRead(5000))
@@ -280,7 +294,8 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
     ASSERT_NE(on, std::string::npos) << said;
     const QString socket = QString::fromStdString(said.substr(on + 4, said.find('\n') - on - 4));
     EXPECT_TRUE(QFile::exists(socket)) << socket.toStdString();
-    const CliRun through = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("lamp-time")});
+    const CliRun through = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+        QStringLiteral("lamp-time")});
     EXPECT_EQ(through.status, 0) << through.err;
     EXPECT_EQ(jsonOf(through)[QStringLiteral("via")].toString(), QStringLiteral("owner"));
     EXPECT_FALSE(existingLockFile(projector.device().toStdString()).empty()); // it holds the port
@@ -289,12 +304,14 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
     QProcess oneLiner;
     oneLiner.start(QStringLiteral("bash"),
         {QStringLiteral("-c"),
-            QStringLiteral("printf '%s\\n' '{\"id\":1,\"hello\":true}' '{\"id\":2,\"command\":\"status\"}' | socat - UNIX-CONNECT:\"$0\""),
+            QStringLiteral("printf '%s\\n' '{\"id\":1,\"hello\":true}' '{\"id\":2,\"command\":\"status\"}' | "
+                           "socat - UNIX-CONNECT:\"$0\""),
             socket});
     ASSERT_TRUE(oneLiner.waitForFinished(10000));
     const QList<QByteArray> answers = oneLiner.readAllStandardOutput().trimmed().split('\n');
     ASSERT_EQ(answers.size(), 2) << oneLiner.readAllStandardError().toStdString();
-    EXPECT_EQ(QJsonDocument::fromJson(answers[1]).object()[QStringLiteral("status")].toString(), QStringLiteral("Stand by"));
+    EXPECT_EQ(QJsonDocument::fromJson(answers[1]).object()[QStringLiteral("status")].toString(),
+        QStringLiteral("Stand by"));
     // Two hundred clients at once: every one is answered.
     std::vector<std::unique_ptr<QLocalSocket>> clients;
     for (int i = 0; i < 200; ++i) {
@@ -307,13 +324,15 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
     int answered = 0;
     for (auto &client : clients) {
         if (client->canReadLine() || client->waitForReadyRead(3000))
-            answered += QJsonDocument::fromJson(client->readLine()).object().contains(QStringLiteral("clients"));
+            answered
+                += QJsonDocument::fromJson(client->readLine()).object().contains(QStringLiteral("clients"));
     }
     EXPECT_EQ(answered, 200);
     clients.clear();
     // A second owner on the same line is refused, and says why.
     QProcess second;
-    second.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    second.start(
+        QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
     ASSERT_TRUE(second.waitForFinished(5000));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_NE(second.readAllStandardError().indexOf("already serves this line"), -1);
@@ -331,16 +350,19 @@ TEST(SharedLine, ASequenceRunsWithNothingFromAnotherProgramBetweenItsCommands)
     const QString log = scratch.filePath(QStringLiteral("sim.log"));
     Projector projector({QStringLiteral("--log"), log, QStringLiteral("--delay"), QStringLiteral("5")});
     QProcess daemon;
-    daemon.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    daemon.start(
+        QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
     daemon.setReadChannel(QProcess::StandardError);
     ASSERT_TRUE(daemon.waitForReadyRead(5000));
     QProcess busy; // another script asking for the temperatures without pause
-    busy.start(QStringLiteral("bash"), {QStringLiteral("-c"),
-                                           QStringLiteral("for i in $(seq 40); do \"$0\" --port \"$1\" temp >/dev/null; done"),
-                                           kCli, projector.device()});
+    busy.start(QStringLiteral("bash"),
+        {QStringLiteral("-c"),
+            QStringLiteral("for i in $(seq 40); do \"$0\" --port \"$1\" temp >/dev/null; done"), kCli,
+            projector.device()});
     runFor(200);
-    const CliRun sequence = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("seq"), QStringLiteral("power-on"),
-        QStringLiteral("input-2"), QStringLiteral("input-3"), QStringLiteral("mode")});
+    const CliRun sequence = cli(
+        {QStringLiteral("--port"), projector.device(), QStringLiteral("seq"), QStringLiteral("power-on"),
+            QStringLiteral("input-2"), QStringLiteral("input-3"), QStringLiteral("mode")});
     EXPECT_EQ(sequence.status, 0) << sequence.err;
     EXPECT_EQ(sequence.out, "ACK\nACK\nACK\nInput mode 3\n");
     ASSERT_TRUE(busy.waitForFinished(60000));
@@ -354,8 +376,9 @@ TEST(SharedLine, ASequenceRunsWithNothingFromAnotherProgramBetweenItsCommands)
     }
     const qsizetype first = lines.indexOf(QStringLiteral("C00"));
     ASSERT_GE(first, 0) << lines.join(u' ').toStdString();
-    EXPECT_EQ(lines.mid(first, 4), QStringList({QStringLiteral("C00"), QStringLiteral("C06"), QStringLiteral("C07"),
-                                       QStringLiteral("CR1")}))
+    EXPECT_EQ(lines.mid(first, 4),
+        QStringList(
+            {QStringLiteral("C00"), QStringLiteral("C06"), QStringLiteral("C07"), QStringLiteral("CR1")}))
         << lines.join(u' ').toStdString();
     EXPECT_GT(lines.count(QStringLiteral("CR6")), 10); // the other script was served too
 }
@@ -370,11 +393,13 @@ TEST(SharedLine, AnotherUserGetsNothingFromTheOwner)
         process.waitForFinished(10000);
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     };
-    run(QStringLiteral("useradd"), {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")}); // once per machine
+    run(QStringLiteral("useradd"),
+        {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")}); // once per machine
     ASSERT_EQ(run(QStringLiteral("id"), {QStringLiteral("qv550-other")}), 0) << "useradd failed";
     QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-            | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    QFile::setPermissions(runtime.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeGroup
+            | QFileDevice::ExeOther);
     QProcessEnvironment environment = offscreenEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     QTemporaryDir scratch;
@@ -388,18 +413,21 @@ TEST(SharedLine, AnotherUserGetsNothingFromTheOwner)
     waited.start();
     do {
         runFor(100);
-        mine = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("status")},
+        mine = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+                       QStringLiteral("status")},
             environment);
     } while (mine.status != 0 && waited.elapsed() < 5000);
-    EXPECT_EQ(jsonOf(mine)[QStringLiteral("via")].toString(), QStringLiteral("owner")) << mine.out << mine.err;
+    EXPECT_EQ(jsonOf(mine)[QStringLiteral("via")].toString(), QStringLiteral("owner"))
+        << mine.out << mine.err;
     QProcess other;
     other.setProcessEnvironment(environment);
-    other.start(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("qv550-other"), QStringLiteral("--"), kCli,
-                                               QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
-                                               QStringLiteral("mode")});
+    other.start(QStringLiteral("runuser"),
+        {QStringLiteral("-u"), QStringLiteral("qv550-other"), QStringLiteral("--"), kCli,
+            QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("mode")});
     ASSERT_TRUE(other.waitForFinished(20000));
     EXPECT_EQ(other.exitCode(), 3) << other.readAllStandardError().toStdString();
-    EXPECT_EQ(QJsonDocument::fromJson(other.readAllStandardOutput()).object()[QStringLiteral("via")].toString(),
+    EXPECT_EQ(
+        QJsonDocument::fromJson(other.readAllStandardOutput()).object()[QStringLiteral("via")].toString(),
         QStringLiteral("port"));
     stopProcess(panel);
     QFile sent(log);
@@ -412,26 +440,28 @@ TEST(Cli, ThePortIsLockedByTheDeviceItLeadsToWhateverItsPath)
     Projector projector({QStringLiteral("--countdown"), QStringLiteral("60000")});
     ASSERT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("power-on")}).status, 0);
     QProcess holder; // waits for a status that will not come in time, holding the port
-    holder.start(kCli, {QStringLiteral("--port"), projector.device(), QStringLiteral("--timeout"), QStringLiteral("3000"),
-                           QStringLiteral("wait"), QStringLiteral("Power ON")});
+    holder.start(kCli,
+        {QStringLiteral("--port"), projector.device(), QStringLiteral("--timeout"), QStringLiteral("3000"),
+            QStringLiteral("wait"), QStringLiteral("Power ON")});
     ASSERT_TRUE(holder.waitForStarted(5000));
     QTemporaryDir folder;
     const QString link = folder.filePath(QStringLiteral("projector"));
     ASSERT_TRUE(QFile::link(projector.device(), link));
     const QString device = projector.device();
-    const QString dotted = device.left(device.lastIndexOf(u'/')) + QStringLiteral("/./") + device.mid(device.lastIndexOf(u'/') + 1);
+    const QString dotted = device.left(device.lastIndexOf(u'/')) + QStringLiteral("/./")
+        + device.mid(device.lastIndexOf(u'/') + 1);
     runFor(300);
     // Another qv550-cli waits for the port within its own time: with a short
     // one it is still held, and named.
     for (const QString &path : {link, dotted}) {
-        const CliRun other = cli({QStringLiteral("--port"), path, QStringLiteral("--timeout"), QStringLiteral("200"),
-            QStringLiteral("status")});
+        const CliRun other = cli({QStringLiteral("--port"), path, QStringLiteral("--timeout"),
+            QStringLiteral("200"), QStringLiteral("status")});
         EXPECT_EQ(other.status, 3) << path.toStdString() << ": " << other.out << other.err;
         EXPECT_NE(other.err.find("in use by qv550-cli"), std::string::npos) << other.err;
     }
     // With a longer one it gets the port once the holder is done.
-    const CliRun patient = cli({QStringLiteral("--port"), link, QStringLiteral("--timeout"), QStringLiteral("8000"),
-        QStringLiteral("mode")});
+    const CliRun patient = cli({QStringLiteral("--port"), link, QStringLiteral("--timeout"),
+        QStringLiteral("8000"), QStringLiteral("mode")});
     EXPECT_EQ(patient.status, 0) << patient.err;
     holder.waitForFinished(5000);
 }
@@ -462,13 +492,15 @@ TEST(Cli, UsageErrorsAreExitTwoAndSayWhy)
     const std::vector<Case> cases = {
         {{QStringLiteral("power-up")}, "unknown command 'power-up'"},
         {{QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("status")}, "--address is single"},
-        {{QStringLiteral("--speed"), QStringLiteral("38400"), QStringLiteral("status")}, "--speed is 19200 or 9600"},
+        {{QStringLiteral("--speed"), QStringLiteral("38400"), QStringLiteral("status")},
+            "--speed is 19200 or 9600"},
         {{QStringLiteral("--frobnicate"), QStringLiteral("status")}, "unknown option --frobnicate"},
         {{QStringLiteral("send")}, "'send' takes one argument"},
         {{QStringLiteral("send"), QStringLiteral("CR\u20AC")}, "cannot be sent"},
         {{QStringLiteral("send"), QStringLiteral("C00\rC01")}, "holds a CR or LF"},
         {{QStringLiteral("statsu")}, "did you mean 'status'?"},
-        {{QStringLiteral("wait"), QStringLiteral("Power on")}, "\"Power on\" is no power status; wait takes one of:\n  \"Power ON\""},
+        {{QStringLiteral("wait"), QStringLiteral("Power on")},
+            "\"Power on\" is no power status; wait takes one of:\n  \"Power ON\""},
         {{QStringLiteral("--json=1"), QStringLiteral("status")}, "--json takes no value"},
         {{QStringLiteral("seq")}, "'seq' takes one command name or more"},
         {{QStringLiteral("--port"), QStringLiteral("tcp://127.0.0.1"), QStringLiteral("status")}, "no port"},
@@ -481,7 +513,8 @@ TEST(Cli, UsageErrorsAreExitTwoAndSayWhy)
     }
     // A byte that is no UTF-8 reaches the program only through a shell.
     QProcess shell;
-    shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" send \"$(printf 'C0\\377')\""), kCli});
+    shell.start(QStringLiteral("bash"),
+        {QStringLiteral("-c"), QStringLiteral("exec \"$0\" send \"$(printf 'C0\\377')\""), kCli});
     ASSERT_TRUE(shell.waitForFinished(10000));
     EXPECT_EQ(shell.exitCode(), 2);
     EXPECT_NE(shell.readAllStandardError().indexOf("not valid UTF-8"), -1);
@@ -492,7 +525,8 @@ TEST(Cli, TheLogHoldsWhatWasSentAndWhatArrived)
     Projector projector;
     QTemporaryDir folder;
     const QString log = folder.filePath(QStringLiteral("traffic.log"));
-    ASSERT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--log"), log, QStringLiteral("status")})
+    ASSERT_EQ(cli({QStringLiteral("--port"), projector.device(), QStringLiteral("--log"), log,
+                      QStringLiteral("status")})
                   .status,
         0);
     QFile file(log);
@@ -518,26 +552,33 @@ TEST(Cli, ThePortMappingSetsTheDefaultPortAndAnOptionOverridesIt)
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         return cli(arguments, environment);
     };
-    const CliRun mapped = withMapping(QStringLiteral("COM1=") + projector.device() + u'\n', {QStringLiteral("status")});
+    const CliRun mapped
+        = withMapping(QStringLiteral("COM1=") + projector.device() + u'\n', {QStringLiteral("status")});
     EXPECT_EQ(mapped.status, 0) << mapped.err;
     EXPECT_EQ(mapped.out, "Stand by\n");
     const CliRun overridden = withMapping(QStringLiteral("COM1=") + projector.device() + u'\n',
         {QStringLiteral("--port"), QStringLiteral("/dev/qv550-no-such-device"), QStringLiteral("status")});
     EXPECT_EQ(overridden.status, 3);
-    const CliRun missing = withMapping(QStringLiteral("COM1=/dev/qv550-no-such-device\n"), {QStringLiteral("status")});
+    const CliRun missing
+        = withMapping(QStringLiteral("COM1=/dev/qv550-no-such-device\n"), {QStringLiteral("status")});
     EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.err.find("(COM1 is set in " + file.toStdString() + ")"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("(COM1 is set in " + file.toStdString() + ")"), std::string::npos)
+        << missing.err;
     const CliRun second = withMapping(QStringLiteral("COM2=") + projector.device() + u'\n',
         {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("status")});
     EXPECT_EQ(second.status, 0) << second.err;
     const CliRun secondMissing = withMapping(QStringLiteral("COM2=/dev/qv550-no-such-device\n"),
-        {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("--json"), QStringLiteral("status")});
+        {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("--json"),
+            QStringLiteral("status")});
     EXPECT_EQ(secondMissing.status, 3);
-    EXPECT_NE(secondMissing.err.find("(COM2 is set in " + file.toStdString() + ")"), std::string::npos) << secondMissing.err;
+    EXPECT_NE(secondMissing.err.find("(COM2 is set in " + file.toStdString() + ")"), std::string::npos)
+        << secondMissing.err;
     EXPECT_FALSE(jsonOf(secondMissing)[QStringLiteral("error")].toString().isEmpty()) << secondMissing.out;
-    const CliRun malformed = withMapping(QStringLiteral("# ok\nCOM1 /dev/ttyUSB0\n"), {QStringLiteral("status")});
+    const CliRun malformed
+        = withMapping(QStringLiteral("# ok\nCOM1 /dev/ttyUSB0\n"), {QStringLiteral("status")});
     EXPECT_EQ(malformed.status, 2);
-    EXPECT_NE(malformed.err.find(file.toStdString() + ":2: expected COM1=DEVICE"), std::string::npos) << malformed.err;
+    EXPECT_NE(malformed.err.find(file.toStdString() + ":2: expected COM1=DEVICE"), std::string::npos)
+        << malformed.err;
 }
 
 TEST(Cli, BashCompletesFromTheProgramsOwnListsAndNothingAfterACommand)
@@ -555,8 +596,7 @@ TEST(Cli, BashCompletesFromTheProgramsOwnListsAndNothingAfterACommand)
              Case{QStringLiteral("seq power-on inp"), "input-1 input-2 input-3 input-4 input-query"},
              Case{QStringLiteral("wait Power"), "Power\\ ON Power\\ Fail"},
              Case{QStringLiteral("--port CO"), "COM1 COM2"},
-             Case{QStringLiteral("--port ") + folder.filePath(QStringLiteral("ttyL")),
-                 lectern}}) {
+             Case{QStringLiteral("--port ") + folder.filePath(QStringLiteral("ttyL")), lectern}}) {
         QProcess bash;
         bash.start(QStringLiteral("bash"),
             {QStringLiteral("-c"),
@@ -575,7 +615,8 @@ namespace {
 
 QJsonObject stateOf(const QString &device, int &status)
 {
-    const CliRun run = cli({QStringLiteral("--port"), device, QStringLiteral("--json"), QStringLiteral("state")});
+    const CliRun run
+        = cli({QStringLiteral("--port"), device, QStringLiteral("--json"), QStringLiteral("state")});
     status = run.status;
     return QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
 }
@@ -596,7 +637,8 @@ class Daemon {
 public:
     Daemon(const QString &device, const QStringList &options = {})
     {
-        process_.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), QStringList{QStringLiteral("--port"), device} + options);
+        process_.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"),
+            QStringList{QStringLiteral("--port"), device} + options);
         process_.setReadChannel(QProcess::StandardError);
         std::string said;
         while (said.find("serving") == std::string::npos && process_.waitForReadyRead(5000))
@@ -643,7 +685,8 @@ TEST(LiveState, ScriptsReadTheOwnersStateWithNothingSentAndAFreshValueFromTheCac
     state = stateOf(projector.device(), status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(statusIn(state, "status"), QStringLiteral("Stand by"));
-    EXPECT_GE(state.value(QStringLiteral("status")).toObject().value(QStringLiteral("age_ms")).toDouble(), 0.0);
+    EXPECT_GE(
+        state.value(QStringLiteral("status")).toObject().value(QStringLiteral("age_ms")).toDouble(), 0.0);
     const CliRun plain = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("state")});
     EXPECT_NE(plain.out.find("status     Stand by (read "), std::string::npos) << plain.out;
     EXPECT_NE(plain.out.find("mode       not read yet"), std::string::npos) << plain.out;
@@ -683,12 +726,22 @@ TEST(LiveState, TheServiceFollowsCommandsRemoteChangesAndSilenceAndSaysSoToSubsc
 
     // Silent: unknown since a given time, never the last value as current.
     projector.signal(SIGUSR2);
-    ASSERT_TRUE(runUntil([&] { return latest.value(QStringLiteral("status")).toObject().contains(QStringLiteral("unknown_since")); }, 8000));
+    ASSERT_TRUE(runUntil(
+        [&] {
+            return latest.value(QStringLiteral("status"))
+                .toObject()
+                .contains(QStringLiteral("unknown_since"));
+        },
+        8000));
     int status = -1;
     const QJsonObject state = stateOf(projector.device(), status);
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(state.value(QStringLiteral("mode")).toObject().value(QStringLiteral("status")).isNull());
-    EXPECT_EQ(state.value(QStringLiteral("mode")).toObject().value(QStringLiteral("last")).toObject().value(QStringLiteral("status")),
+    EXPECT_EQ(state.value(QStringLiteral("mode"))
+                  .toObject()
+                  .value(QStringLiteral("last"))
+                  .toObject()
+                  .value(QStringLiteral("status")),
         QStringLiteral("Input mode 2"));
     // Answering again: known again at the next probe (5 s after the first silence).
     projector.signal(SIGUSR2);

@@ -40,7 +40,8 @@ QRgb paintedAt(QWidget *widget, int x, int y)
 {
     const QImage image = widget->grab().toImage();
     const qreal scale = image.devicePixelRatio();
-    return image.pixel(static_cast<int>(x * scale + scale / 2), static_cast<int>(y * scale + scale / 2)) & 0xFFFFFF;
+    return image.pixel(static_cast<int>(x * scale + scale / 2), static_cast<int>(y * scale + scale / 2))
+        & 0xFFFFFF;
 }
 
 using Pixels = WindowFixture;
@@ -57,7 +58,8 @@ TEST_F(Pixels, EveryButtonFaceShowsExactlyItsBackColourRaisedAndPressed)
             button->setDown(down);
             // Inside the two-pixel edge, clear of the caption: the face's rim.
             EXPECT_EQ(paintedAt(button, 2, h / 2), rgbOf(row.back)) << row.name << (down ? " pressed" : "");
-            EXPECT_EQ(paintedAt(button, w - 3, h / 2), rgbOf(row.back)) << row.name << (down ? " pressed" : "");
+            EXPECT_EQ(paintedAt(button, w - 3, h / 2), rgbOf(row.back))
+                << row.name << (down ? " pressed" : "");
         }
         button->setDown(false);
         EXPECT_EQ(paintedAt(button, 0, 0), 0xFFFFFFU) << row.name << ": raised edge";
@@ -90,9 +92,12 @@ TEST_F(Pixels, BorderedLabelsHaveOneFlatLineOnEachSide)
         QWidget *label = form.control(row.name);
         const int w = label->width();
         const int h = label->height();
-        for (const QPoint edge : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
-            EXPECT_EQ(paintedAt(label, edge.x(), edge.y()), 0x000000U) << row.name << " at " << edge.x() << "," << edge.y();
-        for (const QPoint inside : {QPoint(1, h / 2), QPoint(w - 2, h / 2), QPoint(w / 2, 1), QPoint(w / 2, h - 2)})
+        for (const QPoint edge :
+            {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
+            EXPECT_EQ(paintedAt(label, edge.x(), edge.y()), 0x000000U)
+                << row.name << " at " << edge.x() << "," << edge.y();
+        for (const QPoint inside :
+            {QPoint(1, h / 2), QPoint(w - 2, h / 2), QPoint(w / 2, 1), QPoint(w / 2, h - 2)})
             EXPECT_EQ(paintedAt(label, inside.x(), inside.y()), rgbOf(row.back)) << row.name;
     }
 }
@@ -123,7 +128,8 @@ TEST_F(Pixels, EveryCaptionFitsItsButtonWhole)
         for (const QString &caption : captions) {
             const CaptionLayout layout = layoutCaption(caption, button->font(), button->size());
             const QFontMetrics metrics(layout.font);
-            EXPECT_EQ(layout.lines.join(QString()).remove(QLatin1Char(' ')), QString(caption).remove(QLatin1Char(' ')))
+            EXPECT_EQ(layout.lines.join(QString()).remove(QLatin1Char(' ')),
+                QString(caption).remove(QLatin1Char(' ')))
                 << row.name << ": characters lost";
             for (const QString &line : layout.lines)
                 EXPECT_LE(metrics.horizontalAdvance(line), captionRoom(button->width()))
@@ -133,7 +139,8 @@ TEST_F(Pixels, EveryCaptionFitsItsButtonWhole)
             if (layout.lines.size() > 1) {
                 EXPECT_LE(layout.lines.size() * layout.pitch, captionDepth(button->height())) << row.name;
             }
-            EXPECT_GE(layout.pitch, QFontInfo(layout.font).pixelSize()) << row.name << ": lines would overlap";
+            EXPECT_GE(layout.pitch, QFontInfo(layout.font).pixelSize())
+                << row.name << ": lines would overlap";
         }
     }
 }
@@ -157,7 +164,8 @@ TEST_F(Pixels, TheDataButtonsCaptionsStayInsideItsEdgeAndClearOfItsFocusRectangl
         int inked = 0;
         for (int y = 0; y < shown.height(); ++y) {
             for (int x = 0; x < shown.width(); ++x) {
-                const bool inBand = y < band || y >= shown.height() - band || x < band || x >= shown.width() - band;
+                const bool inBand
+                    = y < band || y >= shown.height() - band || x < band || x >= shown.width() - band;
                 inked += inBand && shown.pixel(x, y) != bare.pixel(x, y);
             }
         }
@@ -213,7 +221,8 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
 
     LiveLights lights(form);
     lights.show(state.toJson(), state.choicesJson());
-    const std::set<std::string> lit = {"Command17", "Command29", "Command19", "Command22", "Command57", "Command25"};
+    const std::set<std::string> lit
+        = {"Command17", "Command29", "Command19", "Command22", "Command57", "Command25"};
     EXPECT_EQ(litControls(state.toJson(), state.choicesJson()), lit);
     const QImage shown = form.grab().toImage();
     const qreal scale = shown.devicePixelRatio();
@@ -222,7 +231,8 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
         auto *button = qobject_cast<QAbstractButton *>(form.control(name));
         const int w = button->width(), h = button->height();
         EXPECT_EQ(paintedAt(button, 0, 0), 0x000000U) << name << ": pushed in";
-        EXPECT_EQ(paintedAt(button, w / 2, h - 4), button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF)
+        EXPECT_EQ(
+            paintedAt(button, w / 2, h - 4), button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF)
             << name << ": the bar";
         EXPECT_EQ(paintedAt(button, 2, h / 2), button->palette().color(QPalette::Button).rgb() & 0xFFFFFF)
             << name << ": the face keeps its colour";

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Every setting is read by one table-driven routine, from the file and the
+// command line alike, so both accept and refuse the same values.
+
+#include "mqtt/service_config.h"
+
+#include <array>
+#include <charconv>
+#include <sstream>
+#include <string_view>
+
+namespace {
+
+std::string trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
+}
+
+std::optional<double> number(const std::string &text)
+{
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+struct Setting {
+    std::string_view key;
+    bool (*apply)(ServiceConfig &, const std::string &, std::string &);
+};
+
+// clang-format off
+constexpr std::array kSettings = {
+    Setting{"port", [](ServiceConfig &c, const std::string &v, std::string &) { c.port = v; return true; }},
+    Setting{"speed", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v != "19200" && v != "9600") { why = "speed is 19200 or 9600"; return false; }
+        c.speed = v; return true; }},
+    Setting{"name", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v.empty()) { why = "name is empty"; return false; }
+        c.name = v; return true; }},
+    Setting{"poll", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v != "yes" && v != "no") { why = "poll is yes or no"; return false; }
+        c.poll = v == "yes"; return true; }},
+    Setting{"mqtt", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (!parseMqttAddress(v, why)) return false;
+        c.mqtt = v; return true; }},
+    Setting{"mqtt-ca", [](ServiceConfig &c, const std::string &v, std::string &) { c.mqttCa = v; return true; }},
+    Setting{"mqtt-user", [](ServiceConfig &c, const std::string &v, std::string &) { c.mqttUser = v; return true; }},
+    Setting{"mqtt-password-file", [](ServiceConfig &c, const std::string &v, std::string &) { c.mqttPasswordFile = v; return true; }},
+    Setting{"discovery-prefix", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v.empty() || v.find_first_of("+#") != std::string::npos) { why = "discovery-prefix is a topic without + or #"; return false; }
+        c.discoveryPrefix = v; return true; }},
+    Setting{"temperature-limit", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        const auto value = number(v);
+        if (!value) { why = "temperature-limit is a number of °C"; return false; }
+        c.limits.temperatureAbove = *value; return true; }},
+    Setting{"pressure-limit", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        const auto value = number(v);
+        if (!value) { why = "pressure-limit is a number of hPa"; return false; }
+        c.limits.pressureBelow = *value; return true; }},
+};
+// clang-format on
+
+} // namespace
+
+bool applySetting(
+    ServiceConfig &config, const std::string &key, const std::string &value, std::string &whyNot)
+{
+    for (const Setting &setting : kSettings) {
+        if (setting.key == key)
+            return setting.apply(config, value, whyNot);
+    }
+    whyNot = "unknown setting \"" + key + "\"";
+    if (key == "mqtt-password")
+        whyNot += ": give the password in a file, with mqtt-password-file";
+    return false;
+}
+
+bool readServiceConfig(const std::string &text, ServiceConfig &config, std::string &whyNot)
+{
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const std::string content = trimmed(line.substr(0, line.find('#')));
+        if (content.empty())
+            continue;
+        const auto equals = content.find('=');
+        std::string why;
+        if (equals == std::string::npos) {
+            why = "a setting is \"key = value\"";
+        } else if (applySetting(config, trimmed(content.substr(0, equals)),
+                       trimmed(content.substr(equals + 1)), why)) {
+            continue;
+        }
+        whyNot = "line " + std::to_string(number) + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string &whyNot)
+{
+    MqttAddress address;
+    std::string rest;
+    if (url.rfind("mqtt://", 0) == 0) {
+        rest = url.substr(7);
+    } else if (url.rfind("mqtts://", 0) == 0) {
+        rest = url.substr(8);
+        address.tls = true;
+        address.port = 8883;
+    } else {
+        whyNot = "the broker is mqtt://HOST:PORT or mqtts://HOST:PORT, not \"" + url + "\"";
+        return std::nullopt;
+    }
+    if (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    const auto colon = rest.rfind(':');
+    const bool bracketed = rest.starts_with('[');
+    if (colon != std::string::npos && (!bracketed || rest.rfind(']') < colon)) {
+        int port = 0;
+        const std::string digits = rest.substr(colon + 1);
+        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+        if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1
+            || port > 65535) {
+            whyNot = "the broker's port in \"" + url + "\" is not a number from 1 to 65535";
+            return std::nullopt;
+        }
+        address.port = port;
+        rest.resize(colon);
+    }
+    if (bracketed && rest.size() > 2 && rest.back() == ']')
+        rest = rest.substr(1, rest.size() - 2);
+    if (rest.empty() || rest.find_first_of("/@ ") != std::string::npos) {
+        whyNot = "no broker host in \"" + url + "\"";
+        return std::nullopt;
+    }
+    address.host = rest;
+    return address;
+}

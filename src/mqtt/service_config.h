@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// qv550d's settings, from its config file (/etc/qv550/NAME.conf for the
+// service qv550d@NAME) and its command line, which has the same names and
+// wins. The file is "key = value" lines; '#' starts a comment.
+//   port = /dev/serial/by-id/usb-...     the line
+//   speed = 19200                        or 9600
+//   name = hall-left                     the MQTT topic segment
+//   poll = yes                           or no
+//   mqtt = mqtt://broker.example:1883    or mqtts://HOST:PORT
+//   mqtt-ca = /etc/qv550/ca.pem          for mqtts
+//   mqtt-user = qv550
+//   mqtt-password-file = /etc/qv550/hall-left.password
+//   discovery-prefix = homeassistant
+//   temperature-limit = 60               °C: hotter is a problem
+//   pressure-limit = 600                 hPa: thinner air is a problem
+// A password is never given on the command line, where every user sees it.
+
+#include <optional>
+#include <string>
+
+#include "mqtt/readings.h"
+
+struct ServiceConfig {
+    std::string port;
+    std::string speed = "19200";
+    std::string name;
+    bool poll = true;
+    std::string mqtt;
+    std::string mqttCa;
+    std::string mqttUser;
+    std::string mqttPasswordFile;
+    std::string discoveryPrefix = "homeassistant";
+    ProblemLimits limits;
+};
+
+struct MqttAddress {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+};
+
+// One setting by its name; false, with the reason, for an unknown name or a bad value.
+bool applySetting(
+    ServiceConfig &config, const std::string &key, const std::string &value, std::string &whyNot);
+
+// The lines of a config file over `config`; the reason names the line.
+bool readServiceConfig(const std::string &text, ServiceConfig &config, std::string &whyNot);
+
+// mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883).
+std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string &whyNot);
