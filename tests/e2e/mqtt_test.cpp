@@ -1,0 +1,303 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// qv550d on a real mosquitto broker (its own config: a password file,
+// anonymous clients refused), watched and commanded with mosquitto's own
+// clients: discovery, retained state for a late subscriber, commands
+// reaching the simulated projector, bad commands, a broker that restarts,
+// a wrong password, kill -9, and a room broker bridged to a central one.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <pwd.h>
+#include <unistd.h>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "event_loop.h"
+#include "processes.h"
+
+namespace {
+
+const QString kBin = QStringLiteral(PANEL_BINARY_DIR "/bin/");
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+// mosquitto on 127.0.0.1 with a user "qv" (password "secret") and nothing
+// for anonymous clients; `extra` is appended to its config (a bridge).
+class Broker {
+public:
+    explicit Broker(const QByteArray &extra = {}) : port_(freePort())
+    {
+        const QString passwords = folder_.filePath(QStringLiteral("passwords"));
+        QProcess::execute(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), QStringLiteral("-c"), passwords,
+                                                                  QStringLiteral("qv"), QStringLiteral("secret")});
+        config_ = folder_.filePath(QStringLiteral("mosquitto.conf"));
+        // Started as root, mosquitto would become the user "mosquitto", who
+        // cannot read this folder: it stays who we are.
+        writeFile(config_, "user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(port_)
+                + " 127.0.0.1\nallow_anonymous false\npassword_file " + passwords.toUtf8() + "\npersistence false\n" + extra);
+        start();
+    }
+    ~Broker() { stopProcess(process_); }
+    void start()
+    {
+        process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config_});
+        ASSERT_TRUE(process_.waitForStarted(5000)) << "mosquitto is missing: the test run needs it";
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 5000) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port_));
+            if (probe.waitForConnected(200))
+                return;
+            runFor(50);
+        }
+    }
+    void kill()
+    {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    int port() const { return port_; }
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
+    QStringList login() const
+    {
+        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), QStringLiteral("qv"), QStringLiteral("-P"),
+            QStringLiteral("secret")};
+    }
+
+private:
+    QTemporaryDir folder_;
+    int port_;
+    QString config_;
+    QProcess process_;
+};
+
+// `count` messages on `topic` (retained ones first), as "topic payload" lines.
+QStringList received(const Broker &broker, const QString &topic, int count, int seconds = 5)
+{
+    QProcess sub;
+    sub.start(QStringLiteral("mosquitto_sub"), broker.login() + QStringList{QStringLiteral("-v"), QStringLiteral("-t"), topic,
+                                                   QStringLiteral("-C"), QString::number(count), QStringLiteral("-W"),
+                                                   QString::number(seconds)});
+    sub.waitForFinished((seconds + 2) * 1000);
+    return QString::fromUtf8(sub.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QJsonObject payloadOf(const QString &line)
+{
+    return QJsonDocument::fromJson(line.mid(line.indexOf(QLatin1Char(' ')) + 1).toUtf8()).object();
+}
+
+void publish(const Broker &broker, const QString &topic, const QString &payload)
+{
+    QProcess::execute(QStringLiteral("mosquitto_pub"),
+        broker.login() + QStringList{QStringLiteral("-t"), topic, QStringLiteral("-m"), payload});
+}
+
+class Simulator {
+public:
+    explicit Simulator(const QString &log)
+    {
+        process_.start(kBin + QStringLiteral("qv550-sim"), {QStringLiteral("--log"), log});
+        if (process_.waitForReadyRead(5000))
+            device_ = QString::fromLocal8Bit(process_.readLine().trimmed());
+    }
+    ~Simulator() { stopProcess(process_); }
+    QString device() const { return device_; }
+
+private:
+    QProcess process_;
+    QString device_;
+};
+
+QString fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+class Service {
+public:
+    Service(const QString &device, const Broker &broker, const QString &name, const QString &passwordFile)
+    {
+        process_.setProcessChannelMode(QProcess::SeparateChannels);
+        process_.start(kBin + QStringLiteral("qv550d"),
+            {QStringLiteral("--port"), device, QStringLiteral("--mqtt"), broker.url(), QStringLiteral("--mqtt-user"),
+                QStringLiteral("qv"), QStringLiteral("--mqtt-password-file"), passwordFile, QStringLiteral("--name"), name});
+        process_.waitForStarted(5000);
+    }
+    ~Service() { stopProcess(process_); }
+    QString said()
+    {
+        said_ += QString::fromUtf8(process_.readAllStandardError());
+        return said_;
+    }
+    void kill9() { ::kill(static_cast<pid_t>(process_.processId()), SIGKILL); }
+    pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
+
+private:
+    QProcess process_;
+    QString said_;
+};
+
+class Mqtt : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        password = folder.filePath(QStringLiteral("password"));
+        writeFile(password, "secret\n");
+        QFile::setPermissions(password, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        log = folder.filePath(QStringLiteral("sim.log"));
+    }
+    QTemporaryDir folder;
+    QString password;
+    QString log;
+};
+
+TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
+{
+    Broker broker;
+    // The broker refuses anonymous clients: everything here logs in.
+    QProcess anonymous;
+    anonymous.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-p"), QString::number(broker.port()), QStringLiteral("-t"),
+                                                          QStringLiteral("#"), QStringLiteral("-W"), QStringLiteral("2")});
+    anonymous.waitForFinished(4000);
+    EXPECT_NE(anonymous.exitCode(), 0);
+
+    Simulator projector(log);
+    Service service(projector.device(), broker, QStringLiteral("hall"), password);
+    ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1), QStringList{QStringLiteral("qv550/hall/availability online")})
+        << service.said().toStdString();
+    // A late subscriber gets the retained state: the nine values, the power known.
+    runFor(1000);
+    const QStringList state = received(broker, QStringLiteral("qv550/hall/state"), 1);
+    ASSERT_EQ(state.size(), 1);
+    EXPECT_EQ(payloadOf(state[0]).size(), 9);
+    EXPECT_EQ(payloadOf(state[0]).value(QStringLiteral("status")).toObject().value(QStringLiteral("status")), QStringLiteral("Stand by"));
+
+    // Discovery: one device, every entity with Home Assistant's keys.
+    const QStringList configs = received(broker, QStringLiteral("homeassistant/#"), 19);
+    ASSERT_EQ(configs.size(), 19);
+    for (const QString &line : configs) {
+        const QJsonObject config = payloadOf(line);
+        for (const char *key : {"name", "unique_id", "availability_topic", "device"})
+            EXPECT_TRUE(config.contains(QString::fromLatin1(key))) << line.toStdString();
+        EXPECT_EQ(config.value(QStringLiteral("availability_topic")), QStringLiteral("qv550/hall/availability"));
+        EXPECT_EQ(config.value(QStringLiteral("device")).toObject().value(QStringLiteral("identifiers")).toArray().first(),
+            QStringLiteral("qv550_hall"));
+        if (!line.startsWith(QStringLiteral("homeassistant/button/"))) {
+            EXPECT_TRUE(config.value(QStringLiteral("state_topic")).toString().startsWith(QStringLiteral("qv550/hall/")));
+        }
+    }
+
+    // Commands: by name and as JSON reach the projector; bad ones send nothing.
+    QProcess replies;
+    replies.start(QStringLiteral("mosquitto_sub"), broker.login() + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/reply"),
+                                                       QStringLiteral("-C"), QStringLiteral("3"), QStringLiteral("-W"), QStringLiteral("10")});
+    runFor(300);
+    const int before = static_cast<int>(fileText(log).count(QLatin1Char('\n')));
+    publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("power-on"));
+    publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("{\"id\": 42, \"send\": \"CR VOLUME\"}"));
+    publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("{\"command\": "));
+    ASSERT_TRUE(replies.waitForFinished(12000));
+    const QList<QByteArray> answers = replies.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(answers.size(), 3);
+    // A bad command is answered at once; the others after their turn on the line.
+    QStringList seen;
+    for (const QByteArray &answer : answers) {
+        const QJsonObject reply = QJsonDocument::fromJson(answer).object();
+        if (reply.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("malformed JSON")))
+            seen.push_back(QStringLiteral("malformed"));
+        else if (reply.value(QStringLiteral("id")) == 42)
+            seen.push_back(QStringLiteral("42 ") + reply.value(QStringLiteral("sent")).toString().trimmed());
+        else if (!reply.contains(QStringLiteral("id")))
+            seen.push_back(reply.value(QStringLiteral("monitor")).toString());
+    }
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("42 CR VOLUME"), QStringLiteral("ACK"), QStringLiteral("malformed")}));
+    const QStringList heard = fileText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(before);
+    QStringList commands;
+    for (const QString &line : heard) {
+        if (!line.endsWith(QStringLiteral(" CR0"))) // polls
+            commands.push_back(line.mid(line.indexOf(QLatin1Char(' ')) + 1));
+    }
+    EXPECT_EQ(commands, (QStringList{QStringLiteral("C00"), QStringLiteral("CR VOLUME")}));
+}
+
+TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
+{
+    Broker broker;
+    Simulator projector(log);
+    Service service(projector.device(), broker, QStringLiteral("hall"), password);
+    ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1).size(), 1);
+
+    // The broker goes and comes back, its retained messages lost: they are published again.
+    broker.kill();
+    runFor(1500);
+    broker.start();
+    const QStringList back = received(broker, QStringLiteral("qv550/hall/availability"), 1, 10);
+    EXPECT_EQ(back, QStringList{QStringLiteral("qv550/hall/availability online")}) << service.said().toStdString();
+    EXPECT_EQ(received(broker, QStringLiteral("qv550/hall/state"), 1).size(), 1);
+
+    // A wrong password: said clearly, once, and tried again only after growing pauses.
+    const QString wrong = folder.filePath(QStringLiteral("wrong"));
+    writeFile(wrong, "guess\n");
+    Simulator other(folder.filePath(QStringLiteral("other.log")));
+    Service refused(other.device(), broker, QStringLiteral("other"), wrong);
+    runFor(8000);
+    const QString said = refused.said();
+    EXPECT_EQ(said.count(QStringLiteral("not authorised")), 1) << said.toStdString();
+    EXPECT_TRUE(received(broker, QStringLiteral("qv550/other/availability"), 1, 1).isEmpty());
+
+    // kill -9: the broker says "offline" for it at once.
+    QProcess watcher;
+    watcher.start(QStringLiteral("mosquitto_sub"), broker.login() + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/availability"),
+                                                       QStringLiteral("-C"), QStringLiteral("2"), QStringLiteral("-W"), QStringLiteral("6")});
+    runFor(500); // the retained "online" first
+    QElapsedTimer since;
+    service.kill9();
+    since.start();
+    ASSERT_TRUE(watcher.waitForFinished(8000));
+    EXPECT_LT(since.elapsed(), 2000);
+    EXPECT_EQ(watcher.readAllStandardOutput(), QByteArray("online\noffline\n"));
+}
+
+TEST_F(Mqtt, AProjectorOnARoomBrokerIsSeenAndCommandedFromTheCentralOne)
+{
+    Broker central;
+    Broker room("connection central\naddress 127.0.0.1:" + QByteArray::number(central.port())
+        + "\nremote_username qv\nremote_password secret\ntopic qv550/# both 1\ntopic homeassistant/# out 1\n");
+    Simulator projector(log);
+    Service service(projector.device(), room, QStringLiteral("room-101"), password);
+    EXPECT_EQ(received(central, QStringLiteral("qv550/room-101/availability"), 1, 10),
+        QStringList{QStringLiteral("qv550/room-101/availability online")})
+        << service.said().toStdString();
+    EXPECT_EQ(received(central, QStringLiteral("homeassistant/switch/qv550_room-101/power/config"), 1).size(), 1);
+    publish(central, QStringLiteral("qv550/room-101/command"), QStringLiteral("freeze-on"));
+    EXPECT_TRUE(runUntil([&] { return fileText(log).contains(QStringLiteral(" C43")); }, 5000)) << fileText(log).toStdString();
+}
+
+} // namespace
