@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
 #include "cli/serial_ports.h"
+#include "owner/service_config.h"
 #include "serial/device_map.h"
 #include "owner/owner_server.h"
 #include "serial/owner_socket.h"
@@ -29,7 +31,7 @@ int main(int argc, char *argv[])
 {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string whyNot;
-    const auto request = parseCliArguments(arguments, whyNot);
+    auto request = parseCliArguments(arguments, whyNot);
     if (!request) {
         std::cerr << "qv550-cli: " << whyNot << "\nTry 'qv550-cli --help'.\n";
         return 2;
@@ -49,6 +51,21 @@ int main(int argc, char *argv[])
     }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qv550-cli"));
+    if (!request->configPath.empty()) {
+        // The same file as the projector's service: one place names its port.
+        QFile file(QString::fromStdString(request->configPath));
+        ServiceConfig config;
+        std::string problem;
+        if (!file.open(QIODevice::ReadOnly) || !readServiceConfig(file.readAll().toStdString(), config, problem)) {
+            std::cerr << "qv550-cli: " << request->configPath << ": "
+                      << (problem.empty() ? file.errorString().toStdString() : problem) << '\n';
+            return 2;
+        }
+        if (!request->port && !config.port.empty())
+            request->port = config.port;
+        if (!request->speedGiven)
+            request->settings = config.speed + ",N,8,1";
+    }
     if (request->verb == CliRequest::Ports) {
         if (listSerialPorts(std::cout) == 0)
             std::cerr << "qv550-cli: no serial ports found (pseudo-terminals are never listed)\n";

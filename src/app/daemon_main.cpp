@@ -21,7 +21,7 @@
 #include "app/quit_on_signals.h"
 #include "mqtt/mosquitto_link.h"
 #include "mqtt/mqtt_bridge.h"
-#include "mqtt/service_config.h"
+#include "owner/service_config.h"
 #include "owner/journal.h"
 #include "owner/live_owner.h"
 #include "owner/owner_server.h"

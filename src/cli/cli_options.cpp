@@ -42,6 +42,8 @@ Options:
   --port DEVICE   a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, or
                   COM1 or COM2 as the panel's ports.conf sets them;
                   by default the panel's COM1 (its ports.conf, or /dev/ttyS0)
+  --config FILE   the port and speed from a qv550d config file, such as
+                  /etc/qv550/hall-left.conf (--port and --speed win)
   --speed RATE    19200 (default) or 9600
   --address ADDR  single (default), all, 1, 2, 3 or 4
   --timeout MS    how long to wait for the reply (by default the panel's
@@ -154,7 +156,7 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
         } else if (name == "--port" || name == "--speed" || name == "--address" || name == "--timeout"
-            || name == "--log") {
+            || name == "--log" || name == "--config") {
             if (i + 1 >= arguments.size()) {
                 whyNot = name + " needs a value";
                 return std::nullopt;
@@ -163,12 +165,15 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
         }
         if (name == "--port") {
             request.port = value;
+        } else if (name == "--config") {
+            request.configPath = value;
         } else if (name == "--speed") {
             if (value != "19200" && value != "9600") {
                 whyNot = "--speed is 19200 or 9600, not '" + value + "'";
                 return std::nullopt;
             }
             request.settings = value + ",N,8,1";
+            request.speedGiven = true;
         } else if (name == "--address") {
             const auto prefix = addressPrefixFor(value);
             if (!prefix) {

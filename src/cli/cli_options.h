@@ -15,6 +15,8 @@ struct CliRequest {
     std::string argument;             // the line for Send, the status for Wait
     std::optional<std::string> port;  // --port; otherwise the panel's COM1
     std::string settings = "19200,N,8,1";
+    bool speedGiven = false;
+    std::string configPath;           // --config: a qv550d config file
     std::string addressPrefix;        // "" for a single projector
     std::string address = "single";   // the --address word
     std::optional<int> timeoutMs;     // --timeout

@@ -8,11 +8,6 @@
 
 #include <QJsonObject>
 
-struct ProblemLimits {
-    // The hottest either sensor may read, in °C.
-    double temperatureAbove = 60.0;
-    // The thinnest air the cooling is made for, in hPa.
-    double pressureBelow = 600.0;
-};
+#include "owner/service_config.h"
 
 QJsonObject readings(const QJsonObject &state, const ProblemLimits &limits);

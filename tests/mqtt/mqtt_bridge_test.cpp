@@ -17,7 +17,7 @@
 #include "mqtt/ha_discovery.h"
 #include "mqtt/mqtt_bridge.h"
 #include "mqtt/mqtt_link.h"
-#include "mqtt/service_config.h"
+#include "owner/service_config.h"
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
 #include "serial_double.h"

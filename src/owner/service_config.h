@@ -2,7 +2,7 @@
 #pragma once
 // qv550d's settings, from its config file (/etc/qv550/NAME.conf for the
 // service qv550d@NAME) and its command line, which has the same names and
-// wins. The file is "key = value" lines; '#' starts a comment.
+// wins; qv550-cli --config takes the port and speed from it. The file is "key = value" lines; '#' starts a comment.
 //   port = /dev/serial/by-id/usb-...     the line
 //   speed = 19200                        or 9600
 //   name = hall-left                     the MQTT topic segment
@@ -19,7 +19,14 @@
 #include <optional>
 #include <string>
 
-#include "mqtt/readings.h"
+
+// When a reading is a problem.
+struct ProblemLimits {
+    // The hottest either sensor may read, in °C.
+    double temperatureAbove = 60.0;
+    // The thinnest air the cooling is made for, in hPa.
+    double pressureBelow = 600.0;
+};
 
 struct ServiceConfig {
     std::string port;

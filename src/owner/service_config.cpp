@@ -2,7 +2,7 @@
 // Every setting is read by one table-driven routine, from the file and the
 // command line alike, so both accept and refuse the same values.
 
-#include "mqtt/service_config.h"
+#include "owner/service_config.h"
 
 #include <array>
 #include <charconv>
