@@ -56,7 +56,8 @@ int main(int argc, char *argv[])
         QFile file(QString::fromStdString(request->configPath));
         ServiceConfig config;
         std::string problem;
-        if (!file.open(QIODevice::ReadOnly) || !readServiceConfig(file.readAll().toStdString(), config, problem)) {
+        if (!file.open(QIODevice::ReadOnly)
+            || !readServiceConfig(file.readAll().toStdString(), config, problem)) {
             std::cerr << "qv550-cli: " << request->configPath << ": "
                       << (problem.empty() ? file.errorString().toStdString() : problem) << '\n';
             return 2;

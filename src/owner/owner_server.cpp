@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "owner/owner_service.h"
@@ -83,6 +84,18 @@ bool OwnerServer::listen(const std::string &path, std::string &whyNot)
         return false;
     }
     path_ = path;
+    if (server_.socketOptions() & QLocalServer::GroupAccessOption) {
+        // The folder's group, as a set-group-ID folder would give it: the
+        // group the service's folder is made for, whatever ours is.
+        struct stat folder { };
+        const std::string parent = path.substr(0, path.rfind('/'));
+        if (::stat(parent.c_str(), &folder) != 0
+            || ::chown(path.c_str(), static_cast<uid_t>(-1), folder.st_gid) != 0) {
+            whyNot = path + ": cannot give it the group of " + parent;
+            stop();
+            return false;
+        }
+    }
     return true;
 }
 

@@ -33,7 +33,8 @@ TEST(ScreenReader, EveryControlHasANameOfItsOwnADescriptionAndTheLabelsCanBePres
     QProcess probe;
     probe.setProcessEnvironment(x.environment());
     probe.start(QStringLiteral("dbus-run-session"),
-        {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"), QStringLiteral(PANEL_SOURCE_DIR "/tests/e2e/atspi_probe.py"),
+        {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
+            QStringLiteral(PANEL_SOURCE_DIR "/tests/e2e/atspi_probe.py"),
             QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), device, QStringLiteral("POWER"),
             QStringLiteral("POWER ON")});
     ASSERT_TRUE(probe.waitForFinished(60000)) << "the AT-SPI probe did not finish";

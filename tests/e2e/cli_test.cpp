@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@
 #include <QSerialPort>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -746,4 +748,93 @@ TEST(LiveState, TheServiceFollowsCommandsRemoteChangesAndSilenceAndSaysSoToSubsc
     // Answering again: known again at the next probe (5 s after the first silence).
     projector.signal(SIGUSR2);
     EXPECT_TRUE(runUntil([&] { return statusIn(latest, "status") == QStringLiteral("Power ON"); }, 15000));
+}
+
+// qv550d as the system service runs it (its runtime folder /run/qv550, for
+// the group dialout): the socket is for that group and no one else, and the
+// panel and qv550-cli given the line find it.
+TEST(Service, TheSystemServicesSocketIsForTheGroupDialoutAndEveryProgramFindsIt)
+{
+    const auto run = [](const QString &program, const QStringList &arguments, QByteArray *out = nullptr) {
+        QProcess process;
+        process.start(program, arguments);
+        process.waitForFinished(10000);
+        if (out)
+            *out = process.readAllStandardOutput();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    run(QStringLiteral("useradd"),
+        {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")}); // once per machine
+    ASSERT_EQ(run(QStringLiteral("id"), {QStringLiteral("qv550-other")}), 0) << "useradd failed";
+    // As systemd makes it for the unit: RuntimeDirectoryMode=0750, Group=dialout.
+    const QString folder = QString::fromLatin1(kServiceFolder);
+    ASSERT_FALSE(QFileInfo::exists(folder)) << "a service already runs here";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(run(QStringLiteral("chgrp"), {QStringLiteral("dialout"), folder}), 0);
+    ::chmod(kServiceFolder, 0750);
+
+    Projector projector;
+    QProcess daemon;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("RUNTIME_DIRECTORY"), folder);
+    daemon.setProcessEnvironment(environment);
+    daemon.start(
+        QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+    daemon.setReadChannel(QProcess::StandardError);
+    std::string said;
+    while (said.find('\n') == std::string::npos && daemon.waitForReadyRead(5000))
+        said += daemon.readAllStandardError().toStdString();
+    const std::string socket = ownerSocketPath(projector.device().toStdString());
+    EXPECT_TRUE(socket.starts_with(kServiceFolder)) << socket;
+    EXPECT_NE(said.find(" on " + socket), std::string::npos) << said;
+    struct stat info { };
+    ASSERT_EQ(::stat(socket.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0077, 0070U) << std::oct << info.st_mode;
+
+    // Scripts find it.
+    const CliRun mine = cli(
+        {QStringLiteral("--port"), projector.device(), QStringLiteral("--json"), QStringLiteral("status")});
+    EXPECT_EQ(jsonOf(mine)[QStringLiteral("via")].toString(), QStringLiteral("owner"))
+        << mine.out << mine.err;
+    // Another user reaches it only as a member of dialout.
+    const QString hello = QStringLiteral("printf '%s\\n' '{\"id\":1,\"hello\":true}' | socat - UNIX-CONNECT:")
+        + QString::fromStdString(socket);
+    QByteArray answer;
+    EXPECT_NE(run(QStringLiteral("setpriv"),
+                  {QStringLiteral("--reuid=qv550-other"), QStringLiteral("--regid=qv550-other"),
+                      QStringLiteral("--clear-groups"), QStringLiteral("bash"), QStringLiteral("-c"), hello},
+                  &answer),
+        0);
+    EXPECT_TRUE(answer.isEmpty());
+    EXPECT_EQ(
+        run(QStringLiteral("setpriv"),
+            {QStringLiteral("--reuid=qv550-other"), QStringLiteral("--regid=qv550-other"),
+                QStringLiteral("--groups=dialout"), QStringLiteral("bash"), QStringLiteral("-c"), hello},
+            &answer),
+        0);
+    EXPECT_TRUE(QJsonDocument::fromJson(answer).object().contains(QStringLiteral("clients")))
+        << answer.toStdString();
+
+    // A panel with --live on the line attaches to it, and follows its state.
+    QProcess panel;
+    panel.setProcessEnvironment(offscreenEnvironment());
+    panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"),
+        {QStringLiteral("--live"), projector.device()});
+    QLocalSocket owner;
+    owner.connectToServer(QString::fromStdString(socket));
+    ASSERT_TRUE(owner.waitForConnected(2000));
+    int clients = 0;
+    for (int i = 0; i < 50 && clients < 3; ++i) {
+        runFor(100);
+        owner.write("{\"id\": 2, \"hello\": true}\n");
+        if (owner.waitForReadyRead(1000))
+            clients
+                = QJsonDocument::fromJson(owner.readLine()).object().value(QStringLiteral("clients")).toInt();
+    }
+    EXPECT_EQ(clients, 3); // this test, the panel's line and its state feed
+    EXPECT_EQ(panel.state(), QProcess::Running);
+    stopProcess(panel);
+    stopProcess(daemon);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(socket)));
+    QDir().rmdir(folder);
 }

@@ -70,8 +70,7 @@ TEST_F(LineFaults, AnUnpluggedLineIsReportedOnceWithoutSpinningAndLaterCommandsS
     EXPECT_LT(threadCpuMs() - cpuBefore, 250.0) << "the window thread spins on the dead line";
 
     QTest::mouseClick(form.control("Command17"), Qt::LeftButton);
-    EXPECT_EQ(caption("Label22"),
-        QString::fromStdString(" NOT SENT: COM1 (" + link + ") is not open"));
+    EXPECT_EQ(caption("Label22"), QString::fromStdString(" NOT SENT: COM1 (" + link + ") is not open"));
     QTest::mousePress(form.control("Command15"), Qt::LeftButton);
     runFor(200);
     QTest::mouseRelease(form.control("Command15"), Qt::LeftButton);

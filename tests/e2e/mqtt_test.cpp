@@ -51,13 +51,16 @@ public:
     explicit Broker(const QByteArray &extra = {}) : port_(freePort())
     {
         const QString passwords = folder_.filePath(QStringLiteral("passwords"));
-        QProcess::execute(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), QStringLiteral("-c"), passwords,
-                                                                  QStringLiteral("qv"), QStringLiteral("secret")});
+        QProcess::execute(QStringLiteral("mosquitto_passwd"),
+            {QStringLiteral("-b"), QStringLiteral("-c"), passwords, QStringLiteral("qv"),
+                QStringLiteral("secret")});
         config_ = folder_.filePath(QStringLiteral("mosquitto.conf"));
         // Started as root, mosquitto would become the user "mosquitto", who
         // cannot read this folder: it stays who we are.
-        writeFile(config_, "user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(port_)
-                + " 127.0.0.1\nallow_anonymous false\npassword_file " + passwords.toUtf8() + "\npersistence false\n" + extra);
+        writeFile(config_,
+            "user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(port_)
+                + " 127.0.0.1\nallow_anonymous false\npassword_file " + passwords.toUtf8()
+                + "\npersistence false\n" + extra);
         start();
     }
     ~Broker() { stopProcess(process_); }
@@ -84,8 +87,8 @@ public:
     QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
     QStringList login() const
     {
-        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), QStringLiteral("qv"), QStringLiteral("-P"),
-            QStringLiteral("secret")};
+        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), QStringLiteral("qv"),
+            QStringLiteral("-P"), QStringLiteral("secret")};
     }
 
 private:
@@ -99,9 +102,10 @@ private:
 QStringList received(const Broker &broker, const QString &topic, int count, int seconds = 5)
 {
     QProcess sub;
-    sub.start(QStringLiteral("mosquitto_sub"), broker.login() + QStringList{QStringLiteral("-v"), QStringLiteral("-t"), topic,
-                                                   QStringLiteral("-C"), QString::number(count), QStringLiteral("-W"),
-                                                   QString::number(seconds)});
+    sub.start(QStringLiteral("mosquitto_sub"),
+        broker.login()
+            + QStringList{QStringLiteral("-v"), QStringLiteral("-t"), topic, QStringLiteral("-C"),
+                QString::number(count), QStringLiteral("-W"), QString::number(seconds)});
     sub.waitForFinished((seconds + 2) * 1000);
     return QString::fromUtf8(sub.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
@@ -145,8 +149,9 @@ public:
     {
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.start(kBin + QStringLiteral("qv550d"),
-            {QStringLiteral("--port"), device, QStringLiteral("--mqtt"), broker.url(), QStringLiteral("--mqtt-user"),
-                QStringLiteral("qv"), QStringLiteral("--mqtt-password-file"), passwordFile, QStringLiteral("--name"), name});
+            {QStringLiteral("--port"), device, QStringLiteral("--mqtt"), broker.url(),
+                QStringLiteral("--mqtt-user"), QStringLiteral("qv"), QStringLiteral("--mqtt-password-file"),
+                passwordFile, QStringLiteral("--name"), name});
         process_.waitForStarted(5000);
     }
     ~Service() { stopProcess(process_); }
@@ -182,21 +187,24 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
     Broker broker;
     // The broker refuses anonymous clients: everything here logs in.
     QProcess anonymous;
-    anonymous.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-p"), QString::number(broker.port()), QStringLiteral("-t"),
-                                                          QStringLiteral("#"), QStringLiteral("-W"), QStringLiteral("2")});
+    anonymous.start(QStringLiteral("mosquitto_sub"),
+        {QStringLiteral("-p"), QString::number(broker.port()), QStringLiteral("-t"), QStringLiteral("#"),
+            QStringLiteral("-W"), QStringLiteral("2")});
     anonymous.waitForFinished(4000);
     EXPECT_NE(anonymous.exitCode(), 0);
 
     Simulator projector(log);
     Service service(projector.device(), broker, QStringLiteral("hall"), password);
-    ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1), QStringList{QStringLiteral("qv550/hall/availability online")})
+    ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1),
+        QStringList{QStringLiteral("qv550/hall/availability online")})
         << service.said().toStdString();
     // A late subscriber gets the retained state: the nine values, the power known.
     runFor(1000);
     const QStringList state = received(broker, QStringLiteral("qv550/hall/state"), 1);
     ASSERT_EQ(state.size(), 1);
     EXPECT_EQ(payloadOf(state[0]).size(), 9);
-    EXPECT_EQ(payloadOf(state[0]).value(QStringLiteral("status")).toObject().value(QStringLiteral("status")), QStringLiteral("Stand by"));
+    EXPECT_EQ(payloadOf(state[0]).value(QStringLiteral("status")).toObject().value(QStringLiteral("status")),
+        QStringLiteral("Stand by"));
 
     // Discovery: one device, every entity with Home Assistant's keys.
     const QStringList configs = received(broker, QStringLiteral("homeassistant/#"), 19);
@@ -205,22 +213,32 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
         const QJsonObject config = payloadOf(line);
         for (const char *key : {"name", "unique_id", "availability_topic", "device"})
             EXPECT_TRUE(config.contains(QString::fromLatin1(key))) << line.toStdString();
-        EXPECT_EQ(config.value(QStringLiteral("availability_topic")), QStringLiteral("qv550/hall/availability"));
-        EXPECT_EQ(config.value(QStringLiteral("device")).toObject().value(QStringLiteral("identifiers")).toArray().first(),
+        EXPECT_EQ(
+            config.value(QStringLiteral("availability_topic")), QStringLiteral("qv550/hall/availability"));
+        EXPECT_EQ(config.value(QStringLiteral("device"))
+                      .toObject()
+                      .value(QStringLiteral("identifiers"))
+                      .toArray()
+                      .first(),
             QStringLiteral("qv550_hall"));
         if (!line.startsWith(QStringLiteral("homeassistant/button/"))) {
-            EXPECT_TRUE(config.value(QStringLiteral("state_topic")).toString().startsWith(QStringLiteral("qv550/hall/")));
+            EXPECT_TRUE(config.value(QStringLiteral("state_topic"))
+                            .toString()
+                            .startsWith(QStringLiteral("qv550/hall/")));
         }
     }
 
     // Commands: by name and as JSON reach the projector; bad ones send nothing.
     QProcess replies;
-    replies.start(QStringLiteral("mosquitto_sub"), broker.login() + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/reply"),
-                                                       QStringLiteral("-C"), QStringLiteral("3"), QStringLiteral("-W"), QStringLiteral("10")});
+    replies.start(QStringLiteral("mosquitto_sub"),
+        broker.login()
+            + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/reply"), QStringLiteral("-C"),
+                QStringLiteral("3"), QStringLiteral("-W"), QStringLiteral("10")});
     runFor(300);
     const int before = static_cast<int>(fileText(log).count(QLatin1Char('\n')));
     publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("power-on"));
-    publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("{\"id\": 42, \"send\": \"CR VOLUME\"}"));
+    publish(broker, QStringLiteral("qv550/hall/command"),
+        QStringLiteral("{\"id\": 42, \"send\": \"CR VOLUME\"}"));
     publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("{\"command\": "));
     ASSERT_TRUE(replies.waitForFinished(12000));
     const QList<QByteArray> answers = replies.readAllStandardOutput().trimmed().split('\n');
@@ -237,7 +255,8 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
             seen.push_back(reply.value(QStringLiteral("monitor")).toString());
     }
     seen.sort();
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("42 CR VOLUME"), QStringLiteral("ACK"), QStringLiteral("malformed")}));
+    EXPECT_EQ(seen,
+        (QStringList{QStringLiteral("42 CR VOLUME"), QStringLiteral("ACK"), QStringLiteral("malformed")}));
     const QStringList heard = fileText(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(before);
     QStringList commands;
     for (const QString &line : heard) {
@@ -259,7 +278,8 @@ TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
     runFor(1500);
     broker.start();
     const QStringList back = received(broker, QStringLiteral("qv550/hall/availability"), 1, 10);
-    EXPECT_EQ(back, QStringList{QStringLiteral("qv550/hall/availability online")}) << service.said().toStdString();
+    EXPECT_EQ(back, QStringList{QStringLiteral("qv550/hall/availability online")})
+        << service.said().toStdString();
     EXPECT_EQ(received(broker, QStringLiteral("qv550/hall/state"), 1).size(), 1);
 
     // A wrong password: said clearly, once, and tried again only after growing pauses.
@@ -274,8 +294,10 @@ TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
 
     // kill -9: the broker says "offline" for it at once.
     QProcess watcher;
-    watcher.start(QStringLiteral("mosquitto_sub"), broker.login() + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/availability"),
-                                                       QStringLiteral("-C"), QStringLiteral("2"), QStringLiteral("-W"), QStringLiteral("6")});
+    watcher.start(QStringLiteral("mosquitto_sub"),
+        broker.login()
+            + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/availability"),
+                QStringLiteral("-C"), QStringLiteral("2"), QStringLiteral("-W"), QStringLiteral("6")});
     runFor(500); // the retained "online" first
     QElapsedTimer since;
     service.kill9();
@@ -289,15 +311,18 @@ TEST_F(Mqtt, AProjectorOnARoomBrokerIsSeenAndCommandedFromTheCentralOne)
 {
     Broker central;
     Broker room("connection central\naddress 127.0.0.1:" + QByteArray::number(central.port())
-        + "\nremote_username qv\nremote_password secret\ntopic qv550/# both 1\ntopic homeassistant/# out 1\n");
+        + "\nremote_username qv\nremote_password secret\ntopic qv550/# both 1\ntopic homeassistant/# out "
+          "1\n");
     Simulator projector(log);
     Service service(projector.device(), room, QStringLiteral("room-101"), password);
     EXPECT_EQ(received(central, QStringLiteral("qv550/room-101/availability"), 1, 10),
         QStringList{QStringLiteral("qv550/room-101/availability online")})
         << service.said().toStdString();
-    EXPECT_EQ(received(central, QStringLiteral("homeassistant/switch/qv550_room-101/power/config"), 1).size(), 1);
+    EXPECT_EQ(
+        received(central, QStringLiteral("homeassistant/switch/qv550_room-101/power/config"), 1).size(), 1);
     publish(central, QStringLiteral("qv550/room-101/command"), QStringLiteral("freeze-on"));
-    EXPECT_TRUE(runUntil([&] { return fileText(log).contains(QStringLiteral(" C43")); }, 5000)) << fileText(log).toStdString();
+    EXPECT_TRUE(runUntil([&] { return fileText(log).contains(QStringLiteral(" C43")); }, 5000))
+        << fileText(log).toStdString();
 }
 
 } // namespace

@@ -96,7 +96,8 @@ struct NetworkControl {
 std::string deviceSpeed(const std::string &device)
 {
     QProcess stty;
-    stty.start(QStringLiteral("stty"), {QStringLiteral("-F"), QString::fromStdString(device), QStringLiteral("speed")});
+    stty.start(QStringLiteral("stty"),
+        {QStringLiteral("-F"), QString::fromStdString(device), QStringLiteral("speed")});
     stty.waitForFinished(3000);
     return stty.readAllStandardOutput().trimmed().toStdString();
 }
@@ -161,7 +162,8 @@ TEST_F(Ser2netLine, ABusyServerRefusesTheLineAndIsNeverAReplyAndNothingWaitsToBe
         EXPECT_THROW(second.control.setOutput("C01\r"), ControlError);
         ASSERT_TRUE(runUntil([&] { return !second.events.empty(); }, 5000)) << url;
         EXPECT_EQ(second.events, std::vector<std::int16_t>{kCommEventLineLost}) << url;
-        EXPECT_NE(second.control.lostLineDescription().find("the server refused the line: \""), std::string::npos)
+        EXPECT_NE(
+            second.control.lostLineDescription().find("the server refused the line: \""), std::string::npos)
             << second.control.lostLineDescription();
         EXPECT_NE(second.control.lostLineDescription().find("in use"), std::string::npos)
             << second.control.lostLineDescription();
@@ -330,7 +332,8 @@ TEST_P(PanelOverNetwork, AHoldDuringAReconnectIsNotSentAndNeverArrivesInABurst)
     ASSERT_TRUE(runUntil([&] { return real.serial.portOpen() && !real.serial.connected(); }, 15000));
     QWidget *zoom = real.form.control("Command15");
     QTest::mousePress(zoom, Qt::LeftButton);
-    EXPECT_TRUE(caption("Label22").startsWith(QStringLiteral(" NOT SENT: "))) << caption("Label22").toStdString();
+    EXPECT_TRUE(caption("Label22").startsWith(QStringLiteral(" NOT SENT: ")))
+        << caption("Label22").toStdString();
     ASSERT_TRUE(runUntil([&] { return real.serial.connected(); }, 5000));
     runFor(300);
     QTest::mouseRelease(zoom, Qt::LeftButton);

@@ -219,7 +219,8 @@ TEST(SmallScreens, AtTwiceTheScaleEveryPartTheUserOpensIsOnTheScreen)
         QProcessEnvironment environment = x.environment();
         environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
         panel.setProcessEnvironment(environment);
-        panel.start(kPanel, {QStringLiteral("--com1"), QString::fromLocal8Bit(simulator.readLine().trimmed())});
+        panel.start(
+            kPanel, {QStringLiteral("--com1"), QString::fromLocal8Bit(simulator.readLine().trimmed())});
         const QString window = x.waitForWindow(QStringLiteral("QV550  CONTROL"));
         ASSERT_FALSE(window.isEmpty()) << size.toStdString();
         const QRect compact = placeOf(x, window);
@@ -227,19 +228,22 @@ TEST(SmallScreens, AtTwiceTheScaleEveryPartTheUserOpensIsOnTheScreen)
         EXPECT_GE(compact.left(), 0) << size.toStdString();
         EXPECT_LE(compact.right(), screen.width() - 1) << size.toStdString();
         // Ctrl+Q, then a double-click on the logo: the bottom rows are in reach.
-        x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("ctrl+q")});
-        const double scale = compact.width() / (9495.0 / 15.0);
-        x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
-            QString::number(qRound(kLogo.x() * scale)), QString::number(qRound(kLogo.y() * scale))});
         x.run(QStringLiteral("xdotool"),
-            {QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
-                QStringLiteral("80"), QStringLiteral("1")});
+            {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("ctrl+q")});
+        const double scale = compact.width() / (9495.0 / 15.0);
+        x.run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                QString::number(qRound(kLogo.x() * scale)), QString::number(qRound(kLogo.y() * scale))});
+        x.run(QStringLiteral("xdotool"),
+            {QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
         QRect full;
         for (int waited = 0; waited < 3000 && full.height() <= compact.height() * 1.5; waited += 50) {
             QThread::msleep(50);
             full = placeOf(x, window);
         }
-        EXPECT_GT(full.height(), compact.height() * 1.5) << size.toStdString() << ": the full height did not open";
+        EXPECT_GT(full.height(), compact.height() * 1.5)
+            << size.toStdString() << ": the full height did not open";
         EXPECT_LE(full.bottom(), screen.height() - 1) << size.toStdString();
         stopProcess(panel);
         stopProcess(simulator);

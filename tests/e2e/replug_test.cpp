@@ -75,7 +75,8 @@ TEST(ProgramEnd, ASignalClosesThePortAndLeavesNoLockFile)
         panel.setProcessEnvironment(offscreenEnvironment());
         panel.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"),
             {QString::fromStdString(line.devicePath())});
-        ASSERT_TRUE(runUntil([&] { return !existingLockFile(line.devicePath()).empty(); }, 5000)) << quit.name;
+        ASSERT_TRUE(runUntil([&] { return !existingLockFile(line.devicePath()).empty(); }, 5000))
+            << quit.name;
         ASSERT_GT(panel.processId(), 0) << quit.name; // kill(0) would signal the whole test run
         ::kill(static_cast<pid_t>(panel.processId()), quit.number);
         ASSERT_TRUE(panel.waitForFinished(5000)) << quit.name;
