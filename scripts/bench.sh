@@ -11,3 +11,9 @@ build/bin/receive_bench --benchmark_counters_tabular=true
 echo
 echo "== The panel, wall clock =="
 build/bin/panel_bench "$@"
+echo
+echo "== The live state: what polling costs and how fresh it is =="
+build/bin/live_bench
+echo
+echo "== A venue: 20 projectors, 20 qv550d, one MQTT broker =="
+build/bin/fleet_bench
