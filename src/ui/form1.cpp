@@ -488,7 +488,9 @@ void Form1::setLit(std::string_view name, bool lit)
 void Form1::setHint(std::string_view name, std::string_view text)
 {
     if (QWidget *widget = control(name)) {
-        widget->setToolTip(qs(text));
+        // Always as plain text: the values come from the line, and a tooltip
+        // would read anything that looks like markup as markup.
+        widget->setToolTip(QStringLiteral("<p style='white-space:pre'>") + qs(text).toHtmlEscaped() + QStringLiteral("</p>"));
         widget->setAccessibleDescription(qs(text));
     }
 }
