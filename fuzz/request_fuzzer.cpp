@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The line owner's request reader: any bytes, cut anywhere, from a client
-// while the line answers with any bytes. It must never crash, never answer
-// with anything but one JSON object a line, and never write a request that
-// carries a line break of its own onto the line.
+// while the line answers with any bytes and the owner polls. It must never
+// crash, never answer with anything but one JSON object a line, and never
+// write a request that carries a line break of its own onto the line; the
+// live state made of those replies must give readings and lit buttons
+// without a crash, and as JSON.
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "mqtt/readings.h"
+#include "owner/live_lights.h"
+#include "owner/live_owner.h"
 #include "owner/owner_service.h"
 #include "owner/shared_line.h"
 #include "serial_double.h"
@@ -29,7 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     SerialDouble serial;
     serial.setPortOpen(true);
     SharedLine shared(serial, *watch, *quiet, *lease);
+    auto poll = clock.createTimer(1000);
+    LiveOwner live(shared, *poll, [&clock] { return clock.now(); });
     OwnerService service(shared, "fuzz", "fuzz");
+    service.setLiveState(&live.state, &live.poller);
+    live.poller.start();
     const int client = service.connect([](const std::string &line) {
         const QJsonDocument reply = QJsonDocument::fromJson(QByteArray::fromStdString(line));
         if (!reply.isObject() || line.find('\n') != std::string::npos)
@@ -52,6 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         fromClient = !fromClient;
     }
+    const QJsonObject state = live.state.toJson();
+    if (state.size() != 9 || readings(state, ProblemLimits{}).isEmpty())
+        std::abort();
+    (void)litControls(state, live.state.choicesJson());
     for (const std::string &written : serial.writes()) {
         if (written.empty() || written.back() != '\r' || written.find_first_of("\r\n") != written.size() - 1)
             std::abort();

@@ -326,3 +326,70 @@ TEST_F(Mqtt, AProjectorOnARoomBrokerIsSeenAndCommandedFromTheCentralOne)
 }
 
 } // namespace
+
+namespace {
+
+// A certificate authority of the test's own, and a broker certificate it
+// signed for 127.0.0.1.
+bool makeCertificates(const QString &folder)
+{
+    const auto openssl = [&](const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.start(QStringLiteral("openssl"), arguments);
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    writeFile(folder + QStringLiteral("/san"), "subjectAltName=IP:127.0.0.1\n");
+    return openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+               QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+               QStringLiteral("ca.key"), QStringLiteral("-out"), QStringLiteral("ca.pem"),
+               QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+               QStringLiteral("/CN=Test CA")})
+        && openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+            QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+            QStringLiteral("other.key"), QStringLiteral("-out"), QStringLiteral("other.pem"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=Other CA")})
+        && openssl({QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+            QStringLiteral("-nodes"), QStringLiteral("-keyout"), QStringLiteral("server.key"),
+            QStringLiteral("-out"), QStringLiteral("server.csr"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=127.0.0.1")})
+        && openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+            QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
+            QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+            QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
+            QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("san")});
+}
+
+} // namespace
+
+TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAgainstTheGivenAuthority)
+{
+    ASSERT_TRUE(makeCertificates(folder.path())) << "openssl could not make the test's certificates";
+    const int tlsPort = freePort();
+    const QByteArray in = folder.path().toUtf8() + '/';
+    Broker broker("listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile " + in + "ca.pem\ncertfile "
+        + in + "server.pem\nkeyfile " + in + "server.key\n");
+    Simulator projector(log);
+    const auto service = [&](const QString &name, const QString &authority) {
+        auto process = std::make_unique<QProcess>();
+        process->start(kBin + QStringLiteral("qv550d"),
+            {QStringLiteral("--port"), projector.device(), QStringLiteral("--no-poll"),
+                QStringLiteral("--mqtt"), QStringLiteral("mqtts://127.0.0.1:%1").arg(tlsPort),
+                QStringLiteral("--mqtt-ca"), authority, QStringLiteral("--mqtt-user"), QStringLiteral("qv"),
+                QStringLiteral("--mqtt-password-file"), password, QStringLiteral("--name"), name});
+        return process;
+    };
+    {
+        auto trusted = service(QStringLiteral("secure"), folder.filePath(QStringLiteral("ca.pem")));
+        EXPECT_EQ(received(broker, QStringLiteral("qv550/secure/availability"), 1, 10),
+            QStringList{QStringLiteral("qv550/secure/availability online")});
+        stopProcess(*trusted);
+    }
+    // A broker whose certificate another authority signed is not talked to.
+    auto wary = service(QStringLiteral("wary"), folder.filePath(QStringLiteral("other.pem")));
+    EXPECT_TRUE(received(broker, QStringLiteral("qv550/wary/availability"), 1, 4).isEmpty());
+    stopProcess(*wary);
+    const QString said = QString::fromUtf8(wary->readAllStandardError());
+    EXPECT_NE(said.indexOf(QStringLiteral("MQTT: the broker at 127.0.0.1")), -1) << said.toStdString();
+}

@@ -257,7 +257,9 @@ protected:
     QProcess owner;
     void beforeThePanel() override
     {
-        owner.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), device});
+        // Not polling: every line on the wire is then the panel's.
+        owner.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"),
+            {QStringLiteral("--port"), device, QStringLiteral("--no-poll")});
         owner.setReadChannel(QProcess::StandardError);
         ASSERT_TRUE(owner.waitForReadyRead(5000)) << "qv550d did not start";
     }
