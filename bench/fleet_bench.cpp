@@ -12,16 +12,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <map>
 #include <memory>
-#include <pwd.h>
 
 #include "bench_figures.h"
 #include "event_loop.h"
+#include "mqtt_broker.h"
 #include "processes.h"
 
 namespace {
@@ -88,24 +87,9 @@ private:
 void fleet()
 {
     QTemporaryDir folder;
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const int port = probe.serverPort();
-    probe.close();
-    const QString passwords = folder.filePath(QStringLiteral("passwords"));
-    QProcess::execute(QStringLiteral("mosquitto_passwd"),
-        {QStringLiteral("-b"), QStringLiteral("-c"), passwords, QStringLiteral("qv"),
-            QStringLiteral("secret")});
-    QFile config(folder.filePath(QStringLiteral("mosquitto.conf")));
-    config.open(QIODevice::WriteOnly);
-    config.write("user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(port)
-        + " 127.0.0.1\nallow_anonymous false\npassword_file " + passwords.toUtf8() + "\npersistence false\n");
-    config.close();
-    QProcess broker;
-    broker.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
-    runFor(500);
-    const QStringList login = {QStringLiteral("-p"), QString::number(port), QStringLiteral("-u"),
-        QStringLiteral("qv"), QStringLiteral("-P"), QStringLiteral("secret")};
+    MqttBroker broker;
+    const QStringList login = broker.login();
+    const int port = broker.port();
     QFile password(folder.filePath(QStringLiteral("password")));
     password.open(QIODevice::WriteOnly);
     password.write("secret\n");
@@ -251,7 +235,6 @@ void fleet()
         stopProcess(*room.daemon);
         stopProcess(*room.sim);
     }
-    stopProcess(broker);
 }
 
 } // namespace

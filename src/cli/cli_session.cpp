@@ -27,6 +27,7 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "serial/serial_control.h"
+#include "owner/live_lights.h"
 #include "owner/live_state.h"
 #include "owner/reply_object.h"
 #include "serial/traffic_log.h"
@@ -213,34 +214,6 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
         err << "qv550-cli: " << *outcome.error << '\n';
 }
 
-// One line a value: "status     Power ON (read 1.2 s ago)".
-void printState(const QJsonObject &state, std::ostream &out)
-{
-    for (const LiveQuery &query : kLiveQueries) {
-        const QJsonObject entry
-            = state.value(QString::fromUtf8(query.name.data(), static_cast<qsizetype>(query.name.size())))
-                  .toObject();
-        std::string name(query.name);
-        name.resize(std::max<std::size_t>(name.size(), 10), ' ');
-        out << name << ' ';
-        if (entry.value(QStringLiteral("status")).isString()) {
-            char age[32];
-            std::snprintf(age, sizeof age, "%.1f", entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0);
-            out << entry.value(QStringLiteral("status")).toString().toStdString() << " (read " << age
-                << " s ago)\n";
-        } else if (entry.contains(QStringLiteral("unknown_since"))) {
-            out << "unknown since " << entry.value(QStringLiteral("unknown_since")).toString().toStdString();
-            const QJsonObject last = entry.value(QStringLiteral("last")).toObject();
-            if (last.contains(QStringLiteral("status")))
-                out << " (last read: " << last.value(QStringLiteral("status")).toString().toStdString()
-                    << ')';
-            out << '\n';
-        } else {
-            out << "not read yet\n";
-        }
-    }
-}
-
 // Whether the projector's power status is known now: in stand-by the other
 // values are not asked, so they may well be unknown.
 bool powerKnown(const QJsonObject &state)
@@ -301,7 +274,7 @@ int runCliState(const CliRequest &request, SerialControl &line, std::ostream &ou
     if (request.json)
         out << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString() << '\n';
     else
-        printState(state, out);
+        out << liveStateText(state) << '\n';
     return powerKnown(state) ? 0 : 1;
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string_view>
 
 #include "commands/catalogue.h"
@@ -97,19 +98,24 @@ std::set<std::string> litControls(const QJsonObject &state, const QJsonObject &c
     return lit;
 }
 
-std::string liveSummary(const QJsonObject &state)
+std::string liveStateText(const QJsonObject &state)
 {
     std::string text;
     for (const LiveQuery &query : kLiveQueries) {
         const QJsonObject entry = state.value(qs(query.name)).toObject();
-        text += std::string(query.name) + ": ";
+        std::string name(query.name);
+        name.resize(std::max<std::size_t>(name.size(), 10), ' ');
+        text += name + ' ';
         if (entry.value(QStringLiteral("status")).isString()) {
-            text += entry.value(QStringLiteral("status")).toString().trimmed().toStdString() + " ("
-                + std::to_string(
-                    static_cast<long long>(entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0))
+            char age[32];
+            std::snprintf(age, sizeof age, "%.1f", entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0);
+            text += entry.value(QStringLiteral("status")).toString().toStdString() + " (read " + age
                 + " s ago)";
         } else if (entry.contains(QStringLiteral("unknown_since"))) {
             text += "unknown since " + entry.value(QStringLiteral("unknown_since")).toString().toStdString();
+            const QJsonObject last = entry.value(QStringLiteral("last")).toObject();
+            if (last.contains(QStringLiteral("status")))
+                text += " (last read: " + last.value(QStringLiteral("status")).toString().toStdString() + ')';
         } else {
             text += "not read yet";
         }
@@ -132,5 +138,5 @@ void LiveLights::show(const QJsonObject &state, const QJsonObject &choices)
             view_.setLit(control, true);
     }
     lit_ = std::move(lit);
-    view_.setHint("Label22", liveSummary(state));
+    view_.setHint("Label22", liveStateText(state));
 }

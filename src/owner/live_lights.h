@@ -16,8 +16,9 @@ class View;
 
 std::set<std::string> litControls(const QJsonObject &state, const QJsonObject &choices);
 
-// The nine values with their ages, one a line, for the data panel.
-std::string liveSummary(const QJsonObject &state);
+// The nine values with their ages, one a line, as people read them:
+// "status     Power ON (read 1.2 s ago)", "mode       unknown since ...".
+std::string liveStateText(const QJsonObject &state);
 
 // Lights the buttons on a view, changing only those whose light changed.
 class LiveLights {

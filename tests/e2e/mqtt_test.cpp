@@ -12,94 +12,23 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <pwd.h>
-#include <unistd.h>
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "event_loop.h"
+#include "mqtt_broker.h"
 #include "processes.h"
 
 namespace {
 
 const QString kBin = QStringLiteral(PANEL_BINARY_DIR "/bin/");
 
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
-// mosquitto on 127.0.0.1 with a user "qv" (password "secret") and nothing
-// for anonymous clients; `extra` is appended to its config (a bridge).
-class Broker {
-public:
-    explicit Broker(const QByteArray &extra = {}) : port_(freePort())
-    {
-        const QString passwords = folder_.filePath(QStringLiteral("passwords"));
-        QProcess::execute(QStringLiteral("mosquitto_passwd"),
-            {QStringLiteral("-b"), QStringLiteral("-c"), passwords, QStringLiteral("qv"),
-                QStringLiteral("secret")});
-        config_ = folder_.filePath(QStringLiteral("mosquitto.conf"));
-        // Started as root, mosquitto would become the user "mosquitto", who
-        // cannot read this folder: it stays who we are.
-        writeFile(config_,
-            "user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(port_)
-                + " 127.0.0.1\nallow_anonymous false\npassword_file " + passwords.toUtf8()
-                + "\npersistence false\n" + extra);
-        start();
-    }
-    ~Broker() { stopProcess(process_); }
-    void start()
-    {
-        process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config_});
-        ASSERT_TRUE(process_.waitForStarted(5000)) << "mosquitto is missing: the test run needs it";
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 5000) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port_));
-            if (probe.waitForConnected(200))
-                return;
-            runFor(50);
-        }
-    }
-    void kill()
-    {
-        process_.kill();
-        process_.waitForFinished(3000);
-    }
-    int port() const { return port_; }
-    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
-    QStringList login() const
-    {
-        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), QStringLiteral("qv"),
-            QStringLiteral("-P"), QStringLiteral("secret")};
-    }
-
-private:
-    QTemporaryDir folder_;
-    int port_;
-    QString config_;
-    QProcess process_;
-};
-
 // `count` messages on `topic` (retained ones first), as "topic payload" lines.
-QStringList received(const Broker &broker, const QString &topic, int count, int seconds = 5)
+QStringList received(const MqttBroker &broker, const QString &topic, int count, int seconds = 5)
 {
     QProcess sub;
     sub.start(QStringLiteral("mosquitto_sub"),
@@ -115,7 +44,7 @@ QJsonObject payloadOf(const QString &line)
     return QJsonDocument::fromJson(line.mid(line.indexOf(QLatin1Char(' ')) + 1).toUtf8()).object();
 }
 
-void publish(const Broker &broker, const QString &topic, const QString &payload)
+void publish(const MqttBroker &broker, const QString &topic, const QString &payload)
 {
     QProcess::execute(QStringLiteral("mosquitto_pub"),
         broker.login() + QStringList{QStringLiteral("-t"), topic, QStringLiteral("-m"), payload});
@@ -145,7 +74,7 @@ QString fileText(const QString &path)
 
 class Service {
 public:
-    Service(const QString &device, const Broker &broker, const QString &name, const QString &passwordFile)
+    Service(const QString &device, const MqttBroker &broker, const QString &name, const QString &passwordFile)
     {
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.start(kBin + QStringLiteral("qv550d"),
@@ -184,7 +113,7 @@ protected:
 
 TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
 {
-    Broker broker;
+    MqttBroker broker;
     // The broker refuses anonymous clients: everything here logs in.
     QProcess anonymous;
     anonymous.start(QStringLiteral("mosquitto_sub"),
@@ -268,7 +197,7 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
 
 TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
 {
-    Broker broker;
+    MqttBroker broker;
     Simulator projector(log);
     Service service(projector.device(), broker, QStringLiteral("hall"), password);
     ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1).size(), 1);
@@ -309,8 +238,8 @@ TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
 
 TEST_F(Mqtt, AProjectorOnARoomBrokerIsSeenAndCommandedFromTheCentralOne)
 {
-    Broker central;
-    Broker room("connection central\naddress 127.0.0.1:" + QByteArray::number(central.port())
+    MqttBroker central;
+    MqttBroker room("connection central\naddress 127.0.0.1:" + QByteArray::number(central.port())
         + "\nremote_username qv\nremote_password secret\ntopic qv550/# both 1\ntopic homeassistant/# out "
           "1\n");
     Simulator projector(log);
@@ -368,8 +297,8 @@ TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAgainstTheGivenAuthority)
     ASSERT_TRUE(makeCertificates(folder.path())) << "openssl could not make the test's certificates";
     const int tlsPort = freePort();
     const QByteArray in = folder.path().toUtf8() + '/';
-    Broker broker("listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile " + in + "ca.pem\ncertfile "
-        + in + "server.pem\nkeyfile " + in + "server.key\n");
+    MqttBroker broker("listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile " + in
+        + "ca.pem\ncertfile " + in + "server.pem\nkeyfile " + in + "server.key\n");
     Simulator projector(log);
     const auto service = [&](const QString &name, const QString &authority) {
         auto process = std::make_unique<QProcess>();

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A real mosquitto broker for tests and benchmarks, started with a config of
+// its own: 127.0.0.1 on a free port, a user "qv" with the password "secret"
+// in a password file, anonymous clients refused, nothing kept between runs.
+
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "event_loop.h"
+#include "processes.h"
+
+inline int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline void writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+}
+
+// mosquitto on 127.0.0.1 with a user "qv" (password "secret") and nothing
+// for anonymous clients; `extra` is appended to its config (a bridge).
+class MqttBroker {
+public:
+    explicit MqttBroker(const QByteArray &extra = {}) : port_(freePort())
+    {
+        const QString passwords = folder_.filePath(QStringLiteral("passwords"));
+        QProcess::execute(QStringLiteral("mosquitto_passwd"),
+            {QStringLiteral("-b"), QStringLiteral("-c"), passwords, QStringLiteral("qv"),
+                QStringLiteral("secret")});
+        config_ = folder_.filePath(QStringLiteral("mosquitto.conf"));
+        // Started as root, mosquitto would become the user "mosquitto", who
+        // cannot read this folder: it stays who we are.
+        writeFile(config_,
+            "user " + QByteArray(getpwuid(getuid())->pw_name) + "\nlistener " + QByteArray::number(port_)
+                + " 127.0.0.1\nallow_anonymous false\npassword_file " + passwords.toUtf8()
+                + "\npersistence false\n" + extra);
+        start();
+    }
+    ~MqttBroker() { stopProcess(process_); }
+    void start()
+    {
+        process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config_});
+        if (!process_.waitForStarted(5000)) {
+            // Never skipped: a run without the broker fails.
+            std::fprintf(stderr, "mosquitto is missing: the MQTT tests need it (Debian package mosquitto)\n");
+            std::abort();
+        }
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 5000) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port_));
+            if (probe.waitForConnected(200))
+                return;
+            runFor(50);
+        }
+    }
+    void kill()
+    {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    int port() const { return port_; }
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
+    QStringList login() const
+    {
+        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), QStringLiteral("qv"),
+            QStringLiteral("-P"), QStringLiteral("secret")};
+    }
+
+private:
+    QTemporaryDir folder_;
+    int port_;
+    QString config_;
+    QProcess process_;
+};
