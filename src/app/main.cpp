@@ -280,9 +280,10 @@ int main(int argc, char *argv[])
         serveTheLine();
         if (!showLive)
             return;
-        if (!followed.empty())
+        if (!followed.empty()) {
             feed.follow(followed);
-        else
+            feed.refresh();
+        } else
             lights->show(live.state.toJson(), live.state.choicesJson());
     });
     shared.onLeaseChanged = [&form](const std::string &holder) {

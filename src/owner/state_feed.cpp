@@ -26,6 +26,12 @@ void StateFeed::follow(const std::string &socket)
     socket_.connectToServer(QString::fromStdString(path_));
 }
 
+void StateFeed::refresh()
+{
+    if (following())
+        socket_.write(QByteArrayLiteral("{\"id\": 2, \"state\": true}\n"));
+}
+
 void StateFeed::readEvents()
 {
     pending_ += socket_.readAll();
@@ -33,7 +39,9 @@ void StateFeed::readEvents()
     while ((end = pending_.indexOf('\n')) >= 0) {
         const QJsonObject event = QJsonDocument::fromJson(pending_.left(end)).object();
         pending_.remove(0, end + 1);
-        if (event.value(QStringLiteral("event")) == QStringLiteral("state"))
+        // A change pushed, or the answer to refresh(): the same two objects.
+        if (event.value(QStringLiteral("event")) == QStringLiteral("state")
+            || event.contains(QStringLiteral("state")))
             onState_(event.value(QStringLiteral("state")).toObject(),
                 event.value(QStringLiteral("choices")).toObject());
     }

@@ -17,6 +17,8 @@ public:
     // Follows the owner at `socket` (nothing: none), connecting again when the
     // connection was lost; cheap to call often.
     void follow(const std::string &socket);
+    // Asks for the state now (its ages move on between changes).
+    void refresh();
     bool following() const { return socket_.state() == QLocalSocket::ConnectedState; }
 
 private:
