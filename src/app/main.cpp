@@ -222,6 +222,20 @@ int main(int argc, char *argv[])
         if (lights && !followed.empty())
             lights->show(state, choices);
     });
+    // Every 5 s, while the panel is another owner's client or shows the live
+    // state: it serves its line once that owner has gone (and it opened the
+    // line itself), a lost owner's state is followed again, and the ages in
+    // the data panel move on. Otherwise it never wakes the panel.
+    QTimer ownerCheck;
+    ownerCheck.setInterval(5000);
+    const auto checkOwnerWhenNeeded = [&] {
+        if (showLive || !followed.empty()) {
+            if (!ownerCheck.isActive())
+                ownerCheck.start();
+        } else {
+            ownerCheck.stop();
+        }
+    };
     const auto serveTheLine = [&] {
         const std::string device = port.device();
         const std::string path = device.empty() ? std::string() : ownerSocketPath(device);
@@ -237,10 +251,12 @@ int main(int argc, char *argv[])
             followed = path;
             if (showLive)
                 feed.follow(followed);
+            checkOwnerWhenNeeded();
             return;
         }
         followed.clear();
         feed.follow({});
+        checkOwnerWhenNeeded();
         if (showLive)
             live.poller.start();
         server.stop();
@@ -271,11 +287,6 @@ int main(int argc, char *argv[])
                 lights->show(live.state.toJson(), live.state.choicesJson());
         });
     }
-    // Every 5 s: the panel serves its line again once the owner it was a
-    // client of has gone (and it opened the line itself), a lost owner's
-    // state is followed again, and the ages in the data panel move on.
-    QTimer ownerCheck;
-    ownerCheck.setInterval(5000);
     QObject::connect(&ownerCheck, &QTimer::timeout, [&] {
         serveTheLine();
         if (!showLive)
@@ -295,7 +306,7 @@ int main(int argc, char *argv[])
     // down while the panel is still opening it), and again after each choice.
     serveTheLine();
     shared.onPortChanged = serveTheLine;
-    ownerCheck.start();
+    checkOwnerWhenNeeded();
     form.show();
     // The window stays open with the port closed; the user is told why.
     for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>()
