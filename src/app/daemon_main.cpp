@@ -180,6 +180,7 @@ int main(int argc, char *argv[])
     journal.info("serving " + device + " on " + socket);
 
     std::unique_ptr<MosquittoLink> mqtt;
+    QtTimer mqttRefresh("mqttRefresh", MqttBridge::kRefreshMs);
     std::unique_ptr<MqttBridge> bridge;
     if (!settings.mqtt.empty()) {
         const auto address = parseMqttAddress(settings.mqtt, whyNot);
@@ -209,7 +210,7 @@ int main(int argc, char *argv[])
         link.willPayload = "offline";
         mqtt = std::make_unique<MosquittoLink>(link,
             [&journal](int priority, const std::string &text) { journal.say(priority, "MQTT: " + text); });
-        bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, bridgeSettings);
+        bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, mqttRefresh, bridgeSettings);
         journal.info("publishing on " + bridge->base() + "/ at " + settings.mqtt);
         mqtt->start();
     }

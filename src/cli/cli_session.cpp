@@ -260,6 +260,12 @@ int runCliState(const CliRequest &request, SerialControl &line, std::ostream &ou
                 if (call.lost())
                     break;
                 live.exchanged(sent, call.reply(), whole);
+                if (!whole && call.reply().empty()) {
+                    // Silent: the other eight would only wait out their watches too.
+                    err << "qv550-cli: no reply from the projector on " << line.portLabel() << '\n';
+                    live.unknownFromNow();
+                    break;
+                }
                 if (!whole)
                     call.absorbLateReply();
             }

@@ -12,6 +12,7 @@
 #include "mqtt/mqtt_link.h"
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
+#include "timers/timer.h"
 
 std::string topicSegment(const std::string &name)
 {
@@ -25,9 +26,13 @@ std::string topicSegment(const std::string &name)
     return segment;
 }
 
-MqttBridge::MqttBridge(MqttLink &link, OwnerService &service, LiveState &state, BridgeSettings settings)
-    : link_(link), service_(service), state_(state), settings_(std::move(settings))
+MqttBridge::MqttBridge(
+    MqttLink &link, OwnerService &service, LiveState &state, Timer &refresh, BridgeSettings settings)
+    : link_(link), service_(service), state_(state), refresh_(refresh), settings_(std::move(settings))
 {
+    refresh_.setInterval(kRefreshMs);
+    refresh_.setOnTick([this] { publishState(); });
+    refresh_.setEnabled(true);
     settings_.name = topicSegment(settings_.name);
     client_ = service_.connect(
         [this](const std::string &line) {
@@ -71,6 +76,7 @@ void MqttBridge::goingAway()
 
 void MqttBridge::publishState()
 {
+    refresh_.setEnabled(true); // a minute from now at the latest
     const QJsonObject state = state_.toJson();
     link_.publish(base() + "/state", QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString(), true);
     link_.publish(base() + "/readings",

@@ -3,7 +3,9 @@
 // qv550d on MQTT, under qv550/<name>/:
 //   availability  "online" or "offline", retained (the link's last will
 //                 says "offline" when qv550d vanishes)
-//   state         the live state, retained: what qv550-cli state --json prints
+//   state         the live state, retained: what qv550-cli state --json prints,
+//                 on every change and at least once a minute, so that a late
+//                 reader's ages (and each value's read_at) are never older
 //   readings      the same as figures (power, input, lamp hours, temperatures,
 //                 pressure, problem), retained, for dashboards and alarms
 //   command       a command's name, {"command": NAME} or {"send": LINE}, with
@@ -21,6 +23,7 @@
 class LiveState;
 class MqttLink;
 class OwnerService;
+class Timer;
 
 struct BridgeSettings {
     std::string name; // the topic segment: letters, digits, '-' and '_'
@@ -35,7 +38,11 @@ class MqttBridge {
 public:
     static constexpr std::size_t kPayloadLimit = 65536;
 
-    MqttBridge(MqttLink &link, OwnerService &service, LiveState &state, BridgeSettings settings);
+    // Published again at least this often, changed or not.
+    static constexpr int kRefreshMs = 60000;
+
+    MqttBridge(
+        MqttLink &link, OwnerService &service, LiveState &state, Timer &refresh, BridgeSettings settings);
     ~MqttBridge();
 
     std::string base() const { return "qv550/" + settings_.name; }
@@ -51,6 +58,7 @@ private:
     MqttLink &link_;
     OwnerService &service_;
     LiveState &state_;
+    Timer &refresh_;
     BridgeSettings settings_;
     int client_ = 0;
 };

@@ -81,9 +81,13 @@ void LiveState::exchanged(const std::string &sent, const std::string &reply, boo
     if (!complete)
         return;
     if (const auto row = rowFor(sent)) {
+        // ERR is the projector's refusal, not a reading: decoded as figures
+        // it would become lamp hours or a temperature the projector never gave.
+        if (reply.rfind("ERR", 0) == 0)
+            return;
         const auto status = decodedStatus(sent, "", reply);
         if (!status)
-            return; // a reply that is no answer to the query (ERR) tells nothing
+            return; // a code the query does not know tells nothing
         Value &value = values_[*row];
         const bool news = value.status != status || value.unknownSince;
         value.status = status;
@@ -178,8 +182,11 @@ QJsonObject LiveState::toJson() const
         entry[QStringLiteral("status")]
             = age && value.status ? QJsonValue(QString::fromStdString(*value.status)) : QJsonValue();
         entry[QStringLiteral("age_ms")] = age ? QJsonValue(static_cast<double>(*age)) : QJsonValue();
-        if (age)
+        if (age) {
             entry[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(value.reply, ""));
+            // For a reader who gets this later (a retained MQTT message), when it was read.
+            entry[QStringLiteral("read_at")] = utcText(wallNow - *age);
+        }
         if (value.unknownSince) {
             entry[QStringLiteral("unknown_since")] = utcText(wallNow - (now - *value.unknownSince));
             if (value.readAt && value.status) {

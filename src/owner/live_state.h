@@ -88,7 +88,8 @@ public:
     // Choices by group ("FREEZE"), for the settings no query reports.
     const std::map<std::string, Choice> &choices() const { return choices_; }
 
-    // {"status": {"status": "Power ON", "age_ms": 1200, "reply_hex": "30300D"}, ...}: the nine
+    // {"status": {"status": "Power ON", "age_ms": 1200, "read_at": "2026-...Z",
+    // "reply_hex": "30300D"}, ...}: the nine
     // queries by name; an unknown value has "status" and "age_ms" null, and
     // "unknown_since" (UTC) and "last" once it had been read.
     QJsonObject toJson() const;

@@ -694,6 +694,16 @@ TEST(LiveState, ScriptsReadTheOwnersStateWithNothingSentAndAFreshValueFromTheCac
     EXPECT_NE(plain.out.find("status     Stand by (read "), std::string::npos) << plain.out;
     EXPECT_NE(plain.out.find("mode       not read yet"), std::string::npos) << plain.out;
     EXPECT_LE(linesIn(log), linesAfterAsking + 1); // state itself sent nothing
+
+    // A silent projector with no owner: told after one watch, not nine.
+    Projector silent({QStringLiteral("--silent")});
+    QElapsedTimer took;
+    took.start();
+    const CliRun nothing = cli({QStringLiteral("--port"), silent.device(), QStringLiteral("state")});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_LT(took.elapsed(), 3000);
+    EXPECT_NE(nothing.err.find("no reply from the projector"), std::string::npos) << nothing.err;
+    EXPECT_NE(nothing.out.find("status     unknown since "), std::string::npos) << nothing.out;
 }
 
 TEST(LiveState, TheServiceFollowsCommandsRemoteChangesAndSilenceAndSaysSoToSubscribers)

@@ -84,7 +84,8 @@ protected:
     LiveOwner live{shared, *poll, [this] { return clock.now(); }};
     OwnerService service{shared, "ttyUSB0", "qv550d"};
     LinkDouble link;
-    MqttBridge bridge{link, service, live.state, BridgeSettings{"hall left", "homeassistant", {}}};
+    std::unique_ptr<Timer> refresh = clock.createTimer(MqttBridge::kRefreshMs);
+    MqttBridge bridge{link, service, live.state, *refresh, BridgeSettings{"hall left", "homeassistant", {}}};
 };
 
 TEST_F(Bridge, OnConnectingItPublishesDiscoveryThenOnlineThenTheStateAndListens)
@@ -121,6 +122,17 @@ TEST_F(Bridge, OnConnectingItPublishesDiscoveryThenOnlineThenTheStateAndListens)
         QStringLiteral("Power ON"));
     EXPECT_EQ(json(link.retained.at(base + "/readings")).value(QStringLiteral("power_switch")),
         QStringLiteral("ON"));
+    // Unchanged, it is published again within a minute: a late reader's ages stay true.
+    const std::size_t states = link.on(base + "/state").size();
+    clock.advance(MqttBridge::kRefreshMs - 1);
+    EXPECT_EQ(link.on(base + "/state").size(), states);
+    clock.advance(1);
+    EXPECT_EQ(link.on(base + "/state").size(), states + 1);
+    EXPECT_EQ(json(link.retained.at(base + "/state"))
+                  .value(QStringLiteral("status"))
+                  .toObject()
+                  .value(QStringLiteral("age_ms")),
+        MqttBridge::kRefreshMs);
     bridge.goingAway();
     EXPECT_EQ(link.retained.at(base + "/availability"), "offline");
 }

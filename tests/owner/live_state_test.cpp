@@ -346,12 +346,15 @@ TEST_F(LiveLine, OnlyWholeAnswersToOurOwnQueriesAreTakenIn)
         {"CR0\r", "00", false, "Stand by"},
         {"A001CR0\r", "00\r", true, "Stand by"},
         {"CR0\r", "ERR\r", true, "Stand by"},
+        {"CR0\r", "99\r", true, "Stand by"},
         {"CR0\r", "00\r", true, "Power ON"},
     };
     for (const Case &c : cases) {
         live.state.exchanged(c.sent, c.reply, c.complete);
         EXPECT_EQ(statusOf("status"), c.status) << c.sent << " " << c.reply;
     }
+    live.state.exchanged("CR3\r", "ERR\r", true);
+    EXPECT_EQ(statusOf("lamp-time"), "");
     // The panel's own press of a query is taken in too.
     shared.setOutput("CR1\r");
     clock.advance(10);

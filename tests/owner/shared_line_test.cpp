@@ -34,7 +34,8 @@ protected:
         transaction.line = line;
         transaction.watchMs = watchMs;
         transaction.mayWait = mayWait;
-        transaction.done = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        transaction.done
+            = [this, client](const TransactionResult &result) { results[client].push_back(result); };
         shared.submit(std::move(transaction));
     }
 
@@ -88,8 +89,8 @@ TEST_F(Sharing, ALateReplyIsTakenInBeforeTheNextTransactionNotGivenToIt)
     ASSERT_EQ(results[1].size(), 1U);
     EXPECT_EQ(serial.writes().size(), 1U); // the next waits for a late reply
     clock.advance(200);
-    serial.feed("1\r"); // mode's late reply
-    EXPECT_EQ(panelGot, "1\r"); // nobody's reply: to the panel's monitor
+    serial.feed("1\r");                         // mode's late reply
+    EXPECT_EQ(panelGot, "1\r");                 // nobody's reply: to the panel's monitor
     EXPECT_EQ(serial.writes().back(), "C00\r"); // the line is free again at once
     serial.feed("\x06");
     EXPECT_EQ(results[2][0].reply, "\x06");
@@ -134,7 +135,7 @@ TEST_F(Sharing, ALeaseKeepsOthersWaitingRefusesThoseWhoWillNotWaitAndRunsOut)
     EXPECT_EQ(serial.writes(), (std::vector<std::string>{"C00\r"})); // the holder goes; client 2 waits
     serial.feed("\x06");
     EXPECT_THROW(shared.setOutput("C01\r"), ControlError); // the panel is told who has the line
-    clock.advance(5000); // the holder went quiet: the lease runs out
+    clock.advance(5000);                                   // the holder went quiet: the lease runs out
     EXPECT_FALSE(shared.leaseHolder().has_value());
     EXPECT_EQ(serial.writes().back(), "CR0\r");
 }
