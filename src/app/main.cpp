@@ -257,8 +257,10 @@ int main(int argc, char *argv[])
         followed.clear();
         feed.follow({});
         checkOwnerWhenNeeded();
-        if (showLive)
+        if (showLive) {
             live.poller.start();
+            live.poller.lineChanged(true); // the new line's power status first
+        }
         server.stop();
         std::string whyNot;
         if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot)) {

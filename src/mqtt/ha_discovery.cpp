@@ -78,7 +78,10 @@ std::vector<DiscoveryMessage> discoveryMessages(
     device[QStringLiteral("identifiers")] = QJsonArray{qs(node)};
     device[QStringLiteral("name")] = qs("Projector " + name);
     device[QStringLiteral("model")] = QStringLiteral("QV550");
-    device[QStringLiteral("sw_version")] = QStringLiteral("qv550d " PANEL_VERSION);
+    // The projector's firmware is not known; what publishes it is told as the origin.
+    QJsonObject origin;
+    origin[QStringLiteral("name")] = QStringLiteral("qv550d");
+    origin[QStringLiteral("sw_version")] = QStringLiteral(PANEL_VERSION);
     std::vector<DiscoveryMessage> messages;
     for (const Entity &entity : kEntities) {
         QJsonObject config;
@@ -86,6 +89,7 @@ std::vector<DiscoveryMessage> discoveryMessages(
         config[QStringLiteral("unique_id")] = qs(node + "_" + std::string(entity.object));
         config[QStringLiteral("object_id")] = qs(node + "_" + std::string(entity.object));
         config[QStringLiteral("device")] = device;
+        config[QStringLiteral("origin")] = origin;
         config[QStringLiteral("availability_topic")] = qs(base + "/availability");
         config[QStringLiteral("payload_available")] = QStringLiteral("online");
         config[QStringLiteral("payload_not_available")] = QStringLiteral("offline");
