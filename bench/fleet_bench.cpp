@@ -52,7 +52,7 @@ std::vector<qint64> heardAt(const QString &log, const QString &line)
 struct Room {
     QString name;
     QString log;
-    std::unique_ptr<QProcess> sim;
+    std::unique_ptr<ProjectorProcess> sim;
     std::unique_ptr<QProcess> daemon;
     QString device;
 };
@@ -102,11 +102,9 @@ void fleet()
         Room &room = rooms[static_cast<std::size_t>(i)];
         room.name = QStringLiteral("room-%1").arg(i + 1);
         room.log = folder.filePath(room.name + QStringLiteral(".log"));
-        room.sim = std::make_unique<QProcess>();
-        room.sim->start(kBin + QStringLiteral("qv550-sim"),
-            {QStringLiteral("--log"), room.log, QStringLiteral("--countdown"), QStringLiteral("1000")});
-        room.sim->waitForReadyRead(5000);
-        room.device = QString::fromLocal8Bit(room.sim->readLine().trimmed());
+        room.sim = std::make_unique<ProjectorProcess>(QStringList{
+            QStringLiteral("--log"), room.log, QStringLiteral("--countdown"), QStringLiteral("1000")});
+        room.device = room.sim->device();
         room.daemon = std::make_unique<QProcess>();
         room.daemon->start(kBin + QStringLiteral("qv550d"),
             {QStringLiteral("--port"), room.device, QStringLiteral("--name"), room.name,
@@ -158,7 +156,7 @@ void fleet()
     // the poll that read it to the state on the broker.
     const qint64 changed = nowMs();
     for (Room &room : rooms)
-        ::kill(static_cast<pid_t>(room.sim->processId()), SIGUSR1);
+        room.sim->signal(SIGUSR1);
     runFor(15000);
     std::vector<double> toBroker;
     for (Room &room : rooms) {
@@ -233,7 +231,6 @@ void fleet()
         stopProcess(*publisher);
     for (Room &room : rooms) {
         stopProcess(*room.daemon);
-        stopProcess(*room.sim);
     }
 }
 

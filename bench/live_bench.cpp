@@ -108,11 +108,9 @@ void polling()
 {
     QTemporaryDir folder;
     const QString log = folder.filePath(QStringLiteral("sim.log"));
-    QProcess sim;
-    sim.start(kBin + QStringLiteral("qv550-sim"),
+    ProjectorProcess sim(
         {QStringLiteral("--log"), log, QStringLiteral("--countdown"), QStringLiteral("2000")});
-    sim.waitForReadyRead(5000);
-    const QString device = QString::fromLocal8Bit(sim.readLine().trimmed());
+    const QString device = sim.device();
     QProcess daemon;
     daemon.start(kBin + QStringLiteral("qv550d"), {QStringLiteral("--port"), device});
     runFor(500);
@@ -151,7 +149,7 @@ void polling()
     std::mt19937 random(7);
     for (int i = 0; i < 5; ++i) {
         const QString before = statusIn(watcher.latest, "mode");
-        ::kill(sim.processId(), SIGUSR1);
+        sim.signal(SIGUSR1);
         const auto changed = Clock::now();
         runUntil([&] { return statusIn(watcher.latest, "mode") != before; }, 30000);
         remote.push_back(msSince(changed, watcher.latestAt));
@@ -175,7 +173,7 @@ void polling()
         *std::max_element(waits.begin(), waits.end()) < 500);
 
     // Silent: how often it is still asked from the second minute on.
-    ::kill(sim.processId(), SIGUSR2);
+    sim.signal(SIGUSR2);
     const int before = static_cast<int>(linesAt(log).size());
     runFor(180000);
     const QList<double> asked = linesAt(log).mid(before);
@@ -186,7 +184,6 @@ void polling()
     report("live: polls of a silent projector, minute 2 to 3",
         std::to_string(late) + " (" + std::to_string(asked.size()) + " in 3 min)", "<= 1", late <= 1);
     stopProcess(daemon);
-    stopProcess(sim);
 }
 
 } // namespace

@@ -47,24 +47,7 @@ CliRun cli(const QStringList &arguments,
         process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-// The simulated projector on a new pseudo-terminal, with `options`.
-class Projector {
-public:
-    explicit Projector(const QStringList &options = {})
-    {
-        process_.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-sim"), options);
-        if (process_.waitForReadyRead(5000))
-            device_ = QString::fromLocal8Bit(process_.readLine().trimmed());
-    }
-    ~Projector() { stopProcess(process_); }
-    QString device() const { return device_; }
-    // SIGUSR1: the remote chooses the next input; SIGUSR2: silent, or answering again.
-    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
-
-private:
-    QProcess process_;
-    QString device_;
-};
+using Projector = ProjectorProcess;
 
 std::string fromHex(const QString &hex)
 {

@@ -50,22 +50,6 @@ void publish(const MqttBroker &broker, const QString &topic, const QString &payl
         broker.login() + QStringList{QStringLiteral("-t"), topic, QStringLiteral("-m"), payload});
 }
 
-class Simulator {
-public:
-    explicit Simulator(const QString &log)
-    {
-        process_.start(kBin + QStringLiteral("qv550-sim"), {QStringLiteral("--log"), log});
-        if (process_.waitForReadyRead(5000))
-            device_ = QString::fromLocal8Bit(process_.readLine().trimmed());
-    }
-    ~Simulator() { stopProcess(process_); }
-    QString device() const { return device_; }
-
-private:
-    QProcess process_;
-    QString device_;
-};
-
 QString fileText(const QString &path)
 {
     QFile file(path);
@@ -122,7 +106,7 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
     anonymous.waitForFinished(4000);
     EXPECT_NE(anonymous.exitCode(), 0);
 
-    Simulator projector(log);
+    ProjectorProcess projector({QStringLiteral("--log"), log});
     Service service(projector.device(), broker, QStringLiteral("hall"), password);
     ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1),
         QStringList{QStringLiteral("qv550/hall/availability online")})
@@ -198,7 +182,7 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
 TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
 {
     MqttBroker broker;
-    Simulator projector(log);
+    ProjectorProcess projector({QStringLiteral("--log"), log});
     Service service(projector.device(), broker, QStringLiteral("hall"), password);
     ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1).size(), 1);
 
@@ -214,7 +198,7 @@ TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
     // A wrong password: said clearly, once, and tried again only after growing pauses.
     const QString wrong = folder.filePath(QStringLiteral("wrong"));
     writeFile(wrong, "guess\n");
-    Simulator other(folder.filePath(QStringLiteral("other.log")));
+    ProjectorProcess other({QStringLiteral("--log"), folder.filePath(QStringLiteral("other.log"))});
     Service refused(other.device(), broker, QStringLiteral("other"), wrong);
     runFor(8000);
     const QString said = refused.said();
@@ -242,7 +226,7 @@ TEST_F(Mqtt, AProjectorOnARoomBrokerIsSeenAndCommandedFromTheCentralOne)
     MqttBroker room("connection central\naddress 127.0.0.1:" + QByteArray::number(central.port())
         + "\nremote_username qv\nremote_password secret\ntopic qv550/# both 1\ntopic homeassistant/# out "
           "1\n");
-    Simulator projector(log);
+    ProjectorProcess projector({QStringLiteral("--log"), log});
     Service service(projector.device(), room, QStringLiteral("room-101"), password);
     EXPECT_EQ(received(central, QStringLiteral("qv550/room-101/availability"), 1, 10),
         QStringList{QStringLiteral("qv550/room-101/availability online")})
@@ -299,7 +283,7 @@ TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAgainstTheGivenAuthority)
     const QByteArray in = folder.path().toUtf8() + '/';
     MqttBroker broker("listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile " + in
         + "ca.pem\ncertfile " + in + "server.pem\nkeyfile " + in + "server.key\n");
-    Simulator projector(log);
+    ProjectorProcess projector({QStringLiteral("--log"), log});
     const auto service = [&](const QString &name, const QString &authority) {
         auto process = std::make_unique<QProcess>();
         process->start(kBin + QStringLiteral("qv550d"),

@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <csignal>
+#include <signal.h>
+
 inline QProcessEnvironment offscreenEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -22,3 +25,23 @@ inline void stopProcess(QProcess &process)
         process.kill();
     process.waitForFinished(1000);
 }
+
+// The simulated projector (qv550-sim) on a new pseudo-terminal, with
+// `options`; stopped with it.
+class ProjectorProcess {
+public:
+    explicit ProjectorProcess(const QStringList &options = {})
+    {
+        process_.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-sim"), options);
+        if (process_.waitForReadyRead(5000))
+            device_ = QString::fromLocal8Bit(process_.readLine().trimmed());
+    }
+    ~ProjectorProcess() { stopProcess(process_); }
+    QString device() const { return device_; }
+    // SIGUSR1: the remote chooses the next input; SIGUSR2: silent, or answering again.
+    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+
+private:
+    QProcess process_;
+    QString device_;
+};
