@@ -14,7 +14,7 @@ packages=(
   xvfb xdotool x11-utils
   dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   socat ser2net python3-serial
-  mosquitto mosquitto-clients libmosquitto-dev systemd openssl
+  mosquitto mosquitto-clients libmosquitto-dev libssl-dev systemd openssl
   lintian desktop-file-utils appstream dpkg-dev file debhelper
 )
 

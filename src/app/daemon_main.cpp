@@ -17,6 +17,7 @@
 #include <iostream>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/quit_on_signals.h"
 #include "mqtt/mosquitto_link.h"
@@ -46,11 +47,14 @@ struct Option {
 constexpr Option kOptions[] = {
     {"port", "The line: a device path, tcp://HOST:PORT or rfc2217://HOST:PORT.", "DEVICE"},
     {"speed", "19200 (default) or 9600.", "RATE"},
-    {"name", "The projector's name in MQTT topics (qv550/NAME/...); by default the line's.", "NAME"},
+    {"name", "The projector's name in MQTT topics (qv550/NAME/...); by default this host's name and the line's.", "NAME"},
     {"mqtt", "A broker to publish to: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS).", "URL"},
     {"mqtt-ca", "For mqtts: the authority that signed the broker's certificate (else the system's).", "FILE"},
     {"mqtt-user", "The broker's user name.", "NAME"},
     {"mqtt-password-file", "A file whose first line is the broker's password.", "FILE"},
+    {"mqtt-commands", "What a command on MQTT may be: named (default: the commands by name), all (also any line and the broadcast address) or none.", "WHICH"},
+    {"mqtt-command-age", "A command on MQTT whose sent_at is further than this many seconds from this machine's clock is refused (10).", "S"},
+    {"mqtt-bridge-topic", "The room bridge's notification topic, named in discovery as a second availability.", "TOPIC"},
     {"discovery-prefix", "Home Assistant's discovery prefix (homeassistant).", "PREFIX"},
     {"temperature-limit", "A temperature above this many °C is a problem (60).", "C"},
     {"pressure-limit", "A pressure below this many hPa is a problem (600).", "HPA"},
@@ -201,15 +205,30 @@ int main(int argc, char *argv[])
                 journal.say(
                     4, "the password file " + settings.mqttPasswordFile + " is readable by every user");
         }
+        // Two rooms left on the default name must not meet on a central
+        // broker: the host's name goes into it with the line's.
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        const auto say
+            = [&journal](int priority, const std::string &text) { journal.say(priority, "MQTT: " + text); };
         BridgeSettings bridgeSettings;
-        bridgeSettings.name = settings.name.empty() ? lineName(device) : settings.name;
+        bridgeSettings.name
+            = settings.name.empty() ? std::string(host) + "-" + lineName(device) : settings.name;
         bridgeSettings.discoveryPrefix = settings.discoveryPrefix;
         bridgeSettings.limits = settings.limits;
-        link.clientId = "qv550d-" + topicSegment(bridgeSettings.name);
+        mqttCommandsFrom(settings.mqttCommands, bridgeSettings.commands);
+        bridgeSettings.commandAgeMs = settings.mqttCommandAgeS * 1000;
+        bridgeSettings.bridgeTopic = settings.mqttBridgeTopic;
+        // One client id a process: a second qv550d with the same name
+        // no longer knocks the first off the broker (and is told instead).
+        const std::string pid = std::to_string(QCoreApplication::applicationPid());
+        bridgeSettings.clientId = "qv550d-" + topicSegment(bridgeSettings.name) + "-" + host + "-" + pid;
+        bridgeSettings.owner = std::string("qv550d on ") + host + ", process " + pid + ", line " + device;
+        bridgeSettings.log = say;
+        link.clientId = bridgeSettings.clientId;
         link.willTopic = "qv550/" + topicSegment(bridgeSettings.name) + "/availability";
         link.willPayload = "offline";
-        mqtt = std::make_unique<MosquittoLink>(link,
-            [&journal](int priority, const std::string &text) { journal.say(priority, "MQTT: " + text); });
+        mqtt = std::make_unique<MosquittoLink>(link, say);
         bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, mqttRefresh, bridgeSettings);
         journal.info("publishing on " + bridge->base() + "/ at " + settings.mqtt);
         mqtt->start();

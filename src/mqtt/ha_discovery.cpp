@@ -71,7 +71,7 @@ void setIf(QJsonObject &object, const char *key, std::string_view value)
 } // namespace
 
 std::vector<DiscoveryMessage> discoveryMessages(
-    const std::string &name, const std::string &base, const std::string &prefix)
+    const std::string &name, const std::string &base, const DiscoveryOptions &options)
 {
     const std::string node = "qv550_" + name;
     QJsonObject device;
@@ -84,15 +84,38 @@ std::vector<DiscoveryMessage> discoveryMessages(
     origin[QStringLiteral("sw_version")] = QStringLiteral(PANEL_VERSION);
     std::vector<DiscoveryMessage> messages;
     for (const Entity &entity : kEntities) {
+        const bool commands = entity.component != "sensor" && entity.component != "binary_sensor";
+        const std::string topic = options.prefix + "/" + std::string(entity.component) + "/" + node + "/"
+            + std::string(entity.object) + "/config";
+        if (commands && !options.commands) {
+            messages.push_back({topic, {}});
+            continue;
+        }
         QJsonObject config;
         config[QStringLiteral("name")] = qs(entity.name);
         config[QStringLiteral("unique_id")] = qs(node + "_" + std::string(entity.object));
-        config[QStringLiteral("object_id")] = qs(node + "_" + std::string(entity.object));
+        // The entity id Home Assistant gives it the first time (object_id is no longer read).
+        config[QStringLiteral("default_entity_id")]
+            = qs(std::string(entity.component) + "." + node + "_" + std::string(entity.object));
         config[QStringLiteral("device")] = device;
         config[QStringLiteral("origin")] = origin;
-        config[QStringLiteral("availability_topic")] = qs(base + "/availability");
-        config[QStringLiteral("payload_available")] = QStringLiteral("online");
-        config[QStringLiteral("payload_not_available")] = QStringLiteral("offline");
+        if (options.bridgeTopic.empty()) {
+            config[QStringLiteral("availability_topic")] = qs(base + "/availability");
+            config[QStringLiteral("payload_available")] = QStringLiteral("online");
+            config[QStringLiteral("payload_not_available")] = QStringLiteral("offline");
+        } else {
+            // Behind a bridge the room's own "online" stays retained on the
+            // central broker through an outage: the bridge's state says it is cut off.
+            QJsonObject own, bridge;
+            own[QStringLiteral("topic")] = qs(base + "/availability");
+            own[QStringLiteral("payload_available")] = QStringLiteral("online");
+            own[QStringLiteral("payload_not_available")] = QStringLiteral("offline");
+            bridge[QStringLiteral("topic")] = qs(options.bridgeTopic);
+            bridge[QStringLiteral("payload_available")] = QStringLiteral("1");
+            bridge[QStringLiteral("payload_not_available")] = QStringLiteral("0");
+            config[QStringLiteral("availability")] = QJsonArray{own, bridge};
+            config[QStringLiteral("availability_mode")] = QStringLiteral("all");
+        }
         if (entity.source != Source::None) {
             config[QStringLiteral("state_topic")]
                 = qs(base + (entity.source == Source::State ? "/state" : "/readings"));
@@ -106,7 +129,7 @@ std::vector<DiscoveryMessage> discoveryMessages(
         setIf(config, "unit_of_measurement", entity.unit);
         setIf(config, "state_class", entity.stateClass);
         setIf(config, "icon", entity.icon);
-        if (entity.component != "sensor" && entity.component != "binary_sensor")
+        if (commands)
             config[QStringLiteral("command_topic")] = qs(base + "/command");
         if (entity.component == "switch") {
             const std::string_view both = entity.command;
@@ -127,9 +150,7 @@ std::vector<DiscoveryMessage> discoveryMessages(
             config[QStringLiteral("json_attributes_template")]
                 = QStringLiteral("{{ {'problems': value_json.problems} | tojson }}");
         }
-        messages.push_back({prefix + "/" + std::string(entity.component) + "/" + node + "/"
-                + std::string(entity.object) + "/config",
-            QJsonDocument(config).toJson(QJsonDocument::Compact).toStdString()});
+        messages.push_back({topic, QJsonDocument(config).toJson(QJsonDocument::Compact).toStdString()});
     }
     return messages;
 }

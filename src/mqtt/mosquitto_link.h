@@ -5,6 +5,8 @@
 // send, for writing, and a timer for its keep-alive. A broker that is down
 // or refuses is tried again with a growing pause (1 s to 60 s); nothing here
 // ever waits for the broker, so the line it serves never waits either.
+// It speaks MQTT 5 (so a command's message expiry holds all the way) and
+// falls back to 3.1.1 for a broker that knows only that.
 
 #include <QObject>
 
@@ -24,7 +26,7 @@ struct MqttSettings {
     std::string caFile; // for TLS: the authority the broker's certificate is checked against
     std::string user;
     std::string password;
-    std::string clientId;
+    std::string clientId;  // unique to this process: two clients with one id knock each other off
     std::string willTopic; // published by the broker, retained, when we vanish
     std::string willPayload;
     int keepAliveS = 10; // a vanished qv550d is offline within 1.5 times this
@@ -43,6 +45,7 @@ public:
 
     void publish(const std::string &topic, const std::string &payload, bool retain) override;
     void subscribe(const std::string &topic) override;
+    void unsubscribe(const std::string &topic) override;
     bool connected() const override { return connected_; }
     int connectionAttempts() const { return attempts_; }
 
@@ -53,6 +56,8 @@ private:
     void dropNotifiers();
     void afterIo(int rc);
     void say(int priority, const std::string &text);
+    void setUpTls();
+    std::string tlsFailure() const;
 
     MqttSettings settings_;
     std::function<void(int, const std::string &)> log_;
@@ -67,4 +72,10 @@ private:
     int pauseMs_ = 0;
     int attempts_ = 0;
     std::string lastSaid_;
+    bool v5_ = true;
+    bool finished_ = false;
+    // Why the broker's certificate was last refused (an X509_V_ERR_ code),
+    // found by our own check of it.
+    int certificateError_ = 0;
+    friend struct CertificateCheck;
 };

@@ -14,6 +14,7 @@ public:
     virtual ~MqttLink() = default;
     virtual void publish(const std::string &topic, const std::string &payload, bool retain) = 0;
     virtual void subscribe(const std::string &topic) = 0;
+    virtual void unsubscribe(const std::string &topic) = 0;
     virtual bool connected() const = 0;
 
     std::function<void()> onConnected;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <sstream>
 #include <string_view>
 
@@ -51,6 +52,16 @@ constexpr std::array kSettings = {
     Setting{"mqtt-ca", [](ServiceConfig &c, const std::string &v, std::string &) { c.mqttCa = v; return true; }},
     Setting{"mqtt-user", [](ServiceConfig &c, const std::string &v, std::string &) { c.mqttUser = v; return true; }},
     Setting{"mqtt-password-file", [](ServiceConfig &c, const std::string &v, std::string &) { c.mqttPasswordFile = v; return true; }},
+    Setting{"mqtt-commands", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v != "named" && v != "all" && v != "none") { why = "mqtt-commands is named, all or none"; return false; }
+        c.mqttCommands = v; return true; }},
+    Setting{"mqtt-command-age", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        const auto value = number(v);
+        if (!value || *value < 1 || *value > 3600 || *value != std::floor(*value)) { why = "mqtt-command-age is a number of seconds, 1 to 3600"; return false; }
+        c.mqttCommandAgeS = static_cast<int>(*value); return true; }},
+    Setting{"mqtt-bridge-topic", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v.empty() || v.find_first_of("+#") != std::string::npos) { why = "mqtt-bridge-topic is a topic without + or #"; return false; }
+        c.mqttBridgeTopic = v; return true; }},
     Setting{"discovery-prefix", [](ServiceConfig &c, const std::string &v, std::string &why) {
         if (v.empty() || v.find_first_of("+#") != std::string::npos) { why = "discovery-prefix is a topic without + or #"; return false; }
         c.discoveryPrefix = v; return true; }},
@@ -64,6 +75,17 @@ constexpr std::array kSettings = {
         c.limits.pressureBelow = *value; return true; }},
 };
 // clang-format on
+
+// The URL as it may be shown: a user or password in it is left out.
+std::string shown(const std::string &url)
+{
+    const auto at = url.rfind('@');
+    if (at == std::string::npos)
+        return url;
+    const auto scheme = url.find("://");
+    return (scheme != std::string::npos && scheme < at ? url.substr(0, scheme + 3) : std::string()) + "..."
+        + url.substr(at);
+}
 
 } // namespace
 
@@ -113,11 +135,16 @@ std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string 
         address.tls = true;
         address.port = 8883;
     } else {
-        whyNot = "the broker is mqtt://HOST:PORT or mqtts://HOST:PORT, not \"" + url + "\"";
+        whyNot = "the broker is mqtt://HOST:PORT or mqtts://HOST:PORT, not \"" + shown(url) + "\"";
         return std::nullopt;
     }
     if (!rest.empty() && rest.back() == '/')
         rest.pop_back();
+    if (rest.find('@') != std::string::npos) {
+        whyNot = "the broker's URL \"" + shown(url)
+            + "\" carries a user or password: give them with mqtt-user and mqtt-password-file";
+        return std::nullopt;
+    }
     const auto colon = rest.rfind(':');
     const bool bracketed = rest.starts_with('[');
     if (colon != std::string::npos && (!bracketed || rest.rfind(']') < colon)) {
@@ -126,7 +153,7 @@ std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string 
         const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
         if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1
             || port > 65535) {
-            whyNot = "the broker's port in \"" + url + "\" is not a number from 1 to 65535";
+            whyNot = "the broker's port in \"" + shown(url) + "\" is not a number from 1 to 65535";
             return std::nullopt;
         }
         address.port = port;
@@ -134,8 +161,12 @@ std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string 
     }
     if (bracketed && rest.size() > 2 && rest.back() == ']')
         rest = rest.substr(1, rest.size() - 2);
-    if (rest.empty() || rest.find_first_of("/@ ") != std::string::npos) {
-        whyNot = "no broker host in \"" + url + "\"";
+    // Only what a host name or an address is made of; the rest could be
+    // anything, a password too, so it is not repeated.
+    if (rest.empty()
+        || rest.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:")
+            != std::string::npos) {
+        whyNot = "no broker host in the URL: it is mqtt://HOST:PORT or mqtts://HOST:PORT";
         return std::nullopt;
     }
     address.host = rest;

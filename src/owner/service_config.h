@@ -2,7 +2,8 @@
 #pragma once
 // qv550d's settings, from its config file (/etc/qv550/NAME.conf for the
 // service qv550d@NAME) and its command line, which has the same names and
-// wins; qv550-cli --config takes the port and speed from it. The file is "key = value" lines; '#' starts a comment.
+// wins; qv550-cli --config takes the port and speed from it. The file is "key = value" lines; '#' starts a
+// comment.
 //   port = /dev/serial/by-id/usb-...     the line
 //   speed = 19200                        or 9600
 //   name = hall-left                     the MQTT topic segment
@@ -11,6 +12,9 @@
 //   mqtt-ca = /etc/qv550/ca.pem          for mqtts
 //   mqtt-user = qv550
 //   mqtt-password-file = /etc/qv550/hall-left.password
+//   mqtt-commands = named                or all (also "send" and the broadcast address) or none
+//   mqtt-command-age = 10                seconds: a command whose sent_at is further off is refused
+//   mqtt-bridge-topic = bridges/room-101/state   the room bridge's notification topic, for discovery
 //   discovery-prefix = homeassistant
 //   temperature-limit = 60               °C: hotter is a problem
 //   pressure-limit = 600                 hPa: thinner air is a problem
@@ -18,7 +22,6 @@
 
 #include <optional>
 #include <string>
-
 
 // When a reading is a problem.
 struct ProblemLimits {
@@ -37,6 +40,9 @@ struct ServiceConfig {
     std::string mqttCa;
     std::string mqttUser;
     std::string mqttPasswordFile;
+    std::string mqttCommands = "named";
+    int mqttCommandAgeS = 10;
+    std::string mqttBridgeTopic;
     std::string discoveryPrefix = "homeassistant";
     ProblemLimits limits;
 };
@@ -54,5 +60,6 @@ bool applySetting(
 // The lines of a config file over `config`; the reason names the line.
 bool readServiceConfig(const std::string &text, ServiceConfig &config, std::string &whyNot);
 
-// mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883).
+// mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883). A reason never
+// repeats a user or password written into the URL.
 std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string &whyNot);

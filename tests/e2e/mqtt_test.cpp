@@ -3,8 +3,11 @@
 // anonymous clients refused), watched and commanded with mosquitto's own
 // clients: discovery, retained state for a late subscriber, commands
 // reaching the simulated projector, bad commands, a broker that restarts,
-// a wrong password, kill -9, and a room broker bridged to a central one.
+// a wrong password, kill -9, a room broker bridged to a central one and
+// cut off from it, a venue's access list with commands kept in bounds, two
+// qv550d given one name, and TLS failures told by their reason.
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,7 +18,10 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdio>
+#include <map>
 #include <memory>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -44,10 +50,12 @@ QJsonObject payloadOf(const QString &line)
     return QJsonDocument::fromJson(line.mid(line.indexOf(QLatin1Char(' ')) + 1).toUtf8()).object();
 }
 
-void publish(const MqttBroker &broker, const QString &topic, const QString &payload)
+void publish(const MqttBroker &broker, const QString &topic, const QString &payload,
+    const QStringList &options = {}, const QString &user = QStringLiteral("qv"))
 {
     QProcess::execute(QStringLiteral("mosquitto_pub"),
-        broker.login() + QStringList{QStringLiteral("-t"), topic, QStringLiteral("-m"), payload});
+        broker.login(user) + options
+            + QStringList{QStringLiteral("-t"), topic, QStringLiteral("-m"), payload});
 }
 
 QString fileText(const QString &path)
@@ -58,16 +66,20 @@ QString fileText(const QString &path)
 
 class Service {
 public:
-    Service(const QString &device, const MqttBroker &broker, const QString &name, const QString &passwordFile)
+    // An empty `name`: the default one.
+    Service(const QString &device, const MqttBroker &broker, const QString &name, const QString &passwordFile,
+        const QStringList &more = {}, const QString &user = QStringLiteral("qv"))
     {
         process_.setProcessChannelMode(QProcess::SeparateChannels);
-        process_.start(kBin + QStringLiteral("qv550d"),
-            {QStringLiteral("--port"), device, QStringLiteral("--mqtt"), broker.url(),
-                QStringLiteral("--mqtt-user"), QStringLiteral("qv"), QStringLiteral("--mqtt-password-file"),
-                passwordFile, QStringLiteral("--name"), name});
+        QStringList arguments{QStringLiteral("--port"), device, QStringLiteral("--mqtt"), broker.url(),
+            QStringLiteral("--mqtt-user"), user, QStringLiteral("--mqtt-password-file"), passwordFile};
+        if (!name.isEmpty())
+            arguments += {QStringLiteral("--name"), name};
+        process_.start(kBin + QStringLiteral("qv550d"), arguments + more);
         process_.waitForStarted(5000);
     }
     ~Service() { stopProcess(process_); }
+    void stop() { stopProcess(process_); }
     QString said()
     {
         said_ += QString::fromUtf8(process_.readAllStandardError());
@@ -107,7 +119,8 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
     EXPECT_NE(anonymous.exitCode(), 0);
 
     ProjectorProcess projector({QStringLiteral("--log"), log});
-    Service service(projector.device(), broker, QStringLiteral("hall"), password);
+    Service service(projector.device(), broker, QStringLiteral("hall"), password,
+        {QStringLiteral("--mqtt-commands"), QStringLiteral("all")});
     ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1),
         QStringList{QStringLiteral("qv550/hall/availability online")})
         << service.said().toStdString();
@@ -124,8 +137,9 @@ TEST_F(Mqtt, DiscoveryRetainedStateAndCommandsThroughARealBroker)
     ASSERT_EQ(configs.size(), 19);
     for (const QString &line : configs) {
         const QJsonObject config = payloadOf(line);
-        for (const char *key : {"name", "unique_id", "availability_topic", "device"})
+        for (const char *key : {"name", "unique_id", "availability_topic", "device", "default_entity_id"})
             EXPECT_TRUE(config.contains(QString::fromLatin1(key))) << line.toStdString();
+        EXPECT_FALSE(config.contains(QStringLiteral("object_id"))) << line.toStdString();
         EXPECT_EQ(
             config.value(QStringLiteral("availability_topic")), QStringLiteral("qv550/hall/availability"));
         EXPECT_EQ(config.value(QStringLiteral("device"))
@@ -202,7 +216,8 @@ TEST_F(Mqtt, ABrokerThatRestartsAWrongPasswordAndAKilledService)
     Service refused(other.device(), broker, QStringLiteral("other"), wrong);
     runFor(8000);
     const QString said = refused.said();
-    EXPECT_EQ(said.count(QStringLiteral("not authorised")), 1) << said.toStdString();
+    EXPECT_EQ(said.count(QStringLiteral("the broker refused the connection: Not authorized")), 1)
+        << said.toStdString();
     EXPECT_TRUE(received(broker, QStringLiteral("qv550/other/availability"), 1, 1).isEmpty());
 
     // kill -9: the broker says "offline" for it at once.
@@ -271,38 +286,379 @@ bool makeCertificates(const QString &folder)
             QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
             QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
             QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
-            QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("san")});
+            QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("san")})
+        // The same broker's certificate, expired yesterday.
+        && openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+            QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
+            QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+            QStringLiteral("-out"), QStringLiteral("expired.pem"), QStringLiteral("-days"),
+            QStringLiteral("-1"), QStringLiteral("-extfile"), QStringLiteral("san")});
 }
 
 } // namespace
 
-TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAgainstTheGivenAuthority)
+TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAndARefusalSaysWhy)
 {
     ASSERT_TRUE(makeCertificates(folder.path())) << "openssl could not make the test's certificates";
     const int tlsPort = freePort();
+    const int expiredPort = freePort();
     const QByteArray in = folder.path().toUtf8() + '/';
     MqttBroker broker("listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile " + in
-        + "ca.pem\ncertfile " + in + "server.pem\nkeyfile " + in + "server.key\n");
+        + "ca.pem\ncertfile " + in + "server.pem\nkeyfile " + in + "server.key\n" + "listener "
+        + QByteArray::number(expiredPort) + " 127.0.0.1\ncafile " + in + "ca.pem\ncertfile " + in
+        + "expired.pem\nkeyfile " + in + "server.key\n");
     ProjectorProcess projector({QStringLiteral("--log"), log});
-    const auto service = [&](const QString &name, const QString &authority) {
+    const auto service = [&](const QString &name, const QString &url, const QString &authority) {
         auto process = std::make_unique<QProcess>();
         process->start(kBin + QStringLiteral("qv550d"),
             {QStringLiteral("--port"), projector.device(), QStringLiteral("--no-poll"),
-                QStringLiteral("--mqtt"), QStringLiteral("mqtts://127.0.0.1:%1").arg(tlsPort),
-                QStringLiteral("--mqtt-ca"), authority, QStringLiteral("--mqtt-user"), QStringLiteral("qv"),
-                QStringLiteral("--mqtt-password-file"), password, QStringLiteral("--name"), name});
+                QStringLiteral("--mqtt"), url, QStringLiteral("--mqtt-ca"), authority,
+                QStringLiteral("--mqtt-user"), QStringLiteral("qv"), QStringLiteral("--mqtt-password-file"),
+                password, QStringLiteral("--name"), name});
         return process;
     };
+    const QString ca = folder.filePath(QStringLiteral("ca.pem"));
+    const QString secure = QStringLiteral("mqtts://127.0.0.1:%1").arg(tlsPort);
     {
-        auto trusted = service(QStringLiteral("secure"), folder.filePath(QStringLiteral("ca.pem")));
+        auto trusted = service(QStringLiteral("secure"), secure, ca);
         EXPECT_EQ(received(broker, QStringLiteral("qv550/secure/availability"), 1, 10),
             QStringList{QStringLiteral("qv550/secure/availability online")});
         stopProcess(*trusted);
     }
-    // A broker whose certificate another authority signed is not talked to.
-    auto wary = service(QStringLiteral("wary"), folder.filePath(QStringLiteral("other.pem")));
-    EXPECT_TRUE(received(broker, QStringLiteral("qv550/wary/availability"), 1, 4).isEmpty());
-    stopProcess(*wary);
-    const QString said = QString::fromUtf8(wary->readAllStandardError());
-    EXPECT_NE(said.indexOf(QStringLiteral("MQTT: the broker at 127.0.0.1")), -1) << said.toStdString();
+    // A broker that is not talked to, and the journal says why.
+    struct Refused {
+        QString url;
+        QString authority;
+        const char *why;
+    };
+    for (const Refused &refused : {
+             Refused{secure, folder.filePath(QStringLiteral("other.pem")),
+                 "TLS: its certificate is signed by an authority not trusted here (unknown authority"},
+             Refused{QStringLiteral("mqtts://localhost:%1").arg(tlsPort), ca,
+                 "TLS: its certificate is not for localhost (name mismatch)"},
+             Refused{QStringLiteral("mqtts://127.0.0.1:%1").arg(expiredPort), ca,
+                 "TLS: its certificate has expired"},
+         }) {
+        auto wary = service(QStringLiteral("wary"), refused.url, refused.authority);
+        QString said;
+        EXPECT_TRUE(runUntil(
+            [&] {
+                said += QString::fromUtf8(wary->readAllStandardError());
+                return said.contains(QString::fromLatin1(refused.why));
+            },
+            8000))
+            << refused.why << "\n"
+            << said.toStdString();
+        EXPECT_FALSE(said.contains(QStringLiteral("A TLS error occurred"))) << said.toStdString();
+        EXPECT_TRUE(received(broker, QStringLiteral("qv550/wary/availability"), 1, 1).isEmpty());
+        stopProcess(*wary);
+    }
+}
+
+namespace {
+
+// A TCP relay that a test can cut (as a room's uplink fails) and mend:
+// socat between a port of its own and the target, one connection at a
+// time; cut, both ends see the connection go.
+class Relay {
+public:
+    explicit Relay(int target) : target_(target), port_(freePort()) { mend(); }
+    ~Relay() { cut(); }
+    void mend()
+    {
+        process_.start(QStringLiteral("socat"),
+            {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port_),
+                QStringLiteral("TCP:127.0.0.1:%1").arg(target_)});
+        if (!process_.waitForStarted(5000)) {
+            std::fprintf(stderr, "socat is missing: the bridge tests need it (Debian package socat)\n");
+            std::abort();
+        }
+    }
+    void cut() { stopProcess(process_); }
+    int port() const { return port_; }
+
+private:
+    int target_;
+    int port_;
+    QProcess process_;
+};
+
+// The last retained value on `topic`, or "" when there is none.
+QString retainedOn(const MqttBroker &broker, const QString &topic)
+{
+    const QStringList lines = received(broker, topic, 1, 1);
+    return lines.isEmpty() ? QString() : lines.first().mid(topic.size() + 1);
+}
+
+qint64 epochMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+TEST_F(Mqtt, ACutBridgeIsSeenCentrallyAndNoCommandRunsLate)
+{
+    MqttBroker central;
+    Relay toCentralA(central.port()), toCentralB(central.port());
+    // Room A as the README sets up a bridge: nothing queues for it while it
+    // is cut off (a clean session, commands at QoS 0), and its state is told.
+    const QByteArray common = "remote_username qv\nremote_password secret\nrestart_timeout 1\n"
+                              "notifications true\ntopic homeassistant/# out 1\n";
+    MqttBroker roomA("connection central-a\naddress 127.0.0.1:" + QByteArray::number(toCentralA.port()) + "\n"
+        + common
+        + "cleansession true\nnotification_topic bridges/room-a/state\ntopic qv550/# out 1\n"
+          "topic qv550/+/command in 0\n");
+    // Room B as bridges were set up before: a kept session that queues QoS 1
+    // messages across the cut. There the command's own age stops it.
+    MqttBroker roomB("connection central-b\naddress 127.0.0.1:" + QByteArray::number(toCentralB.port()) + "\n"
+        + common + "notification_topic bridges/room-b/state\ntopic qv550/# both 1\n");
+    ProjectorProcess projectorA({QStringLiteral("--log"), log});
+    const QString logB = folder.filePath(QStringLiteral("b.log"));
+    ProjectorProcess projectorB({QStringLiteral("--log"), logB});
+    const QStringList fresh{QStringLiteral("--mqtt-command-age"), QStringLiteral("3")};
+    Service a(projectorA.device(), roomA, QStringLiteral("room-a"), password,
+        fresh + QStringList{QStringLiteral("--mqtt-bridge-topic"), QStringLiteral("bridges/room-a/state")});
+    Service b(projectorB.device(), roomB, QStringLiteral("room-b"), password, fresh);
+    ASSERT_TRUE(runUntil(
+        [&] {
+            return retainedOn(central, QStringLiteral("qv550/room-a/availability"))
+                == QStringLiteral("online")
+                && retainedOn(central, QStringLiteral("qv550/room-b/availability"))
+                == QStringLiteral("online")
+                && retainedOn(central, QStringLiteral("bridges/room-a/state")) == QStringLiteral("1");
+        },
+        15000))
+        << a.said().toStdString() << b.said().toStdString();
+    // Home Assistant on the central broker is told to need both: the room's and its bridge's.
+    const QJsonObject config = payloadOf(
+        received(central, QStringLiteral("homeassistant/switch/qv550_room-a/power/config"), 1).value(0));
+    EXPECT_EQ(config.value(QStringLiteral("availability_mode")), QStringLiteral("all"));
+    EXPECT_EQ(config.value(QStringLiteral("availability"))
+                  .toArray()
+                  .at(1)
+                  .toObject()
+                  .value(QStringLiteral("topic")),
+        QStringLiteral("bridges/room-a/state"));
+
+    // The cut: the central broker still holds "online" for the rooms, but the bridge's state says "0".
+    QProcess replies;
+    replies.start(QStringLiteral("mosquitto_sub"),
+        central.login()
+            + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/+/reply"), QStringLiteral("-v"),
+                QStringLiteral("-W"), QStringLiteral("40")});
+    toCentralA.cut();
+    toCentralB.cut();
+    EXPECT_TRUE(runUntil(
+        [&] { return retainedOn(central, QStringLiteral("bridges/room-a/state")) == QStringLiteral("0"); },
+        5000));
+    EXPECT_EQ(retainedOn(central, QStringLiteral("qv550/room-a/availability")), QStringLiteral("online"));
+
+    // Commands published centrally during the cut, at QoS 1 as the fault was seen.
+    const QStringList qos1{QStringLiteral("-q"), QStringLiteral("1")};
+    publish(central, QStringLiteral("qv550/room-a/command"), QStringLiteral("freeze-on"), qos1);
+    publish(central, QStringLiteral("qv550/room-b/command"),
+        QStringLiteral(R"({"id": "late", "command": "freeze-on", "sent_at": %1})").arg(epochMs()), qos1);
+    // MQTT 5's message expiry: the central broker drops it once expired.
+    publish(central, QStringLiteral("qv550/room-b/command"),
+        QStringLiteral(R"({"id": "expiring", "command": "no-show-on"})"),
+        qos1
+            + QStringList{QStringLiteral("-V"), QStringLiteral("mqttv5"), QStringLiteral("-D"),
+                QStringLiteral("publish"), QStringLiteral("message-expiry-interval"), QStringLiteral("2")});
+    runFor(4000); // longer than both bounds
+    toCentralA.mend();
+    toCentralB.mend();
+    ASSERT_TRUE(runUntil(
+        [&] {
+            return retainedOn(central, QStringLiteral("bridges/room-a/state")) == QStringLiteral("1")
+                && retainedOn(central, QStringLiteral("bridges/room-b/state")) == QStringLiteral("1");
+        },
+        15000));
+    // What room B's queue held arrives now, stale, and is refused with its age.
+    EXPECT_TRUE(runUntil(
+        [&] {
+            replies.waitForReadyRead(100);
+            return replies.peek(1 << 16).contains("\"id\":\"late\"");
+        },
+        10000));
+    // Commands sent now run: the line is there, and what came before them never ran.
+    publish(central, QStringLiteral("qv550/room-a/command"), QStringLiteral("freeze-off"));
+    publish(central, QStringLiteral("qv550/room-b/command"), QStringLiteral("freeze-off"));
+    EXPECT_TRUE(runUntil(
+        [&] {
+            return fileText(log).contains(QStringLiteral(" C44"))
+                && fileText(logB).contains(QStringLiteral(" C44"));
+        },
+        10000));
+    EXPECT_FALSE(fileText(log).contains(QStringLiteral(" C43"))) << fileText(log).toStdString();
+    EXPECT_FALSE(fileText(logB).contains(QStringLiteral(" C43"))) << fileText(logB).toStdString();
+    EXPECT_FALSE(fileText(logB).contains(QStringLiteral(" C0D"))) << fileText(logB).toStdString();
+    stopProcess(replies);
+    const QString answered = QString::fromUtf8(replies.readAll());
+    QJsonObject late;
+    for (const QString &line : answered.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.contains(QStringLiteral("\"late\"")))
+            late = payloadOf(line);
+        EXPECT_FALSE(line.contains(QStringLiteral("expiring"))) << line.toStdString();
+    }
+    EXPECT_TRUE(late.value(QStringLiteral("error"))
+                    .toString()
+                    .startsWith(QStringLiteral("the command is stale: sent ")))
+        << answered.toStdString();
+}
+
+TEST_F(Mqtt, AVenueAccessListAndCommandsKeptInBounds)
+{
+    // The README's access list, word for word.
+    const QString readme = fileText(QStringLiteral(PANEL_SOURCE_DIR "/README.md"));
+    const qsizetype from = readme.indexOf(QStringLiteral("# /etc/mosquitto/qv550.acl"));
+    ASSERT_NE(from, -1) << "the README's access list";
+    const QString acl = readme.mid(from, readme.indexOf(QStringLiteral("```"), from) - from);
+    const QString aclFile = folder.filePath(QStringLiteral("acl"));
+    writeFile(aclFile, acl.toUtf8());
+    MqttBroker broker("acl_file " + aclFile.toUtf8() + "\n",
+        {QStringLiteral("hall"), QStringLiteral("stage"), QStringLiteral("homeassistant"),
+            QStringLiteral("watcher")});
+    ProjectorProcess hallProjector({QStringLiteral("--log"), log});
+    const QString stageLog = folder.filePath(QStringLiteral("stage.log"));
+    ProjectorProcess stageProjector({QStringLiteral("--log"), stageLog});
+    // Each room's qv550d logs in as its room; the hall takes named commands
+    // (the default), the stage any line.
+    Service hall(hallProjector.device(), broker, QStringLiteral("hall"), password,
+        {QStringLiteral("--no-poll")}, QStringLiteral("hall"));
+    Service stage(stageProjector.device(), broker, QStringLiteral("stage"), password,
+        {QStringLiteral("--no-poll"), QStringLiteral("--mqtt-commands"), QStringLiteral("all")},
+        QStringLiteral("stage"));
+    const QString ha = QStringLiteral("homeassistant");
+    const auto retained = [&](const QString &topic) {
+        QProcess sub;
+        sub.start(QStringLiteral("mosquitto_sub"),
+            broker.login(ha)
+                + QStringList{QStringLiteral("-t"), topic, QStringLiteral("-C"), QStringLiteral("1"),
+                    QStringLiteral("-W"), QStringLiteral("1")});
+        sub.waitForFinished(3000);
+        return QString::fromUtf8(sub.readAllStandardOutput()).trimmed();
+    };
+    ASSERT_TRUE(runUntil(
+        [&] {
+            return retained(QStringLiteral("qv550/hall/availability")) == QStringLiteral("online")
+                && retained(QStringLiteral("qv550/stage/availability")) == QStringLiteral("online");
+        },
+        10000))
+        << hall.said().toStdString() << stage.said().toStdString();
+    EXPECT_FALSE(retained(QStringLiteral("homeassistant/switch/qv550_hall/power/config")).isEmpty());
+
+    QProcess replies;
+    replies.start(QStringLiteral("mosquitto_sub"),
+        broker.login(ha)
+            + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/+/reply"), QStringLiteral("-v"),
+                QStringLiteral("-W"), QStringLiteral("30")});
+    runFor(300);
+    // A watcher may read, but what it publishes never reaches a projector.
+    publish(broker, QStringLiteral("qv550/hall/command"), QStringLiteral("power-on"), {},
+        QStringLiteral("watcher"));
+    // A room cannot command another room.
+    publish(broker, QStringLiteral("qv550/stage/command"), QStringLiteral("power-on"), {},
+        QStringLiteral("hall"));
+    // Home Assistant may, within bounds.
+    const auto command = [&](const QString &room, const QString &payload) {
+        publish(broker, QStringLiteral("qv550/%1/command").arg(room), payload, {}, ha);
+    };
+    command(
+        QStringLiteral("hall"), QStringLiteral(R"({"id": 1, "command": "power-on", "timeout_ms": 600000})"));
+    command(QStringLiteral("hall"), QStringLiteral(R"({"id": 2, "send": "C00"})"));
+    command(QStringLiteral("hall"), QStringLiteral(R"({"id": 3, "command": "power-on", "address": "all"})"));
+    command(QStringLiteral("stage"),
+        QStringLiteral(R"({"id": 4, "send": "%1"})").arg(QString(60001, QLatin1Char('C'))));
+    command(QStringLiteral("stage"), QStringLiteral(R"({"id": 5, "send": "C\u0000"})"));
+    command(QStringLiteral("stage"), QStringLiteral(R"({"id": 6, "send": "\u001bC00"})"));
+    command(QStringLiteral("hall"), QStringLiteral(R"({"id": 7, "command": "freeze-on"})"));
+    command(QStringLiteral("stage"), QStringLiteral(R"({"id": 8, "send": "CR VOLUME", "address": "all"})"));
+    std::map<int, QString> errors;
+    ASSERT_TRUE(runUntil(
+        [&] {
+            replies.waitForReadyRead(100);
+            while (replies.canReadLine()) {
+                const QJsonObject reply = payloadOf(QString::fromUtf8(replies.readLine()).trimmed());
+                errors[reply.value(QStringLiteral("id")).toInt()]
+                    = reply.value(QStringLiteral("error")).toString();
+            }
+            return errors.size() == 8;
+        },
+        15000))
+        << errors.size();
+    stopProcess(replies);
+    const std::map<int, QString> expected = {
+        {1, QStringLiteral("timeout_ms on MQTT is at most 5000 ms")},
+        {2, QStringLiteral("a line to send is not taken on MQTT here (mqtt-commands = named)")},
+        {3, QStringLiteral("the broadcast address is not taken on MQTT here (mqtt-commands = named)")},
+        {4, QStringLiteral("the line to send is 60001 characters: on MQTT at most 32")},
+        {5, QStringLiteral("the line to send holds the control byte 0x00")},
+        {6, QStringLiteral("the line to send holds the control byte 0x1B")},
+        {7, QString()},
+        {8, QString()},
+    };
+    for (const auto &[id, why] : expected)
+        EXPECT_TRUE(why.isEmpty() ? errors[id].isEmpty() : errors[id].startsWith(why))
+            << id << ": " << errors[id].toStdString();
+    // On the lines: the hall's freeze, the stage's broadcast line, and nothing else.
+    const auto heard = [](const QString &path) {
+        QStringList lines;
+        for (const QString &line : fileText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            lines.push_back(line.mid(line.indexOf(QLatin1Char(' ')) + 1));
+        return lines;
+    };
+    EXPECT_EQ(heard(log), QStringList{QStringLiteral("C43")});
+    EXPECT_EQ(heard(stageLog), QStringList{QStringLiteral("AFFFCR VOLUME")});
+}
+
+TEST_F(Mqtt, ASecondServiceWithANameAlreadyOnlineIsToldAndNothingFlaps)
+{
+    MqttBroker broker;
+    ProjectorProcess first({QStringLiteral("--log"), log});
+    ProjectorProcess second({QStringLiteral("--log"), folder.filePath(QStringLiteral("second.log"))});
+    Service one(first.device(), broker, QStringLiteral("hall"), password, {QStringLiteral("--no-poll")});
+    ASSERT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1).value(0),
+        QStringLiteral("qv550/hall/availability online"));
+    QProcess watcher;
+    watcher.start(QStringLiteral("mosquitto_sub"),
+        broker.login()
+            + QStringList{QStringLiteral("-t"), QStringLiteral("qv550/hall/availability"),
+                QStringLiteral("-W"), QStringLiteral("60")});
+    runFor(300);
+    Service two(second.device(), broker, QStringLiteral("hall"), password, {QStringLiteral("--no-poll")});
+    EXPECT_TRUE(runUntil(
+        [&] { return two.said().contains(QStringLiteral("the name hall is already online")); }, 10000))
+        << two.said().toStdString();
+    EXPECT_TRUE(two.said().contains(QStringLiteral("process %1").arg(one.pid()))) << two.said().toStdString();
+    runFor(5000);
+    // Nothing but the retained "online": no one is knocked off the broker.
+    EXPECT_EQ(QString::fromUtf8(watcher.readAllStandardOutput()), QStringLiteral("online\n"));
+    EXPECT_EQ(one.said().count(QStringLiteral("connected to the broker")), 1) << one.said().toStdString();
+    EXPECT_EQ(two.said().count(QStringLiteral("connected to the broker")), 1) << two.said().toStdString();
+    EXPECT_EQ(two.said().count(QStringLiteral("already online")), 1);
+    // The first one stops: the second takes the name over.
+    one.stop();
+    EXPECT_TRUE(runUntil([&] { return two.said().contains(QStringLiteral("is free again")); }, 10000))
+        << two.said().toStdString();
+    EXPECT_EQ(received(broker, QStringLiteral("qv550/hall/availability"), 1).value(0),
+        QStringLiteral("qv550/hall/availability online"));
+    EXPECT_TRUE(payloadOf(received(broker, QStringLiteral("qv550/hall/owner"), 1).value(0))
+                    .value(QStringLiteral("owner"))
+                    .toString()
+                    .contains(QStringLiteral("process %1").arg(two.pid())));
+    stopProcess(watcher);
+
+    // Left on the default name, a line is named after this host and itself.
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    Service unnamed(first.device(), broker, QString(), password, {QStringLiteral("--no-poll")});
+    QString name = QString::fromLocal8Bit(host) + QLatin1Char('-') + first.device().mid(1);
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_'))
+            c = QLatin1Char('_');
+    }
+    const QString topic = QStringLiteral("qv550/%1/availability").arg(name);
+    EXPECT_EQ(received(broker, topic, 1, 10).value(0), topic + QStringLiteral(" online"))
+        << unnamed.said().toStdString();
 }

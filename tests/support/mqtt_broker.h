@@ -2,7 +2,8 @@
 #pragma once
 // A real mosquitto broker for tests and benchmarks, started with a config of
 // its own: 127.0.0.1 on a free port, a user "qv" with the password "secret"
-// in a password file, anonymous clients refused, nothing kept between runs.
+// in a password file (and any other users a test asks for), anonymous
+// clients refused, nothing kept between runs.
 
 #include <QFile>
 #include <QHostAddress>
@@ -34,15 +35,19 @@ inline void writeFile(const QString &path, const QByteArray &text)
 }
 
 // mosquitto on 127.0.0.1 with a user "qv" (password "secret") and nothing
-// for anonymous clients; `extra` is appended to its config (a bridge).
+// for anonymous clients; `extra` is appended to its config (a bridge, an
+// access list), and `users` are more users, each with the password "secret".
 class MqttBroker {
 public:
-    explicit MqttBroker(const QByteArray &extra = {}) : port_(freePort())
+    explicit MqttBroker(const QByteArray &extra = {}, const QStringList &users = {}) : port_(freePort())
     {
         const QString passwords = folder_.filePath(QStringLiteral("passwords"));
         QProcess::execute(QStringLiteral("mosquitto_passwd"),
             {QStringLiteral("-b"), QStringLiteral("-c"), passwords, QStringLiteral("qv"),
                 QStringLiteral("secret")});
+        for (const QString &user : users)
+            QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                {QStringLiteral("-b"), passwords, user, QStringLiteral("secret")});
         config_ = folder_.filePath(QStringLiteral("mosquitto.conf"));
         // Started as root, mosquitto would become the user "mosquitto", who
         // cannot read this folder: it stays who we are.
@@ -78,9 +83,9 @@ public:
     }
     int port() const { return port_; }
     QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
-    QStringList login() const
+    QStringList login(const QString &user = QStringLiteral("qv")) const
     {
-        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), QStringLiteral("qv"),
+        return {QStringLiteral("-p"), QString::number(port_), QStringLiteral("-u"), user,
             QStringLiteral("-P"), QStringLiteral("secret")};
     }
 
