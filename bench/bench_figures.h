@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -72,6 +73,30 @@ inline long residentKb(pid_t pid)
             return std::stol(line.substr(6));
     }
     return -1;
+}
+
+// A process's memory from the kernel's own sums, in MB: resident (shared
+// libraries counted whole in every process), proportional (each shared page
+// split among those that map it) and unique (pages only this process has:
+// what one more qv550d costs).
+struct Memory {
+    double rss = 0, pss = 0, uss = 0;
+};
+
+inline Memory memoryOf(pid_t pid)
+{
+    Memory memory;
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    while (std::getline(rollup, line)) {
+        const auto kb = [&](const char *key) {
+            return line.rfind(key, 0) == 0 ? std::stod(line.substr(std::strlen(key))) / 1024.0 : 0.0;
+        };
+        memory.rss += kb("Rss:");
+        memory.pss += kb("Pss:");
+        memory.uss += kb("Private_Clean:") + kb("Private_Dirty:");
+    }
+    return memory;
 }
 
 inline long contextSwitches(pid_t pid)
