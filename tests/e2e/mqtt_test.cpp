@@ -450,7 +450,10 @@ TEST_F(Mqtt, ACutBridgeIsSeenCentrallyAndNoCommandRunsLate)
     toCentralA.cut();
     toCentralB.cut();
     EXPECT_TRUE(runUntil(
-        [&] { return retainedOn(central, QStringLiteral("bridges/room-a/state")) == QStringLiteral("0"); },
+        [&] {
+            return retainedOn(central, QStringLiteral("bridges/room-a/state")) == QStringLiteral("0")
+                && retainedOn(central, QStringLiteral("bridges/room-b/state")) == QStringLiteral("0");
+        },
         5000));
     EXPECT_EQ(retainedOn(central, QStringLiteral("qv550/room-a/availability")), QStringLiteral("online"));
 
