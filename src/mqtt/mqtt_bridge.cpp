@@ -125,6 +125,7 @@ void MqttBridge::connected()
 void MqttBridge::probe()
 {
     claim_ = Claim::Waiting;
+    probedAtMs_ = settings_.wallClockMs();
     QJsonObject probe;
     probe[QStringLiteral("probe")] = qs(settings_.clientId);
     link_.publish(
@@ -218,6 +219,18 @@ void MqttBridge::goingAway()
 void MqttBridge::publishState()
 {
     refresh_.setEnabled(true); // a minute from now at the latest
+    if (claim_ == Claim::Waiting || claim_ == Claim::Claiming) {
+        // A broker whose access list forbids the owner topic drops the
+        // probe: rather than never publishing, publish without the check.
+        if (!link_.connected() || settings_.wallClockMs() - probedAtMs_ < kNameCheckMs)
+            return;
+        say(4,
+            "the name check on " + base() + "/owner had no answer within "
+                + std::to_string(kNameCheckMs / 1000)
+                + " s (may this user read and write it?): publishing without it");
+        claim_ = Claim::Holding;
+        return announce();
+    }
     if (claim_ != Claim::Holding)
         return;
     const QJsonObject state = state_.toJson();

@@ -76,6 +76,9 @@ public:
 
     // Published again at least this often, changed or not.
     static constexpr int kRefreshMs = 60000;
+    // A name check with no answer after this long (the owner topic not
+    // allowed to this user) is given up at the next publication.
+    static constexpr int kNameCheckMs = 10000;
 
     // The longest reply watch any named command needs: the most a command on MQTT may wait.
     static int longestWatchMs();
@@ -113,8 +116,9 @@ private:
     BridgeSettings settings_;
     int client_ = 0;
     Claim claim_ = Claim::Waiting;
-    std::string holder_;       // the client id of the retained claim; empty: none
-    std::string holderText_;   // how the holder describes itself
-    bool yielded_ = false;     // stood aside, and said so
-    std::string availability_; // the retained availability as last heard
+    std::string holder_;          // the client id of the retained claim; empty: none
+    std::string holderText_;      // how the holder describes itself
+    bool yielded_ = false;        // stood aside, and said so
+    std::int64_t probedAtMs_ = 0; // when the last name check was sent
+    std::string availability_;    // the retained availability as last heard
 };

@@ -42,6 +42,7 @@ public:
     void run();
 
     std::map<std::string, std::string> retained;
+    std::set<std::string> denied; // what the access list drops
     std::vector<LinkDouble *> links;
 
 private:
@@ -103,6 +104,8 @@ private:
 
 void BrokerDouble::publish(const std::string &topic, const std::string &payload, bool retain)
 {
+    if (denied.contains(topic))
+        return;
     if (retain) {
         if (payload.empty())
             retained.erase(topic);
@@ -377,9 +380,15 @@ TEST_F(Commands, AStaleCommandIsRefusedWithItsAge)
                                .toUTC()
                                .toOffsetFromUtc(3600)
                                .toString(Qt::ISODateWithMs);
+    // Home Assistant's now().isoformat(): microseconds and an offset.
+    const QString micro = QDateTime::fromMSecsSinceEpoch(now - 1000)
+                              .toUTC()
+                              .toOffsetFromUtc(-5 * 3600)
+                              .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz123-05:00"));
     check({
         {R"({"command": "freeze-on", "sent_at": ")" + iso.toStdString() + "\"}", "C43\r", ""},
         {R"({"command": "freeze-on", "sent_at": ")" + offset.toStdString() + "\"}", "", "is stale: sent 60."},
+        {R"({"command": "freeze-off", "sent_at": ")" + micro.toStdString() + "\"}", "C44\r", ""},
     });
 }
 
@@ -424,6 +433,21 @@ TEST_F(Bridge, ASecondOneWithTheNameStandsAsideIsToldAndTakesOverWhenTheFirstGoe
     EXPECT_TRUE(otherLink.subscriptions.contains(base + "/command"));
     ASSERT_EQ(said.size(), 2u) << said.back();
     EXPECT_NE(said[1].find("free again"), std::string::npos);
+}
+
+TEST_F(Bridge, AnOwnerTopicTheBrokerDropsDelaysPublishingAndIsSaid)
+{
+    broker.denied.insert("qv550/hall_left/owner");
+    start();
+    EXPECT_FALSE(bridge->holdsName());
+    EXPECT_FALSE(broker.retained.contains("qv550/hall_left/availability"));
+    clock.advance(MqttBridge::kRefreshMs);
+    EXPECT_TRUE(bridge->holdsName());
+    EXPECT_EQ(broker.retained.at("qv550/hall_left/availability"), "online");
+    EXPECT_TRUE(broker.retained.contains("qv550/hall_left/state"));
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("4 the name check on qv550/hall_left/owner had no answer"), std::string::npos)
+        << said[0];
 }
 
 TEST_F(Bridge, TwoConnectingAtOnceEndWithOneHolder)
