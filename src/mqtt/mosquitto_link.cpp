@@ -128,17 +128,17 @@ MosquittoLink::~MosquittoLink()
     reader_.reset();
     writer_.reset();
     mosquitto_destroy(client_);
+    SSL_CTX_free(tlsContext_); // none when null
 }
 
 void MosquittoLink::setUpTls()
 {
     // Our context, with libmosquitto's own settings applied to it, so that
-    // our check sees every certificate it refuses. It lives as long as the
-    // process (libmosquitto keeps a pointer to it).
-    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
-    SSL_CTX_set_cert_verify_callback(context, &CertificateCheck::verify, this);
+    // our check sees every certificate it refuses.
+    tlsContext_ = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_cert_verify_callback(tlsContext_, &CertificateCheck::verify, this);
     mosquitto_int_option(client_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 1);
-    mosquitto_void_option(client_, MOSQ_OPT_SSL_CTX, context);
+    mosquitto_void_option(client_, MOSQ_OPT_SSL_CTX, tlsContext_);
     // Without a CA file, the system's authorities.
     const int rc = mosquitto_tls_set(client_, settings_.caFile.empty() ? nullptr : settings_.caFile.c_str(),
         settings_.caFile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);

@@ -18,6 +18,7 @@
 class QSocketNotifier;
 class QTimer;
 struct mosquitto;
+struct ssl_ctx_st;
 
 struct MqttSettings {
     std::string host;
@@ -77,5 +78,6 @@ private:
     // Why the broker's certificate was last refused (an X509_V_ERR_ code),
     // found by our own check of it.
     int certificateError_ = 0;
+    ssl_ctx_st *tlsContext_ = nullptr; // ours, with our check; libmosquitto takes its own reference
     friend struct CertificateCheck;
 };

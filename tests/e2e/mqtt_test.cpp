@@ -268,6 +268,7 @@ bool makeCertificates(const QString &folder)
         return process.waitForFinished(30000) && process.exitCode() == 0;
     };
     writeFile(folder + QStringLiteral("/san"), "subjectAltName=IP:127.0.0.1\n");
+    writeFile(folder + QStringLiteral("/othername"), "subjectAltName=DNS:broker.example\n");
     return openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
                QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
                QStringLiteral("ca.key"), QStringLiteral("-out"), QStringLiteral("ca.pem"),
@@ -287,6 +288,12 @@ bool makeCertificates(const QString &folder)
             QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
             QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
             QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("san")})
+        // A certificate for another name.
+        && openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+            QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
+            QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+            QStringLiteral("-out"), QStringLiteral("named.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+            QStringLiteral("-extfile"), QStringLiteral("othername")})
         // The same broker's certificate, expired yesterday.
         && openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
             QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
@@ -300,13 +307,21 @@ bool makeCertificates(const QString &folder)
 TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAndARefusalSaysWhy)
 {
     ASSERT_TRUE(makeCertificates(folder.path())) << "openssl could not make the test's certificates";
-    const int tlsPort = freePort();
-    const int expiredPort = freePort();
+    // Three ports held at once, so that no two are the same.
+    QTcpServer probes[3];
+    for (QTcpServer &probe : probes)
+        probe.listen(QHostAddress::LocalHost, 0);
+    const int tlsPort = probes[0].serverPort(), expiredPort = probes[1].serverPort(),
+              namedPort = probes[2].serverPort();
+    for (QTcpServer &probe : probes)
+        probe.close();
     const QByteArray in = folder.path().toUtf8() + '/';
     MqttBroker broker("listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile " + in
         + "ca.pem\ncertfile " + in + "server.pem\nkeyfile " + in + "server.key\n" + "listener "
         + QByteArray::number(expiredPort) + " 127.0.0.1\ncafile " + in + "ca.pem\ncertfile " + in
-        + "expired.pem\nkeyfile " + in + "server.key\n");
+        + "expired.pem\nkeyfile " + in + "server.key\n" + "listener " + QByteArray::number(namedPort)
+        + " 127.0.0.1\ncafile " + in + "ca.pem\ncertfile " + in + "named.pem\nkeyfile " + in
+        + "server.key\n");
     ProjectorProcess projector({QStringLiteral("--log"), log});
     const auto service = [&](const QString &name, const QString &url, const QString &authority) {
         auto process = std::make_unique<QProcess>();
@@ -334,8 +349,8 @@ TEST_F(Mqtt, OverTlsTheBrokerIsCheckedAndARefusalSaysWhy)
     for (const Refused &refused : {
              Refused{secure, folder.filePath(QStringLiteral("other.pem")),
                  "TLS: its certificate is signed by an authority not trusted here (unknown authority"},
-             Refused{QStringLiteral("mqtts://localhost:%1").arg(tlsPort), ca,
-                 "TLS: its certificate is not for localhost (name mismatch)"},
+             Refused{QStringLiteral("mqtts://127.0.0.1:%1").arg(namedPort), ca,
+                 "TLS: its certificate is not for 127.0.0.1 (name mismatch)"},
              Refused{QStringLiteral("mqtts://127.0.0.1:%1").arg(expiredPort), ca,
                  "TLS: its certificate has expired"},
          }) {
