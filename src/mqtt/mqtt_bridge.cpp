@@ -337,7 +337,9 @@ std::string MqttBridge::refusal(const QJsonObject &request) const
             }
         }
     }
-    if (request.value(QStringLiteral("address")) == QStringLiteral("all") && !all)
+    // By the prefix the word stands for, not by the word.
+    const auto prefix = addressPrefixFor(request.value(QStringLiteral("address")).toString().toStdString());
+    if (prefix && *prefix == "AFFF" && !all)
         return "the broadcast address is not taken on MQTT here (mqtt-commands = named)";
     if (const QJsonValue timeout = request.value(QStringLiteral("timeout_ms"));
         timeout.isDouble() && timeout.toDouble() > longestWatchMs())
