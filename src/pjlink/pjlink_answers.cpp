@@ -320,7 +320,7 @@ std::string freezeQuery(const Context &c, std::string_view)
     if (freeze == choices.end())
         return kUnavailable;
     if (const auto power = choices.find("POWER");
-        power != choices.end() && power->second.at >= freeze->second.at)
+        power != choices.end() && power->second.at > freeze->second.at)
         return kUnavailable;
     return freeze->second.command == "freeze-on" ? "1" : "0";
 }

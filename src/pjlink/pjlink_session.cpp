@@ -135,7 +135,8 @@ void PjlinkSession::ownerReplied(const std::string &line)
     const bool written = reply.value(QStringLiteral("written")).toBool();
     const QString error = reply.value(QStringLiteral("error")).toString();
     if (!written) {
-        if (error.startsWith(QStringLiteral("the line is leased")) && ++retries_ * kRetryMs < kLeaseWaitMs) {
+        if (error.startsWith(QStringLiteral("the line is leased")) && retries_ * kRetryMs < kLeaseWaitMs) {
+            ++retries_;
             retry_.setEnabled(true);
             return;
         }
