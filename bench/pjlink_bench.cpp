@@ -83,7 +83,7 @@ std::vector<double> polls(int port, int perSecond, int milliseconds, long &faile
         PjlinkClient client;
         client.setPassword(kPassword);
         const bool ok = client.open(port) && client.ask("%1POWR ?") == "%1POWR=1"
-            && client.ask("%1INPT ?").startsWith("%1INPT=") && client.ask("%1AVMT ?").startsWith("%1AVMT=");
+            && client.ask("%1INPT ?") == "%1INPT=31" && client.ask("%1AVMT ?") == "%1AVMT=30";
         client.close();
         if (!ok)
             ++failed;
@@ -135,12 +135,15 @@ void pjlink()
         {QStringLiteral("--port"), projector.device(), QStringLiteral("--pjlink"),
             QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--pjlink-password-file"),
             passwordFile});
+    daemon.setReadChannel(QProcess::StandardError);
     QByteArray said;
     while (!said.contains("PJLink on") && daemon.waitForReadyRead(5000))
         said += daemon.readAllStandardError();
     if (!askUntil(port, "%1POWR ?", "%1POWR=0", 10000) || askOnce(port, "%1POWR 1") != "%1POWR=OK"
         || !askUntil(port, "%1AVMT ?", "%1AVMT=30", 20000)) {
-        std::printf("  skipped: the projector did not come on through PJLink\n");
+        said += daemon.readAllStandardError();
+        std::printf("  skipped: the projector did not come on through PJLink (%s; POWR %s, AVMT %s)\n",
+            said.constData(), askOnce(port, "%1POWR ?").constData(), askOnce(port, "%1AVMT ?").constData());
         stopProcess(daemon);
         return;
     }
@@ -172,7 +175,8 @@ void pjlink()
     report("PJLink set to its bytes on the line, p99", fixed(percentile(toWire, 99), 0) + " ms", "-", true);
     report("PJLink set to OK (the projector's ACK), p50", fixed(percentile(toOk, 50), 2) + " ms", "-", true);
 
-    // Home Assistant's poll, 100 a second for 30 s.
+    // Home Assistant's poll, 100 a second for 30 s, once the last unmute is confirmed.
+    askUntil(port, "%1AVMT ?", "%1AVMT=30", 15000);
     const double cpuBefore = processCpuSeconds(static_cast<pid_t>(daemon.processId()));
     const long linesBefore = linesIn(log);
     long failed = 0;
@@ -188,7 +192,7 @@ void pjlink()
         "none failed", failed == 0);
     report("qv550d CPU during the polls", fixed(100.0 * cpu / wall, 1) + " %", "-", true);
     report("lines on the projector's line meanwhile",
-        std::to_string(linesIn(log) - linesBefore) + " (the owner's own polls)", "none for PJLink", true);
+        std::to_string(linesIn(log) - linesBefore) + " (the owner's own polls)", "-", true);
 
     // A held button at a panel going through the same qv550d.
     XSession x;

@@ -28,6 +28,7 @@
 #include "owner/owner_server.h"
 #include "owner/owner_service.h"
 #include "owner/shared_line.h"
+#include "pjlink/pjlink_search.h"
 #include "pjlink/pjlink_server.h"
 #include "serial/device_map.h"
 #include "serial/line_keeper.h"
@@ -59,6 +60,7 @@ constexpr Option kOptions[] = {
     {"pjlink", "Answer PJLink controllers on [ADDRESS:]PORT (4352 is PJLink's; loopback without ADDRESS).", "ADDR:PORT"},
     {"pjlink-password-file", "A file whose first line is the PJLink password.", "FILE"},
     {"pjlink-inputs", "Input modes as PJLink inputs (1:31 2:11 3:21 4:22).", "TABLE"},
+    {"pjlink-search", "Answer PJLink searches (%2SRCH) on UDP [ADDRESS:]PORT (4352 is PJLink's).", "ADDR:PORT"},
 };
 // clang-format on
 
@@ -264,6 +266,20 @@ int main(int argc, char *argv[])
         }
         journal.info("PJLink on " + where->address + ":" + std::to_string(pjlink->port())
             + (password.empty() ? " without a password" : " with a password"));
+    }
+    std::unique_ptr<PjlinkSearch> search;
+    if (!settings.pjlinkSearch.empty()) {
+        const auto where = parsePjlinkListen(settings.pjlinkSearch, whyNot);
+        if (!where) {
+            journal.warning("pjlink-search: " + whyNot);
+            return 2;
+        }
+        search = std::make_unique<PjlinkSearch>();
+        if (!search->listen(*where, whyNot)) {
+            journal.warning(whyNot);
+            return 1;
+        }
+        journal.info("PJLink search on UDP " + where->address + ":" + std::to_string(search->port()));
     }
 
     shared.setCommPort(1);

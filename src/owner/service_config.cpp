@@ -68,6 +68,7 @@ constexpr std::array kSettings = {
     Setting{"pjlink-allow-no-password", [](ServiceConfig &c, const std::string &v, std::string &why) {
         if (v != "yes" && v != "no") { why = "pjlink-allow-no-password is yes or no"; return false; }
         c.pjlinkAllowNoPassword = v == "yes"; return true; }},
+    Setting{"pjlink-search", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlinkSearch = v; return true; }},
 };
 // clang-format on
 

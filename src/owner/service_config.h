@@ -18,6 +18,7 @@
 //   pjlink-password-file = /etc/qv550/hall-left.pjlink
 //   pjlink-inputs = 1:31 2:11 3:21 4:22  input mode : PJLink input
 //   pjlink-allow-no-password = no        yes: listen beyond loopback without a password
+//   pjlink-search = 4352                 answer PJLink searches on UDP [ADDRESS:]PORT
 // A password is never given on the command line, where every user sees it.
 
 #include <optional>
@@ -48,6 +49,7 @@ struct ServiceConfig {
     std::string pjlinkPasswordFile;
     std::string pjlinkInputs;
     bool pjlinkAllowNoPassword = false;
+    std::string pjlinkSearch;
 };
 
 struct MqttAddress {

@@ -4,13 +4,15 @@
 // 1 command and reply form, the input table, sets reaching the line with the
 // controller named in the owner's log, ERR codes in their situations, good
 // and bad digests, garbage, an over-long line, the connection limit, the
-// idle close, and a listener beyond loopback refused without a password.
+// idle close, the UDP search, and a listener beyond loopback refused
+// without a password.
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include <csignal>
 #include <memory>
@@ -243,7 +245,36 @@ TEST(Pjlink, PasswordGoodAndBadGarbageTheConnectionLimitAndTheIdleClose)
     EXPECT_FALSE(daemon.said().contains(QStringLiteral("Pr0jector-secret")));
 }
 
-TEST(Pjlink, BeyondLoopbackWithoutAPasswordIsRefusedUnlessTheConfigSaysSo)
+TEST(Pjlink, TheUdpSearchIsAnsweredWithTheMacAndNothingElseIs)
+{
+    ProjectorProcess projector;
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    const quint16 searchPort = probe.localPort();
+    probe.close();
+    QTemporaryDir folder;
+    const QString config = folder.filePath(QStringLiteral("hall.conf"));
+    writeFile(config, QStringLiteral("pjlink-search = 127.0.0.1:%1\n").arg(searchPort).toUtf8());
+    PjlinkDaemon daemon(projector.device(), freePort(), {QStringLiteral("--config"), config});
+    ASSERT_TRUE(
+        runUntil([&] { return daemon.said().contains(QStringLiteral("PJLink search on UDP")); }, 5000))
+        << daemon.said().toStdString();
+
+    QUdpSocket controller;
+    ASSERT_TRUE(controller.bind(QHostAddress::LocalHost, 0));
+    for (const QByteArray &ignored :
+        {QByteArray("%1SRCH\r"), QByteArray("\xff\x00garbage"), QByteArray("%2SRCH")})
+        controller.writeDatagram(ignored, QHostAddress::LocalHost, searchPort);
+    controller.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, searchPort);
+    ASSERT_TRUE(runUntil([&] { return controller.hasPendingDatagrams(); }, 5000));
+    QByteArray answer(128, '\0');
+    answer.resize(controller.readDatagram(answer.data(), answer.size()));
+    // Loopback's MAC; and the first answer is the search's, so nothing that
+    // came before it was answered.
+    EXPECT_EQ(answer, "%2ACKN=00:00:00:00:00:00\r");
+}
+
+TEST(Pjlink, BeyondLoopbackWithoutAPasswordIsRefusedAndBadSettingsStopIt)
 {
     ProjectorProcess projector;
     QProcess daemon;

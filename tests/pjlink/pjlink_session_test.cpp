@@ -15,6 +15,7 @@
 #include "owner/owner_service.h"
 #include "pjlink/pjlink_answers.h"
 #include "pjlink/pjlink_request.h"
+#include "pjlink/pjlink_search.h"
 #include "pjlink/pjlink_session.h"
 #include "pjlink/pjlink_settings.h"
 #include "serial_double.h"
@@ -114,6 +115,14 @@ TEST(PjlinkSettingsText, TheMakerAndModelAreTheWindowsOwn)
     const std::string_view caption = kWindowCaption;
     EXPECT_NE(caption.find(kPjlinkMaker), std::string_view::npos);
     EXPECT_NE(caption.find(kPjlinkModel), std::string_view::npos);
+}
+
+TEST(PjlinkSearchReply, OnlyASearchIsAnsweredWithTheMac)
+{
+    EXPECT_EQ(pjlinkSearchReply("%2SRCH\r", "00:1A:2B:3C:4D:5E"), "%2ACKN=00:1A:2B:3C:4D:5E\r");
+    EXPECT_EQ(pjlinkSearchReply("%2SRCH\r\n", "00:1A:2B:3C:4D:5E"), "%2ACKN=00:1A:2B:3C:4D:5E\r");
+    for (const char *other : {"%2SRCH", "%1SRCH\r", "%2SRCH ?\r", "%2ACKN=00:00:00:00:00:00\r", "", "\r"})
+        EXPECT_FALSE(pjlinkSearchReply(other, "00:00:00:00:00:00")) << other;
 }
 
 class Pjlink : public ::testing::Test {
