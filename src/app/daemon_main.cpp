@@ -224,7 +224,9 @@ int main(int argc, char *argv[])
 
     std::unique_ptr<PjlinkServer> pjlink;
     if (!settings.pjlink.empty()) {
-        const auto where = parsePjlinkListen(settings.pjlink, whyNot);
+        auto where = parsePjlinkListen(settings.pjlink, whyNot);
+        if (!where)
+            whyNot = "pjlink: " + whyNot;
         PjlinkSettings face;
         face.name = settings.name.empty() ? lineName(device) : settings.name;
         face.limits = settings.limits;

@@ -4,6 +4,9 @@
 
 #include "pjlink/pjlink_settings.h"
 
+#include <QHostAddress>
+#include <QString>
+
 #include <charconv>
 #include <set>
 #include <sstream>
@@ -58,8 +61,8 @@ std::optional<PjlinkListen> parsePjlinkListen(const std::string &text, std::stri
         std::string host = text.substr(0, colon);
         if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
             host = host.substr(1, host.size() - 2);
-        if (host.empty()) {
-            whyNot = "pjlink: no address before the port in \"" + text + "\"";
+        if (host.empty() || QHostAddress(QString::fromStdString(host)).isNull()) {
+            whyNot = "[ADDRESS:]PORT takes an IP address, not \"" + host + "\" in \"" + text + "\"";
             return std::nullopt;
         }
         listen.address = host;
@@ -69,7 +72,7 @@ std::optional<PjlinkListen> parsePjlinkListen(const std::string &text, std::stri
     const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
     if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1
         || port > 65535) {
-        whyNot = "pjlink is [ADDRESS:]PORT with a port from 1 to 65535, not \"" + text + "\"";
+        whyNot = "[ADDRESS:]PORT takes a port from 1 to 65535, not \"" + text + "\"";
         return std::nullopt;
     }
     listen.port = static_cast<std::uint16_t>(port);

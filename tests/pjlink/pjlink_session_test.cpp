@@ -106,7 +106,7 @@ TEST(PjlinkSettingsText, TheInputTableAndTheListenAddress)
     ASSERT_TRUE(any);
     EXPECT_EQ(any->address, "::");
     EXPECT_EQ(any->port, 14352);
-    for (const char *bad : {"", "0", "65536", ":4352", "host:", "43x52"})
+    for (const char *bad : {"", "0", "65536", ":4352", "host:", "43x52", "localhost:4352", "[]:4352"})
         EXPECT_FALSE(parsePjlinkListen(bad, why)) << bad;
 }
 
