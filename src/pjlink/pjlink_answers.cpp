@@ -299,9 +299,10 @@ std::string modelQuery(const Context &, std::string_view)
     return std::string(kPjlinkModel);
 }
 
+// Strict clients take at most 32 characters here.
 std::string infoQuery(const Context &, std::string_view)
 {
-    return "qv550d " PANEL_VERSION " RS-232 bridge";
+    return std::string("qv550d " PANEL_VERSION " RS-232 bridge").substr(0, 32);
 }
 
 std::string classQuery(const Context &, std::string_view)

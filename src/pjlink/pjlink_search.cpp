@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The MAC told is that of the interface on the sender's network, which is the
 // one the controller can reach this machine by (00:00:00:00:00:00 on loopback).
+// Where the interfaces cannot be listed (the service's unit allows no netlink
+// sockets), it is the first network card's from /sys.
 
 #include "pjlink/pjlink_search.h"
 
+#include <QDir>
+#include <QFile>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 
@@ -18,17 +22,36 @@ std::optional<std::string> pjlinkSearchReply(std::string_view datagram, const st
 
 namespace {
 
+constexpr char kNoMac[] = "00:00:00:00:00:00";
+
+std::string firstCardsMac()
+{
+    const QDir cards(QStringLiteral("/sys/class/net"));
+    for (const QString &card : cards.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        QFile file(cards.filePath(card) + QStringLiteral("/address"));
+        if (card == QStringLiteral("lo") || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray mac = file.readAll().trimmed().toUpper();
+        if (mac.size() == 17 && mac != kNoMac)
+            return mac.toStdString();
+    }
+    return kNoMac;
+}
+
 std::string macFor(const QHostAddress &sender)
 {
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    if (interfaces.isEmpty() && !sender.isLoopback())
+        return firstCardsMac();
+    for (const QNetworkInterface &interface : interfaces) {
         for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
             if (sender.isInSubnet(entry.ip(), entry.prefixLength())) {
                 const QString mac = interface.hardwareAddress().toUpper();
-                return mac.size() == 17 ? mac.toStdString() : std::string("00:00:00:00:00:00");
+                return mac.size() == 17 ? mac.toStdString() : std::string(kNoMac);
             }
         }
     }
-    return "00:00:00:00:00:00";
+    return kNoMac;
 }
 
 } // namespace
