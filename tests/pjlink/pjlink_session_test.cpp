@@ -13,6 +13,7 @@
 
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
+#include "owner/service_config.h"
 #include "pjlink/pjlink_answers.h"
 #include "pjlink/pjlink_request.h"
 #include "pjlink/pjlink_search.h"
@@ -108,6 +109,26 @@ TEST(PjlinkSettingsText, TheInputTableAndTheListenAddress)
     EXPECT_EQ(any->port, 14352);
     for (const char *bad : {"", "0", "65536", ":4352", "host:", "43x52", "localhost:4352", "[]:4352"})
         EXPECT_FALSE(parsePjlinkListen(bad, why)) << bad;
+}
+
+TEST(PjlinkSettingsText, TheServicesConfigTakesThePjlinkKeysAndNoPassword)
+{
+    ServiceConfig config;
+    std::string why;
+    ASSERT_TRUE(
+        readServiceConfig("pjlink = 0.0.0.0:4352\npjlink-password-file = /etc/qv550/a.pjlink\n"
+                          "pjlink-inputs = 1:11\npjlink-allow-no-password = yes\npjlink-search = 4352\n",
+            config, why))
+        << why;
+    EXPECT_EQ(config.pjlink, "0.0.0.0:4352");
+    EXPECT_EQ(config.pjlinkPasswordFile, "/etc/qv550/a.pjlink");
+    EXPECT_EQ(config.pjlinkInputs, "1:11");
+    EXPECT_TRUE(config.pjlinkAllowNoPassword);
+    EXPECT_EQ(config.pjlinkSearch, "4352");
+    EXPECT_FALSE(ServiceConfig{}.pjlinkAllowNoPassword); // refused unless said
+    EXPECT_FALSE(readServiceConfig("pjlink-allow-no-password = maybe\n", config, why));
+    EXPECT_FALSE(readServiceConfig("pjlink-password = secret\n", config, why));
+    EXPECT_NE(why.find("pjlink-password-file"), std::string::npos) << why;
 }
 
 TEST(PjlinkSettingsText, TheMakerAndModelAreTheWindowsOwn)
