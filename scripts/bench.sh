@@ -17,3 +17,6 @@ build/bin/live_bench
 echo
 echo "== A venue: 20 projectors, 20 qv550d, one MQTT broker =="
 build/bin/fleet_bench
+echo
+echo "== PJLink: Home Assistant's poll, a set to the wire, a held button =="
+build/bin/pjlink_bench

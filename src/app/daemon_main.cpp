@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 
 #include <cstdlib>
 #include <iostream>
@@ -28,6 +29,8 @@
 #include "owner/owner_server.h"
 #include "owner/owner_service.h"
 #include "owner/shared_line.h"
+#include "pjlink/pjlink_search.h"
+#include "pjlink/pjlink_server.h"
 #include "serial/device_map.h"
 #include "serial/line_keeper.h"
 #include "serial/network_address.h"
@@ -58,6 +61,10 @@ constexpr Option kOptions[] = {
     {"discovery-prefix", "Home Assistant's discovery prefix (homeassistant).", "PREFIX"},
     {"temperature-limit", "A temperature above this many °C is a problem (60).", "C"},
     {"pressure-limit", "A pressure below this many hPa is a problem (600).", "HPA"},
+    {"pjlink", "Answer PJLink controllers on [ADDRESS:]PORT (4352 is PJLink's; loopback without ADDRESS).", "ADDR:PORT"},
+    {"pjlink-password-file", "A file whose first line is the PJLink password.", "FILE"},
+    {"pjlink-inputs", "Input modes as PJLink inputs (1:31 2:11 3:21 4:22).", "TABLE"},
+    {"pjlink-search", "Answer PJLink searches (%2SRCH) on UDP [ADDRESS:]PORT (4352 is PJLink's).", "ADDR:PORT"},
 };
 // clang-format on
 
@@ -232,6 +239,68 @@ int main(int argc, char *argv[])
         bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, mqttRefresh, bridgeSettings);
         journal.info("publishing on " + bridge->base() + "/ at " + settings.mqtt);
         mqtt->start();
+    }
+
+    std::unique_ptr<PjlinkServer> pjlink;
+    if (!settings.pjlink.empty()) {
+        auto where = parsePjlinkListen(settings.pjlink, whyNot);
+        if (!where)
+            whyNot = "pjlink: " + whyNot;
+        PjlinkSettings face;
+        face.name = settings.name.empty() ? lineName(device) : settings.name;
+        face.limits = settings.limits;
+        std::optional<std::vector<PjlinkInput>> inputs = face.inputs;
+        if (where && !settings.pjlinkInputs.empty())
+            inputs = parsePjlinkInputs(settings.pjlinkInputs, whyNot);
+        if (!where || !inputs) {
+            journal.warning(whyNot);
+            return 2;
+        }
+        face.inputs = *inputs;
+        std::string password;
+        if (!settings.pjlinkPasswordFile.empty()) {
+            password = firstLineOf(settings.pjlinkPasswordFile, whyNot);
+            if (whyNot.empty() && password.empty())
+                whyNot = "the PJLink password file " + settings.pjlinkPasswordFile + " has an empty first line";
+            if (!whyNot.empty()) {
+                journal.warning(whyNot);
+                return 2;
+            }
+            struct stat info { };
+            if (stat(settings.pjlinkPasswordFile.c_str(), &info) == 0 && (info.st_mode & 004))
+                journal.say(4, "the password file " + settings.pjlinkPasswordFile + " is readable by every user");
+        }
+        // PJLink's MD5 handshake keeps out the careless, not an attacker:
+        // anyone on the network may turn the projector off without it.
+        if (password.empty() && !QHostAddress(QString::fromStdString(where->address)).isLoopback()
+            && !settings.pjlinkAllowNoPassword) {
+            journal.warning("PJLink on " + where->address
+                + " without a password is refused: give pjlink-password-file, or say "
+                  "pjlink-allow-no-password = yes in the config file for a closed AV network");
+            return 2;
+        }
+        pjlink = std::make_unique<PjlinkServer>(
+            service, live.state, face, password, [&journal](const std::string &text) { journal.info(text); });
+        if (!pjlink->listen(*where, whyNot)) {
+            journal.warning(whyNot);
+            return 1;
+        }
+        journal.info("PJLink on " + where->address + ":" + std::to_string(pjlink->port())
+            + (password.empty() ? " without a password" : " with a password"));
+    }
+    std::unique_ptr<PjlinkSearch> search;
+    if (!settings.pjlinkSearch.empty()) {
+        const auto where = parsePjlinkListen(settings.pjlinkSearch, whyNot);
+        if (!where) {
+            journal.warning("pjlink-search: " + whyNot);
+            return 2;
+        }
+        search = std::make_unique<PjlinkSearch>();
+        if (!search->listen(*where, whyNot)) {
+            journal.warning(whyNot);
+            return 1;
+        }
+        journal.info("PJLink search on UDP " + where->address + ":" + std::to_string(search->port()));
     }
 
     shared.setCommPort(1);

@@ -73,6 +73,13 @@ constexpr std::array kSettings = {
         const auto value = number(v);
         if (!value) { why = "pressure-limit is a number of hPa"; return false; }
         c.limits.pressureBelow = *value; return true; }},
+    Setting{"pjlink", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlink = v; return true; }},
+    Setting{"pjlink-password-file", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlinkPasswordFile = v; return true; }},
+    Setting{"pjlink-inputs", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlinkInputs = v; return true; }},
+    Setting{"pjlink-allow-no-password", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v != "yes" && v != "no") { why = "pjlink-allow-no-password is yes or no"; return false; }
+        c.pjlinkAllowNoPassword = v == "yes"; return true; }},
+    Setting{"pjlink-search", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlinkSearch = v; return true; }},
 };
 // clang-format on
 
@@ -99,6 +106,8 @@ bool applySetting(
     whyNot = "unknown setting \"" + key + "\"";
     if (key == "mqtt-password")
         whyNot += ": give the password in a file, with mqtt-password-file";
+    if (key == "pjlink-password")
+        whyNot += ": give the password in a file, with pjlink-password-file";
     return false;
 }
 

@@ -18,6 +18,11 @@
 //   discovery-prefix = homeassistant
 //   temperature-limit = 60               °C: hotter is a problem
 //   pressure-limit = 600                 hPa: thinner air is a problem
+//   pjlink = 4352                        PJLink on [ADDRESS:]PORT (loopback without an address)
+//   pjlink-password-file = /etc/qv550/hall-left.pjlink
+//   pjlink-inputs = 1:31 2:11 3:21 4:22  input mode : PJLink input
+//   pjlink-allow-no-password = no        yes: listen beyond loopback without a password
+//   pjlink-search = 4352                 answer PJLink searches on UDP [ADDRESS:]PORT
 // A password is never given on the command line, where every user sees it.
 
 #include <optional>
@@ -45,6 +50,12 @@ struct ServiceConfig {
     std::string mqttBridgeTopic;
     std::string discoveryPrefix = "homeassistant";
     ProblemLimits limits;
+    // PJLink: read by the PJLink face, which checks them.
+    std::string pjlink;
+    std::string pjlinkPasswordFile;
+    std::string pjlinkInputs;
+    bool pjlinkAllowNoPassword = false;
+    std::string pjlinkSearch;
 };
 
 struct MqttAddress {
