@@ -44,7 +44,8 @@ protected:
     std::unique_ptr<Timer> quiet = clock.createTimer(SharedLine::kPanelQuietMs);
     std::unique_ptr<Timer> lease = clock.createTimer(1000);
     SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease};
+    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
+    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
     std::string panelGot;
     std::map<int, std::vector<TransactionResult>> results;
 };
@@ -78,29 +79,73 @@ TEST_F(Sharing, AWatchThatRunsOutEndsTheTransactionCutOffAndTheNextGoes)
     EXPECT_EQ(results[1][0].reply, "01");
     serial.feed("23\r"); // the cut-off reply's rest is nobody's reply
     EXPECT_EQ(panelGot, "23\r");
+    EXPECT_EQ(serial.writes().back(), "CR3\r"); // the next waits for the line to fall quiet
+    clock.advance(SharedLine::kLineQuietMs);
     EXPECT_EQ(serial.writes().back(), "CR0\r");
 }
 
-TEST_F(Sharing, ALateReplyIsTakenInBeforeTheNextTransactionNotGivenToIt)
+TEST_F(Sharing, AfterACutOffReplyTheNextWaitsForTheLineToFallQuietNotForATailsEnd)
 {
-    ask(1, "CR1\r", 500);
-    ask(2, "C00\r", 500);
-    clock.advance(500); // the watch runs out: nothing yet
+    // A slow projector: its reply to lamp hours trickles in a byte every 200 ms.
+    ask(1, "CR3\r", 500);
+    ask(2, "CR0\r", 500);
+    serial.feed("0");
+    clock.advance(500);
     ASSERT_EQ(results[1].size(), 1U);
-    EXPECT_EQ(serial.writes().size(), 1U); // the next waits for a late reply
-    clock.advance(200);
-    serial.feed("1\r");                         // mode's late reply
-    EXPECT_EQ(panelGot, "1\r");                 // nobody's reply: to the panel's monitor
-    EXPECT_EQ(serial.writes().back(), "C00\r"); // the line is free again at once
-    serial.feed("\x06");
-    EXPECT_EQ(results[2][0].reply, "\x06");
-    // A late reply that never comes holds the line for the grace only.
-    ask(1, "CR1\r", 500);
-    ask(2, "CR3\r", 500);
-    clock.advance(500 + SharedLine::kLateReplyGraceMs - 1);
-    EXPECT_EQ(serial.writes().back(), "CR1\r");
-    clock.advance(1);
+    EXPECT_FALSE(results[1][0].complete);
+    for (const char *rest : {"1", "2\r", "0", "1\r"}) { // a tail with a CR in it, and more after
+        clock.advance(200);
+        serial.feed(rest);
+        EXPECT_EQ(serial.writes().back(), "CR3\r") << "went between two bytes of the tail";
+    }
+    clock.advance(SharedLine::kLineQuietMs - 1);
     EXPECT_EQ(serial.writes().back(), "CR3\r");
+    clock.advance(1);
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+    serial.feed("80\r");
+    EXPECT_EQ(results[2][0].reply, "80\r"); // nothing of the tail joined it
+    EXPECT_TRUE(results[2][0].fits);
+    // A line that never falls quiet holds the next one back for a bounded time only.
+    ask(1, "CR3\r", 500);
+    ask(2, "CR1\r", 500);
+    clock.advance(500);
+    for (int at = 0; at < SharedLine::kLongestDrainMs + 200; at += 100) {
+        serial.feed("9");
+        clock.advance(100);
+    }
+    EXPECT_EQ(serial.writes().back(), "CR1\r");
+}
+
+TEST_F(Sharing, AReplyThatDoesNotFitItsQueryIsMarkedAndTheLineWaitsForQuiet)
+{
+    ask(1, "CR0\r");
+    ask(2, "CR1\r");
+    serial.feed("8101\r"); // a tail and a reply run together
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_TRUE(results[1][0].complete);
+    EXPECT_FALSE(results[1][0].fits);
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+    clock.advance(SharedLine::kLineQuietMs);
+    EXPECT_EQ(serial.writes().back(), "CR1\r");
+    serial.feed("1\r");
+    EXPECT_TRUE(results[2][0].fits);
+    // An addressed query is told by its address too; a line that is no query fits anything.
+    ask(3, "A002CR0\r");
+    results.clear();
+    Transaction addressed;
+    addressed.client = 4;
+    addressed.line = "A002CR0\r";
+    addressed.addressPrefix = "A002";
+    addressed.done = [this](const TransactionResult &result) { results[4].push_back(result); };
+    shared.submit(std::move(addressed));
+    serial.feed("80\r");
+    serial.feed("8\r");
+    ASSERT_EQ(results[4].size(), 1U);
+    EXPECT_FALSE(results[4][0].fits);
+    clock.advance(SharedLine::kLineQuietMs);
+    ask(5, "CR VOLUME\r");
+    serial.feed("Anything at all\r");
+    EXPECT_TRUE(results[5][0].fits);
 }
 
 TEST_F(Sharing, ThePanelGoesFirstAndNoScriptStartsWhileItIsBusy)
