@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -213,6 +215,115 @@ TEST_F(Sharing, ALineThatIsDownIsToldAtOnce)
     ask(3, "CR0\r");
     ASSERT_EQ(results[3].size(), 1U); // at once, no wait
     EXPECT_NE(results[3][0].error->find("the line is down"), std::string::npos);
+}
+
+// A held zoom: the panel writes every 50 ms and the projector acknowledges
+// each write `ackMs` later; `during` runs after each acknowledgement.
+class HeldZoom : public Sharing {
+protected:
+    // Holds for `repeats` repeats; true when every repeat went out the moment
+    // the panel wrote it (none was held behind a script's transaction).
+    bool hold(int repeats, int ackMs, const std::function<void()> &during = {})
+    {
+        bool onTime = true;
+        for (int repeat = 0; repeat < repeats; ++repeat) {
+            const std::size_t before = serial.writes().size();
+            shared.setOutput("C47\r");
+            onTime = onTime && serial.writes().size() == before + 1 && serial.writes().back() == "C47\r";
+            clock.advance(ackMs);
+            serial.feed("\x06");
+            if (during)
+                during();
+            clock.advance(50 - ackMs);
+        }
+        return onTime;
+    }
+    void askFor(int client, const std::string &line, int lineWaitMs)
+    {
+        Transaction transaction;
+        transaction.client = client;
+        transaction.line = line;
+        transaction.lineWaitMs = lineWaitMs;
+        transaction.done
+            = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        shared.submit(std::move(transaction));
+    }
+};
+
+TEST_F(HeldZoom, AShortTransactionGoesBetweenTwoRepeatsAndTheHoldKeepsItsPeriod)
+{
+    int asked = 0;
+    const bool onTime = hold(40, 5, [&] {
+        // A script asks every 200 ms; the projector answers it 5 ms after it is written.
+        if (clock.now() / 200 > asked) {
+            ++asked;
+            askFor(1, "CR0\r", 10000);
+        }
+        if (serial.writes().back() == "CR0\r") {
+            clock.advance(5);
+            serial.feed("80\r");
+        }
+    });
+    EXPECT_TRUE(onTime) << "a repeat was held behind a script";
+    // Every request was answered, each in the first gap after it was asked.
+    ASSERT_EQ(results[1].size(), static_cast<std::size_t>(asked));
+    for (const TransactionResult &result : results[1]) {
+        EXPECT_FALSE(result.error.has_value()) << *result.error;
+        EXPECT_EQ(result.reply, "80\r");
+    }
+}
+
+TEST_F(HeldZoom, ASlowProjectorLeavesNoGapAndTheWaitEndsAtItsLimitNamingTheHold)
+{
+    EXPECT_TRUE(hold(2, 40));
+    askFor(1, "CR0\r", 1000);
+    EXPECT_TRUE(hold(30, 40)); // acknowledged 40 ms after each repeat: nothing fits in 10 ms
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_EQ(*results[1][0].error, "the line was busy: the panel's held zoom-plus");
+    EXPECT_FALSE(results[1][0].written);
+    EXPECT_EQ(std::count(serial.writes().begin(), serial.writes().end(), "CR0\r"), 0);
+    // A repeat the projector did not answer opens no gap either.
+    askFor(2, "CR0\r", 10000);
+    shared.setOutput("C47\r");
+    clock.advance(50);
+    shared.setOutput("C47\r");
+    clock.advance(50);
+    shared.setOutput("C47\r");
+    EXPECT_NE(serial.writes().back(), "CR0\r");
+    clock.advance(SharedLine::kPanelQuietMs); // the panel let go: the request goes
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+}
+
+TEST_F(Sharing, LeasesQueueLikeRequestsWithinTheirLimitAndAClientThatWillNotWaitIsRefusedAtOnce)
+{
+    const auto askLease = [this](int client, int lineWaitMs, bool mayWait) {
+        Transaction lease;
+        lease.client = client;
+        lease.leaseS = 10;
+        lease.lineWaitMs = lineWaitMs;
+        lease.mayWait = mayWait;
+        lease.done = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        shared.submit(std::move(lease));
+    };
+    askLease(1, 10000, true);
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_FALSE(results[1][0].error.has_value());
+    EXPECT_EQ(shared.leaseHolder(), 1);
+    askLease(2, 10000, true); // a second sequence: waits its turn
+    askLease(3, 10000, false);
+    askLease(4, 1500, true);
+    EXPECT_TRUE(results[2].empty());
+    ASSERT_EQ(results[3].size(), 1U);
+    EXPECT_EQ(*results[3][0].error, "the line is leased to client 1");
+    clock.advance(1000);
+    shared.release(1); // the first sequence is done
+    ASSERT_EQ(results[2].size(), 1U);
+    EXPECT_FALSE(results[2][0].error.has_value());
+    EXPECT_EQ(shared.leaseHolder(), 2);
+    clock.advance(500);
+    ASSERT_EQ(results[4].size(), 1U);
+    EXPECT_EQ(*results[4][0].error, "the line was busy: leased to client 2");
+    EXPECT_EQ(shared.queued(), 0U);
 }
 
 // The protocol: JSON lines in, JSON lines out.
