@@ -93,7 +93,13 @@ public:
     }
     void setSettings(std::string_view settings) override;
     bool portOpen() const override { return line_.portOpen(); }
-    void setPortOpen(bool open) override { line_.setPortOpen(open); }
+    void setPortOpen(bool open) override
+    {
+        line_.setPortOpen(open);
+        // A device opens at once, with no event: what waited for it goes now.
+        if (open)
+            tryStart();
+    }
     void setOutput(std::string_view bytes) override;
     std::string input() override;
     std::int16_t commEvent() const override { return event_; }
