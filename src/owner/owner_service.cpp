@@ -225,6 +225,7 @@ void OwnerService::handle(int client, const std::string &text)
         hello[QStringLiteral("polling")] = poller_ && poller_->running();
         hello[QStringLiteral("polls")] = poller_ ? poller_->pollsSent() : 0;
         hello[QStringLiteral("line_busy_ms")] = std::round(line_.busyMs());
+        hello[QStringLiteral("panel_writes_held")] = line_.panelWritesHeld();
         return reply(client, hello);
     }
     if (verb == QStringLiteral("state")) {

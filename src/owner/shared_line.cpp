@@ -122,6 +122,7 @@ void SharedLine::setOutput(std::string_view bytes)
         if (!line_.portOpen())
             line_.setOutput(bytes); // fails as the closed line does
         panelWaiting_.append(bytes);
+        ++panelWritesHeld_;
         return;
     }
     write(bytes);

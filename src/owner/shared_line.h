@@ -144,6 +144,8 @@ public:
     // How long transactions have held the line since the start, in ms: for
     // telling what polling costs the line.
     double busyMs() const { return busyMs_; }
+    // How many of the panel's writes waited behind another's transaction.
+    int panelWritesHeld() const { return panelWritesHeld_; }
 
     // Why a request of `client` cannot go now: "leased to ...", "the
     // panel's held zoom-plus", ...
@@ -194,6 +196,7 @@ private:
     std::string panelReply_;    // what came back for it so far
     std::string panelLastLine_; // the panel's last line, answered or not
     double busyMs_ = 0;
+    int panelWritesHeld_ = 0;
     std::optional<int> leaseHolder_;
     int leaseMs_ = 0;
     std::int16_t event_ = 0;
