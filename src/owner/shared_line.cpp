@@ -76,6 +76,7 @@ SharedLine::SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer
     quietTimer_.setOnTick([this] {
         quietTimer_.setEnabled(false);
         panelIntervals_[0] = panelIntervals_[1] = 0; // a new press starts a new rhythm
+        panelUnanswered_ = 0;                        // what was not answered by now never will be
         tryStart();
     });
     // Its holder went quiet: nobody holds the line forever.
@@ -113,7 +114,7 @@ void SharedLine::setOutput(std::string_view bytes)
         panelIntervals_[1] = now - panelWroteAt_;
     }
     panelWroteAt_ = now;
-    panelAnswered_ = false;
+    ++panelUnanswered_;
     quietTimer_.setEnabled(true);
     panelLine_ = bytes;
     panelLastLine_ = bytes;
@@ -259,7 +260,7 @@ bool SharedLine::fitsGap(const Transaction &transaction) const
 {
     // Only into the rhythm of a held button whose last repeat the projector
     // has answered: then the next repeat's moment is known.
-    if (!panelAnswered_ || !panelWaiting_.empty() || panelIntervals_[0] <= 0 || panelIntervals_[1] <= 0
+    if (panelUnanswered_ > 0 || !panelWaiting_.empty() || panelIntervals_[0] <= 0 || panelIntervals_[1] <= 0
         || transaction.background || transaction.leaseS > 0 || !transaction.expectsReply)
         return false;
     const std::int64_t period = std::min(panelIntervals_[0], panelIntervals_[1]);
@@ -458,13 +459,19 @@ void SharedLine::onLineEvent()
     if (draining_ && now_() - drainStarted_ < kLongestDrainMs)
         watchTimer_.setEnabled(true); // not quiet yet: the quiet time starts again
     forPanel_ += arrived;
+    // Each reply's end answers one of the panel's lines, oldest first: a
+    // projector that lags behind a hold's repeats leaves some unanswered,
+    // and then no gap is known.
+    for (std::size_t at = arrived.find_first_of("\r\x06"); at != std::string::npos && panelUnanswered_ > 0;
+         at = arrived.find_first_of("\r\x06", at + 1)) {
+        if (--panelUnanswered_ == 0)
+            panelLatencyMs_ = now_() - panelWroteAt_;
+    }
     if (!panelLine_.empty()) {
         // The reply to the panel's own line, for the live state too.
         panelReply_ += arrived;
         if (const std::size_t end = replyEnd(panelReply_); end != std::string::npos) {
             panelReply_.resize(end);
-            panelAnswered_ = true;
-            panelLatencyMs_ = now_() - panelWroteAt_;
             if (onExchange)
                 onExchange(panelLine_, panelReply_, true);
             panelLine_.clear();

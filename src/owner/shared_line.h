@@ -182,7 +182,7 @@ private:
     // was answered and how long that took.
     std::int64_t panelWroteAt_ = 0;
     std::int64_t panelIntervals_[2] = {0, 0};
-    bool panelAnswered_ = false;
+    int panelUnanswered_ = 0; // the panel's lines whose replies have not ended yet
     std::int64_t panelLatencyMs_ = 0;
     double msPerByte_ = 10000.0 / 19200.0;
     std::optional<Transaction> current_;

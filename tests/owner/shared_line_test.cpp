@@ -292,6 +292,22 @@ TEST_F(HeldZoom, ASlowProjectorLeavesNoGapAndTheWaitEndsAtItsLimitNamingTheHold)
     EXPECT_NE(serial.writes().back(), "CR0\r");
     clock.advance(SharedLine::kPanelQuietMs); // the panel let go: the request goes
     EXPECT_EQ(serial.writes().back(), "CR0\r");
+    serial.feed("80\r");
+    // A projector that lags a repeat behind: each acknowledgement that comes
+    // answers the repeat before, so no gap is known and nothing goes.
+    results.clear();
+    askFor(3, "CR0\r", 10000);
+    clock.advance(SharedLine::kPanelQuietMs);
+    serial.feed("80\r");
+    for (int repeat = 0; repeat < 10; ++repeat) {
+        shared.setOutput("C47\r");
+        clock.advance(5);
+        if (repeat > 0)
+            serial.feed("\x06"); // the previous repeat's
+        askFor(4, "CR0\r", 10000);
+        EXPECT_EQ(serial.writes().back(), "C47\r") << "went into a gap that was not there";
+        clock.advance(45);
+    }
 }
 
 TEST_F(Sharing, LeasesQueueLikeRequestsWithinTheirLimitAndAClientThatWillNotWaitIsRefusedAtOnce)
@@ -361,6 +377,39 @@ TEST_F(Protocol, BadRequestsGetAClearErrorAndChangeNothing)
     }
     EXPECT_TRUE(serial.writes().empty());
     EXPECT_FALSE(service.receive(client, std::string(OwnerService::kLineLimit + 1, 'x')));
+}
+
+// Every number a client gives is checked for its type and range before it
+// is used: a double far beyond an int never becomes one.
+TEST_F(Protocol, NumbersAreCheckedBeforeUse)
+{
+    struct Case {
+        std::string request;
+        std::string error; // empty: taken
+    };
+    for (const Case &c : std::vector<Case>{{R"({"id":1,"lease":"10"})", "lease takes a number of seconds"},
+             {R"({"id":1,"lease":0.5})", "lease takes a number of seconds"},
+             {R"({"id":1,"lease":-1e300})", "lease takes a number of seconds"},
+             {R"({"id":1,"command":"status","timeout_ms":1e300})", "timeout_ms is a number"},
+             {R"({"id":1,"command":"status","timeout_ms":"500"})", "timeout_ms is a number"},
+             {R"({"id":1,"command":"status","line_wait_ms":-1})", "line_wait_ms is a number"},
+             {R"({"id":1,"command":"status","line_wait_ms":3e9})", "line_wait_ms is a number"},
+             {R"({"id":1,"command":"status","max_age_ms":-5})", "max_age_ms is a number"},
+             {R"({"id":1,"speed":1e300})", "speed is 19200 or 9600"},
+             {R"({"id":1,"speed":"9600"})", "speed is 19200 or 9600"},
+             {R"({"id":1,"command":"status","address":2})", "address is single"},
+             {R"({"id":1,"command":"status","wait":0})", "wait is true or false"}}) {
+        ASSERT_TRUE(say(c.request)) << c.request;
+        EXPECT_NE(error().find(c.error), std::string::npos) << c.request << " -> " << error();
+    }
+    EXPECT_TRUE(serial.writes().empty());
+    // A lease beyond the longest is the longest, and says so.
+    for (const char *asked :
+        {R"({"id":2,"lease":1e300})", R"({"id":2,"lease":3e9})", R"({"id":2,"lease":600})"}) {
+        ASSERT_TRUE(say(asked));
+        EXPECT_EQ(replies.back()[QStringLiteral("leased_s")].toInt(), SharedLine::kLongestLeaseS) << asked;
+    }
+    EXPECT_EQ(shared.leaseHolder(), client);
 }
 
 TEST_F(Protocol, ACommandIsAnsweredWithTheCliObjectAndItsId)
