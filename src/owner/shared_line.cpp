@@ -456,8 +456,10 @@ void SharedLine::onLineEvent()
         if (arrived.empty())
             return;
     }
-    if (draining_ && now_() - drainStarted_ < kLongestDrainMs)
-        watchTimer_.setEnabled(true); // not quiet yet: the quiet time starts again
+    // Not quiet yet: the quiet time starts again, unless these are answers
+    // to a held button's repeats, which the panel awaits.
+    if (draining_ && panelUnanswered_ == 0 && now_() - drainStarted_ < kLongestDrainMs)
+        watchTimer_.setEnabled(true);
     forPanel_ += arrived;
     // Each reply's end answers one of the panel's lines, oldest first: a
     // projector that lags behind a hold's repeats leaves some unanswered,

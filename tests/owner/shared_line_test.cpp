@@ -310,6 +310,22 @@ TEST_F(HeldZoom, ASlowProjectorLeavesNoGapAndTheWaitEndsAtItsLimitNamingTheHold)
     }
 }
 
+TEST_F(HeldZoom, TheHoldsOwnAnswersDoNotKeepTheLineFromFallingQuietAfterACutOffReply)
+{
+    askFor(1, "CR0\r", 10000); // the projector does not answer it: cut off after 500 ms
+    clock.advance(500);
+    ASSERT_EQ(results[1].size(), 1U);
+    askFor(2, "CR0\r", 10000);
+    EXPECT_TRUE(hold(20, 5, [this] {
+        if (serial.writes().back() == "CR0\r" && results[2].empty()) {
+            clock.advance(5);
+            serial.feed("80\r");
+        }
+    }));
+    ASSERT_EQ(results[2].size(), 1U) << "the repeats' acknowledgements kept the line from falling quiet";
+    EXPECT_EQ(results[2][0].reply, "80\r");
+}
+
 TEST_F(Sharing, LeasesQueueLikeRequestsWithinTheirLimitAndAClientThatWillNotWaitIsRefusedAtOnce)
 {
     const auto askLease = [this](int client, int lineWaitMs, bool mayWait) {
