@@ -422,8 +422,10 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             std::string why;
             const auto got = askOwner(ownerSocket, ask,
                 ask[QStringLiteral("timeout_ms")].toInt() + lineWaitMs + kOwnerSlackMs, answered, why);
-            if (!answered)
+            if (!answered && !outcome.viaOwner)
                 break; // nobody serves the line after all: open it here
+            if (!answered)
+                why = "the line's owner went away"; // between two rounds of a wait
             outcome.viaOwner = true;
             if (!got) {
                 // Nothing of an earlier round is this call's result.
