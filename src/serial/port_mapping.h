@@ -15,7 +15,7 @@
 class DeviceMap;
 
 struct PortMapping {
-    std::string path;                       // the file it was read from
+    std::string path; // the file it was read from
     std::map<std::int16_t, std::string> devices;
 
     // Sets the ports it names in `map`, naming this file as their source,
