@@ -587,6 +587,8 @@ TEST(Cli, BashCompletesFromTheProgramsOwnListsAndNothingAfterACommand)
              Case{QStringLiteral("seq power-on inp"), "input-1 input-2 input-3 input-4 input-query"},
              Case{QStringLiteral("wait Power"), "Power\\ ON Power\\ Fail"},
              Case{QStringLiteral("--port CO"), "COM1 COM2"},
+             Case{QStringLiteral("--line-wait 3000 sta"), "status state"},
+             Case{QStringLiteral("--li"), "--line-wait"},
              Case{QStringLiteral("--port ") + folder.filePath(QStringLiteral("ttyL")), lectern}}) {
         QProcess bash;
         bash.start(QStringLiteral("bash"),
