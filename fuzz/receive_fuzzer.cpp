@@ -2,7 +2,10 @@
 // libFuzzer target over the receive path: any bytes, cut into any pieces,
 // after any of the nine status queries or another command, with or without
 // an address. The echo and the status line must stay printable ASCII, and
-// the receive buffer must keep every byte up to its limit.
+// the receive buffer must keep every byte up to its limit. The same bytes go
+// through the reply-form check: a reply that fits its query is one answer,
+// ended by its only CR, with nothing but printable characters before it, and
+// nothing added to it ever fits again.
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +13,7 @@
 
 #include "core/exchange.h"
 #include "core/monitor_text.h"
+#include "core/reply_decoders.h"
 #include "core/panel_state.h"
 #include "serial/line_keeper.h"
 #include "serial/port_link.h"
@@ -29,6 +33,25 @@ void requirePrintable(const std::string &text)
         if (c < 32 || c > 126)
             std::abort();
     }
+}
+
+void checkForm(StatusQuery query, const std::string &reply)
+{
+    if (!replyFits(query, reply))
+        return;
+    if (query == StatusQuery::None)
+        return; // any reply fits a line that is no query
+    if (reply.empty() || reply.back() != '\r' || reply.find_first_of("\r\x06") != reply.size() - 1)
+        std::abort();
+    requirePrintable(reply.substr(0, reply.size() - 1));
+    // A fitting reply with anything after it is two replies, or noise.
+    for (const char tail : {'\r', '0', 'A', '\x06', '\0'}) {
+        if (replyFits(query, reply + tail))
+            std::abort();
+    }
+    std::int16_t scratch = 0;
+    if (const auto status = decodeStatus(query, monitorText(reply), scratch))
+        requirePrintable(*status);
 }
 
 } // namespace
@@ -68,5 +91,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     if (view.caption("Label12") != monitorText(state.receiveBuffer))
         std::abort();
+    checkForm(statusQueryFor(state.commandText, state.addressPrefix), bytes);
     return 0;
 }

@@ -20,3 +20,6 @@ build/bin/fleet_bench
 echo
 echo "== PJLink: Home Assistant's poll, a set to the wire, a held button =="
 build/bin/pjlink_bench
+echo
+echo "== A held button beside scripts: fair waits and a steady period =="
+build/bin/hold_bench

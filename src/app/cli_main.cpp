@@ -117,7 +117,7 @@ int main(int argc, char *argv[])
     // within this call's own time (its --timeout, else 10 s).
     const std::string device = devices.deviceFor(1).value_or(std::string());
     std::string ownerSocket = device.empty() ? std::string() : ownerSocketPath(device);
-    if (!device.empty() && !isNetworkName(device) && !ownerAnswers(ownerSocket)) {
+    if (!device.empty() && !isNetworkName(device) && !ownerReachable(ownerSocket)) {
         const std::string resolved = resolvedDevicePath(device);
         QElapsedTimer waited;
         waited.start();
@@ -131,9 +131,11 @@ int main(int argc, char *argv[])
     // A sequence: nothing from another program between its commands. The
     // owner leases the line to it (renewed by each command), or the port is
     // held from the first command to the last.
-    if (const auto refused = leaseFromOwner(ownerSocket, 60)) {
+    // The lease waits its turn like any request; exit 3 stays for a line
+    // that could not be opened.
+    if (const auto refused = leaseFromOwner(ownerSocket, 60, request->lineWaitMs)) {
         std::cerr << "qv550-cli: " << *refused << '\n';
-        return 3;
+        return refused->starts_with("the line is down") ? 3 : 1;
     }
     int status = 0;
     for (const std::string &name : request->sequence) {

@@ -152,9 +152,9 @@ int main(int argc, char *argv[])
     QtSerialControl line(devices);
     line.setNamesWithoutPortNumber();
     QtTimer watch("shareWatch", 500), quiet("shareQuiet", SharedLine::kPanelQuietMs),
-        lease("shareLease", 1000);
+        lease("shareLease", 1000), lineWait("shareLineWait", 1000);
     QtTimer reopen("reopenTimer", 1000), settle("settleTimer", 3000), display("displayTimer", 1000);
-    SharedLine shared(line, watch, quiet, lease);
+    SharedLine shared(line, watch, quiet, lease, lineWait);
     QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
     LiveOwner live(shared, pollTimer);
     LineKeeper keeper(shared, journal, journal, reopen, settle, display);

@@ -200,7 +200,8 @@ int main(int argc, char *argv[])
     QtTimer shareWatch("shareWatch", 500);
     QtTimer shareQuiet("shareQuiet", SharedLine::kPanelQuietMs);
     QtTimer shareLease("shareLease", 1000);
-    SharedLine shared(wire, shareWatch, shareQuiet, shareLease);
+    QtTimer shareLineWait("shareLineWait", 1000);
+    SharedLine shared(wire, shareWatch, shareQuiet, shareLease, shareLineWait);
     SerialControl &MSComm1 = shared;
     OwnerService service(
         shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");

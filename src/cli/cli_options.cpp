@@ -21,7 +21,9 @@ otherwise the reply as the panel's monitor shows it (for example "ACK").
 Commands:
   NAME            a command of the panel by its name (see 'list'), e.g. power-on
   send LINE       any command line; the CR is added. Characters up to U+00FF go
-                  as their Latin-1 byte; a line with any other is refused.
+                  as their Latin-1 byte, control characters too, as they are;
+                  a line with any other character, or with a CR or LF (which
+                  would make it two lines), is refused.
   list            every command: name, code, the window's caption and group
   ports           the serial ports the system knows, one a line: the device,
                   its /dev/serial/by-id names, description, manufacturer and
@@ -47,7 +49,11 @@ Options:
   --speed RATE    19200 (default) or 9600
   --address ADDR  single (default), all, 1, 2, 3 or 4
   --timeout MS    how long to wait for the reply (by default the panel's
-                  reply watch for the command: 500, 2000 or 5000 ms)
+                  reply watch for the command: 500, 2000 or 5000 ms), at
+                  most 600000
+  --line-wait MS  how long to wait for the line while others use it (a
+                  held button on the panel, a lease, other scripts) before
+                  giving up: 0 to 600000, by default 10000
   --json          print one JSON object on every exit: sent, reply_hex,
                   monitor, status (null unless a whole reply was decoded),
                   complete, elapsed_ms, via, and error when there was none
@@ -62,8 +68,10 @@ Exit status:
   0  a whole reply came, ended by CR or ACK (for wait: the status was
      reached; for --address all: the line was written; for state: the
      power status is known)
-  1  no reply in time, or one cut off (for wait: not reached in time; for
-     state: the power status is not known)
+  1  no reply in time, one cut off, or one that does not fit its query
+     (a status query's answer has a form: two hex digits and a CR for the
+     power status); the line stayed busy past --line-wait (for wait: not
+     reached in time; for state: the power status is not known)
   2  usage error: an unknown command or option, a bad value
   3  the port could not be opened (the reason on standard error)
 )";
@@ -156,7 +164,7 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
         } else if (name == "--port" || name == "--speed" || name == "--address" || name == "--timeout"
-            || name == "--log" || name == "--config") {
+            || name == "--log" || name == "--config" || name == "--line-wait") {
             if (i + 1 >= arguments.size()) {
                 whyNot = name + " needs a value";
                 return std::nullopt;
@@ -184,11 +192,18 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             request.address = value;
         } else if (name == "--timeout") {
             int ms = 0;
-            if (!toInt(value, ms) || ms < 1) {
-                whyNot = "--timeout is a number of milliseconds, not '" + value + "'";
+            if (!toInt(value, ms) || ms < 1 || ms > 600000) {
+                whyNot = "--timeout is a number of milliseconds, 1 to 600000, not '" + value + "'";
                 return std::nullopt;
             }
             request.timeoutMs = ms;
+        } else if (name == "--line-wait") {
+            int ms = 0;
+            if (!toInt(value, ms) || ms < 0 || ms > 600000) {
+                whyNot = "--line-wait is a number of milliseconds, 0 to 600000, not '" + value + "'";
+                return std::nullopt;
+            }
+            request.lineWaitMs = ms;
         } else if (name == "--log") {
             request.logPath = value;
         } else {

@@ -37,11 +37,12 @@ namespace {
 constexpr int kConnectWaitMs = 6000; // past the network line's own 5 s
 constexpr int kWaitDefaultMs = 120000;
 constexpr int kWaitRoundMs = 1000;
-// After a watch that ran out, the port is kept this much longer to take in a
-// reply that comes late, so that it cannot reach the next call as its reply.
-// A reply later than the watch and this grace together may still be read by
-// the next call (the README says so).
-constexpr int kLateReplyGraceMs = 1000;
+// After a reply that was cut off (or did not fit its query), the port is
+// kept until no byte has come for this long, so that a tail still on its way
+// cannot reach the next call as its reply; a line that never falls quiet is
+// let go after kLongestDrainMs. The owner waits the same way.
+constexpr int kLineQuietMs = 300;
+constexpr int kLongestDrainMs = 5000;
 // Every projector obeys a command to all and none answers it.
 constexpr std::string_view kBroadcastPrefix = "AFFF";
 
@@ -51,9 +52,11 @@ public:
     {
         line_.setOnComm([this] {
             const std::int16_t event = line_.commEvent();
-            if (event == kCommEventReceive)
-                reply_ += line_.input();
-            else if (event == kCommEventLineLost)
+            if (event == kCommEventReceive) {
+                const std::string arrived = line_.input();
+                reply_ += arrived;
+                arrivals_ += arrived.size();
+            } else if (event == kCommEventLineLost)
                 lost_ = line_.lostLineDescription();
             loop_.quit();
         });
@@ -104,12 +107,20 @@ public:
         return whole;
     }
 
-    // After a watch that ran out: takes in the rest of a late reply, so that
-    // it is not left for whoever uses the line next.
-    void absorbLateReply()
+    // After a reply cut off or run together with another: takes in what
+    // still comes until the line falls quiet, so that it is not left for
+    // whoever uses the line next.
+    void waitForQuiet()
     {
         const std::string kept = reply_;
-        runUntil([this] { return replyEnded(reply_); }, kLateReplyGraceMs);
+        QElapsedTimer draining;
+        draining.start();
+        for (;;) {
+            const std::size_t before = arrivals_;
+            runUntil([&] { return arrivals_ != before; }, kLineQuietMs);
+            if (arrivals_ == before || lost_ || draining.elapsed() >= kLongestDrainMs)
+                break;
+        }
         reply_ = kept;
     }
 
@@ -129,12 +140,10 @@ private:
     QElapsedTimer clock_;
     std::string reply_;
     std::optional<std::string> lost_;
+    std::size_t arrivals_ = 0; // bytes taken in, ever
     double elapsed_ = 0;
 };
 
-// The owner of the line at `socket`, asked `request`: its reply, or nothing
-// when no owner answers there (the caller then opens the port itself) or
-// none came within `waitMs`.
 // One connection to the owner for the whole process: a lease belongs to the
 // connection that took it, so the commands of a sequence share one.
 QLocalSocket &ownerConnection(const std::string &socket)
@@ -149,8 +158,16 @@ QLocalSocket &ownerConnection(const std::string &socket)
     return *owner;
 }
 
+// How long past its own limits a call waits for its owner's answer: the
+// owner keeps the limits; this only ends a call whose owner hangs.
+constexpr int kOwnerSlackMs = 5000;
+
+// The owner of the line at `socket`, asked `request`: its reply; nothing
+// when no owner answers there (`answered` false: the caller then opens the
+// port itself), or when the owner went away or gave no answer within
+// `waitMs` (`why` says which).
 std::optional<QJsonObject> askOwner(
-    const std::string &socket, QJsonObject request, int waitMs, bool &answered)
+    const std::string &socket, QJsonObject request, int waitMs, bool &answered, std::string &why)
 {
     QLocalSocket &owner = ownerConnection(socket);
     answered = owner.state() == QLocalSocket::ConnectedState;
@@ -166,8 +183,10 @@ std::optional<QJsonObject> askOwner(
     QByteArray pending;
     while (waited.elapsed() < waitMs) {
         if (!owner.waitForReadyRead(static_cast<int>(std::max<qint64>(1, waitMs - waited.elapsed())))
-            && owner.state() != QLocalSocket::ConnectedState)
-            break;
+            && owner.state() != QLocalSocket::ConnectedState) {
+            why = "the line's owner went away before it answered";
+            return std::nullopt;
+        }
         pending += owner.readAll();
         qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
@@ -177,6 +196,7 @@ std::optional<QJsonObject> askOwner(
                 return reply;
         }
     }
+    why = "no answer came from the line's owner within " + std::to_string(waitMs) + " ms";
     return std::nullopt;
 }
 
@@ -210,8 +230,11 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
     } else if (outcome.exitStatus == 0 && outcome.replyExpected) {
         out << (outcome.status ? *outcome.status : monitorLine(outcome.reply)) << '\n';
     }
+    // A result a line as it comes, also into a pipe: a sequence that is
+    // ended early has told what it did.
+    out.flush();
     if (outcome.error)
-        err << "qv550-cli: " << *outcome.error << '\n';
+        err << "qv550-cli: " << *outcome.error << std::endl;
 }
 
 // Whether the projector's power status is known now: in stand-by the other
@@ -231,13 +254,12 @@ int runCliState(const CliRequest &request, SerialControl &line, std::ostream &ou
     if (!ownerSocket.empty()) {
         QJsonObject ask;
         ask[QStringLiteral("state")] = true;
-        const auto got = askOwner(ownerSocket, ask, 5000, answered);
+        std::string why;
+        const auto got = askOwner(ownerSocket, ask, 5000, answered, why);
         if (answered) {
             if (!got || got->contains(QStringLiteral("error"))) {
                 err << "qv550-cli: "
-                    << (got ? got->value(QStringLiteral("error")).toString().toStdString()
-                            : std::string("no answer came from the line's owner in time"))
-                    << '\n';
+                    << (got ? got->value(QStringLiteral("error")).toString().toStdString() : why) << '\n';
                 return 1;
             }
             state = got->value(QStringLiteral("state")).toObject();
@@ -266,8 +288,8 @@ int runCliState(const CliRequest &request, SerialControl &line, std::ostream &ou
                     live.unknownFromNow();
                     break;
                 }
-                if (!whole)
-                    call.absorbLateReply();
+                if (!whole || replyMisfit(sent, "", call.reply()))
+                    call.waitForQuiet();
             }
         } catch (const ControlError &error) {
             err << "qv550-cli: " << error.description() << '\n';
@@ -292,16 +314,23 @@ void listCommands(std::ostream &out)
     }
 }
 
-std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds)
+bool ownerReachable(const std::string &socket)
+{
+    return !socket.empty() && ownerConnection(socket).state() == QLocalSocket::ConnectedState;
+}
+
+std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds, int lineWaitMs)
 {
     bool answered = false;
     QJsonObject ask;
     ask[QStringLiteral("lease")] = seconds;
-    const auto got = askOwner(socket, ask, 65000, answered);
+    ask[QStringLiteral("line_wait_ms")] = lineWaitMs;
+    std::string why;
+    const auto got = askOwner(socket, ask, lineWaitMs + kOwnerSlackMs, answered, why);
     if (!answered)
         return std::nullopt;
     if (!got)
-        return std::string("no answer came from the line's owner in time");
+        return why;
     if (got->contains(QStringLiteral("error")))
         return got->value(QStringLiteral("error")).toString().toStdString();
     return std::nullopt;
@@ -312,7 +341,8 @@ void releaseOwner(const std::string &socket)
     bool answered = false;
     QJsonObject ask;
     ask[QStringLiteral("release")] = true;
-    askOwner(socket, ask, 5000, answered);
+    std::string why;
+    askOwner(socket, ask, 5000, answered, why);
 }
 
 int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
@@ -380,17 +410,32 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         total.start();
         bool everReplied = false;
         for (;;) {
-            if (request.verb == CliRequest::Wait)
-                ask[QStringLiteral("timeout_ms")] = static_cast<int>(
-                    std::max<qint64>(1, std::min<qint64>(watchMs, limit - total.elapsed())));
-            // The owner may hold the call behind others' (a lease lasts at most a minute).
-            const auto got
-                = askOwner(ownerSocket, ask, ask[QStringLiteral("timeout_ms")].toInt() + 65000, answered);
-            if (!answered)
+            int lineWaitMs = request.lineWaitMs;
+            if (request.verb == CliRequest::Wait) {
+                // --timeout bounds the whole wait, the line's too.
+                const qint64 left = std::max<qint64>(1, limit - total.elapsed());
+                ask[QStringLiteral("timeout_ms")] = static_cast<int>(std::min<qint64>(watchMs, left));
+                lineWaitMs = static_cast<int>(std::min<qint64>(lineWaitMs, left));
+            }
+            ask[QStringLiteral("line_wait_ms")] = lineWaitMs;
+            // The owner holds the call behind others' for the line's limit at most.
+            std::string why;
+            const auto got = askOwner(ownerSocket, ask,
+                ask[QStringLiteral("timeout_ms")].toInt() + lineWaitMs + kOwnerSlackMs, answered, why);
+            if (!answered && !outcome.viaOwner)
                 break; // nobody serves the line after all: open it here
+            if (!answered)
+                why = "the line's owner went away"; // between two rounds of a wait
             outcome.viaOwner = true;
-            if (!got)
-                return finish(1, "no answer came from the line's owner in time");
+            if (!got) {
+                // Nothing of an earlier round is this call's result.
+                outcome.sent = request.addressPrefix + code + '\r';
+                outcome.reply.clear();
+                outcome.status.reset();
+                outcome.elapsedMs = 0;
+                outcome.cachedAgeMs.reset();
+                return finish(1, why);
+            }
             outcome.sent = got->value(QStringLiteral("sent")).toString().toLatin1().toStdString();
             outcome.reply = QByteArray::fromHex(got->value(QStringLiteral("reply_hex")).toString().toLatin1())
                                 .toStdString();
@@ -404,13 +449,16 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
             const bool written = got->value(QStringLiteral("written")).toBool()
                 || got->value(QStringLiteral("cached")).toBool();
             const QString error = got->value(QStringLiteral("error")).toString();
+            // Exit 3 only for a line its owner could not open; a line that
+            // stayed busy past the call's limit is a failed call.
+            const int unsent = error.startsWith(QStringLiteral("the line is down")) ? 3 : 1;
             if (request.verb != CliRequest::Wait) {
                 if (!error.isEmpty())
-                    return finish(written ? 1 : 3, error.toStdString());
+                    return finish(written ? 1 : unsent, error.toStdString());
                 return finish(0);
             }
             if (!written)
-                return finish(3, error.toStdString());
+                return finish(unsent, error.toStdString());
             everReplied = everReplied || replyEnded(outcome.reply);
             if (outcome.status == request.argument)
                 return finish(0);
@@ -484,11 +532,15 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
         outcome.reply = call.reply();
         outcome.elapsedMs = call.elapsed();
         outcome.status = decodedStatus(outcome.sent, request.addressPrefix, outcome.reply);
-        if (!whole && !call.lost())
-            call.absorbLateReply();
+        const auto misfit
+            = whole ? replyMisfit(outcome.sent, request.addressPrefix, outcome.reply) : std::nullopt;
+        if ((!whole || misfit) && !call.lost())
+            call.waitForQuiet();
         close();
         if (call.lost())
             return finish(1, *call.lost());
+        if (misfit)
+            return finish(1, *misfit);
         if (whole)
             return finish(0);
         if (outcome.reply.empty())

@@ -31,12 +31,16 @@ int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &
 int runCliState(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
     const std::string &ownerSocket);
 
+// Whether an owner answers at `socket`: the connection made here is the one
+// every later request of this process uses (one connection a call).
+bool ownerReachable(const std::string &socket);
+
 // A lease of the line from the owner at `socket` for this process's
-// requests: the refusal, if any; nothing when no owner answers there.
-std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds);
+// requests, waiting for its turn at most `lineWaitMs`: the refusal, if any;
+// nothing when no owner answers there.
+std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds, int lineWaitMs);
 void releaseOwner(const std::string &socket);
 
 // The command lines of every command, one per line: name, code, caption,
 // group, separated by blanks.
 void listCommands(std::ostream &out);
-

@@ -169,7 +169,73 @@ constexpr std::array kQueries = {
     QueryRow{"CR7", StatusQuery::CR7},
 };
 
+// What each query's answer is made of, before its CR.
+struct ReplyForm {
+    StatusQuery query;
+    std::string_view characters; // empty: any printable ASCII character
+    std::size_t shortest;
+    std::size_t longest;
+    bool needsDigit;
+    std::string_view words;
+};
+
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// clang-format off
+constexpr std::array kReplyForms = {
+    ReplyForm{StatusQuery::CR0, kHexDigits, 2, 2, false, "two hex digits and a CR"},
+    ReplyForm{StatusQuery::CR1, "0123456789", 1, 1, false, "one digit and a CR"},
+    ReplyForm{StatusQuery::CR4, kHexDigits, 2, 2, false, "two hex digits and a CR"},
+    ReplyForm{StatusQuery::CRA, kHexDigits, 2, 2, false, "two hex digits and a CR"},
+    ReplyForm{StatusQuery::CR7, kHexDigits, 2, 2, false, "two hex digits and a CR"},
+    ReplyForm{StatusQuery::CR3, "0123456789 ", 1, 19, true, "up to 19 digits and blanks, and a CR"},
+    ReplyForm{StatusQuery::CR6, "0123456789+-., ", 1, 16, true,
+              "up to 16 figures, signs, points, commas and blanks, and a CR"},
+    ReplyForm{StatusQuery::CR9, "", 1, 64, false, "up to 64 printable characters and a CR"},
+    ReplyForm{StatusQuery::Pressure, "0123456789+- ", 1, 8, true,
+              "a number of up to 8 characters and a CR"},
+};
+// clang-format on
+
+const ReplyForm *formOf(StatusQuery query)
+{
+    for (const ReplyForm &form : kReplyForms) {
+        if (form.query == query)
+            return &form;
+    }
+    return nullptr;
+}
+
 } // namespace
+
+bool replyFits(StatusQuery query, std::string_view reply)
+{
+    const ReplyForm *form = formOf(query);
+    if (!form)
+        return true;
+    if (reply.empty() || reply.back() != '\r')
+        return false;
+    const std::string_view body = reply.substr(0, reply.size() - 1);
+    if (body == "ERR")
+        return true;
+    if (body.size() < form->shortest || body.size() > form->longest)
+        return false;
+    bool digit = false;
+    for (const char c : body) {
+        const bool allowed = form->characters.empty() ? c >= 0x20 && c <= 0x7E
+                                                      : form->characters.find(c) != std::string_view::npos;
+        if (!allowed)
+            return false;
+        digit = digit || (c >= '0' && c <= '9');
+    }
+    return digit || !form->needsDigit;
+}
+
+std::string_view replyForm(StatusQuery query)
+{
+    const ReplyForm *form = formOf(query);
+    return form ? form->words : std::string_view();
+}
 
 StatusQuery statusQueryFor(std::string_view commandText, std::string_view addressPrefix)
 {
@@ -298,7 +364,8 @@ double readNumber(std::string_view text)
         // plus the exponent), never by how long the text is.
         const bool negative = number.starts_with('-');
         const std::size_t e = std::min(number.find('e'), number.size());
-        const std::string_view mantissa = std::string_view(number).substr(negative ? 1 : 0, e - (negative ? 1 : 0));
+        const std::string_view mantissa
+            = std::string_view(number).substr(negative ? 1 : 0, e - (negative ? 1 : 0));
         const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
         const std::size_t first = mantissa.find_first_of("123456789");
         if (first == std::string_view::npos)

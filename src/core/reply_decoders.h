@@ -20,6 +20,19 @@ StatusQuery statusQueryFor(std::string_view commandText, std::string_view addres
 std::optional<std::string> decodeStatus(
     StatusQuery query, std::string_view monitor, std::int16_t &pressureValue);
 
+// Whether `reply`, the raw bytes that came back for `query`, has the form
+// of its answer: the query's characters (two hex digits for a code, figures
+// for hours, temperatures and pressure, printable text for the PC type) and
+// one CR that ends it. "ERR" and a CR, the projector's refusal, fits every
+// query. A reply of another form is bytes from two exchanges run together, or
+// noise: decoded, it would be a status the projector never gave. Any reply
+// fits a line that is no status query.
+bool replyFits(StatusQuery query, std::string_view reply);
+
+// The form of `query`'s answer in words ("two hex digits and a CR"); empty
+// for a line that is no status query.
+std::string_view replyForm(StatusQuery query);
+
 // The texts the power status query can give, without their leading space.
 std::vector<std::string_view> powerStatusTexts();
 

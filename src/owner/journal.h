@@ -28,6 +28,9 @@ public:
     void setText(std::string_view, std::string_view) override { }
     void setSelected(std::string_view) override { }
     void setLineState(std::string_view state) override;
+    // Its own name in the line's messages, and no key to press.
+    std::string_view programName() const override { return program_; }
+    std::string_view retryKey() const override { return {}; }
 
 private:
     void line(int priority, std::string_view text);

@@ -193,8 +193,9 @@ void OwnerService::handle(int client, const std::string &text)
     static const QSet<QString> kVerbs = {QStringLiteral("command"), QStringLiteral("send"),
         QStringLiteral("lease"), QStringLiteral("release"), QStringLiteral("hello"),
         QStringLiteral("subscribe"), QStringLiteral("speed"), QStringLiteral("state")};
-    static const QSet<QString> kOptions = {QStringLiteral("id"), QStringLiteral("address"),
-        QStringLiteral("timeout_ms"), QStringLiteral("wait"), QStringLiteral("max_age_ms")};
+    static const QSet<QString> kOptions
+        = {QStringLiteral("id"), QStringLiteral("address"), QStringLiteral("timeout_ms"),
+            QStringLiteral("wait"), QStringLiteral("max_age_ms"), QStringLiteral("line_wait_ms")};
     QString verb;
     for (auto key = request.begin(); key != request.end(); ++key) {
         if (kVerbs.contains(key.key())) {
@@ -224,6 +225,7 @@ void OwnerService::handle(int client, const std::string &text)
         hello[QStringLiteral("polling")] = poller_ && poller_->running();
         hello[QStringLiteral("polls")] = poller_ ? poller_->pollsSent() : 0;
         hello[QStringLiteral("line_busy_ms")] = std::round(line_.busyMs());
+        hello[QStringLiteral("panel_writes_held")] = line_.panelWritesHeld();
         return reply(client, hello);
     }
     if (verb == QStringLiteral("state")) {
@@ -265,21 +267,52 @@ void OwnerService::handle(int client, const std::string &text)
             clients_[client].send(stateEvent()); // where things stand, to start from
         return;
     }
+    // How long the request may wait for the line, and whether at all.
+    const QJsonValue wait = request.value(QStringLiteral("wait"));
+    if (!wait.isUndefined() && !wait.isBool())
+        return error(client, id, "wait is true or false");
+    int lineWaitMs = SharedLine::kDefaultLineWaitMs;
+    if (request.contains(QStringLiteral("line_wait_ms"))) {
+        const QJsonValue limit = request.value(QStringLiteral("line_wait_ms"));
+        if (!limit.isDouble() || !(limit.toDouble() >= 0)
+            || limit.toDouble() > SharedLine::kLongestLineWaitMs)
+            return error(client, id, "line_wait_ms is a number of milliseconds, 0 to 600000");
+        lineWaitMs = static_cast<int>(limit.toDouble());
+    }
+
     if (verb == QStringLiteral("lease") || verb == QStringLiteral("release")) {
-        QJsonObject done;
-        done[QStringLiteral("id")] = id;
         if (verb == QStringLiteral("release")) {
             line_.release(client);
+            QJsonObject done;
+            done[QStringLiteral("id")] = id;
             done[QStringLiteral("released")] = true;
             return reply(client, done);
         }
-        if (!argument.isDouble() || argument.toDouble() < 1)
-            return error(client, id, "lease takes a number of seconds");
-        const int seconds = std::min(SharedLine::kLongestLeaseS, static_cast<int>(argument.toDouble()));
-        if (const auto refused = line_.lease(client, seconds))
-            return error(client, id, *refused);
-        done[QStringLiteral("leased_s")] = seconds;
-        return reply(client, done);
+        // Checked as a double before it becomes a number of seconds: 1e300
+        // has no int.
+        const double asked = argument.toDouble();
+        if (!argument.isDouble() || !(asked >= 1))
+            return error(client, id, "lease takes a number of seconds, 1 or more (60 at most are given)");
+        const int seconds
+            = asked >= SharedLine::kLongestLeaseS ? SharedLine::kLongestLeaseS : static_cast<int>(asked);
+        Transaction lease;
+        lease.client = client;
+        lease.leaseS = seconds;
+        lease.mayWait = wait.toBool(true);
+        lease.lineWaitMs = lineWaitMs;
+        ++clients_[client].awaiting;
+        lease.done = [this, client, id, seconds](const TransactionResult &result) {
+            if (const auto found = clients_.find(client); found != clients_.end())
+                --found->second.awaiting;
+            if (result.error)
+                return error(client, id, *result.error);
+            QJsonObject done;
+            done[QStringLiteral("id")] = id;
+            done[QStringLiteral("leased_s")] = seconds;
+            reply(client, done);
+        };
+        line_.submit(std::move(lease));
+        return;
     }
 
     // A command or a line: one transaction.
@@ -319,9 +352,6 @@ void OwnerService::handle(int client, const std::string &text)
             return error(client, id, "timeout_ms is a number of milliseconds, 1 to 600000");
         watchMs = static_cast<int>(timeout.toDouble());
     }
-    const QJsonValue wait = request.value(QStringLiteral("wait"));
-    if (!wait.isUndefined() && !wait.isBool())
-        return error(client, id, "wait is true or false");
     if (const QJsonValue maxAge = request.value(QStringLiteral("max_age_ms"));
         !maxAge.isUndefined() && (!maxAge.isDouble() || maxAge.toDouble() < 0))
         return error(client, id, "max_age_ms is a number of milliseconds, 0 or more");
@@ -334,6 +364,8 @@ void OwnerService::handle(int client, const std::string &text)
     transaction.watchMs = watchMs;
     transaction.expectsReply = prefix != kBroadcastPrefix;
     transaction.mayWait = wait.toBool(true);
+    transaction.lineWaitMs = lineWaitMs;
+    transaction.addressPrefix = prefix;
     ++clients_[client].awaiting;
     transaction.done = [this, client, id, prefix, watchMs, expects = transaction.expectsReply](
                            const TransactionResult &result) {
@@ -348,6 +380,9 @@ void OwnerService::handle(int client, const std::string &text)
             object[QStringLiteral("reply_expected")] = false;
         if (result.error) {
             object[QStringLiteral("error")] = qs(*result.error);
+        } else if (expects && result.complete && !result.fits) {
+            object[QStringLiteral("error")] = qs(
+                replyMisfit(result.sent, prefix, result.reply).value_or("the reply does not fit its query"));
         } else if (expects && !result.complete) {
             object[QStringLiteral("error")]
                 = qs(result.reply.empty() ? "no reply within " + std::to_string(watchMs) + " ms"

@@ -5,10 +5,17 @@
 // object qv550-cli --json prints, or {"id": ..., "error": "..."}. Requests:
 //   {"id": 1, "command": "status"}          a command by name
 //   {"id": 2, "send": "CR0"}                any line; the CR is added
-//       either may carry "address" (single, all, 1-4), "timeout_ms" and
-//       "wait": false (refused at once while another client leases the line)
+//       either may carry "address" (single, all, 1-4), "timeout_ms" (the
+//       reply watch), "line_wait_ms" (how long it may wait for the line, 0 to
+//       600000, 10000 if not given; past it the reply's error says who had
+//       the line) and "wait": false (refused at once while another client
+//       leases the line)
 //   {"id": 3, "lease": 10}                  the line for a sequence (at most 60 s,
-//                                           renewed by each request)
+//                                           renewed by each request); waits its
+//                                           turn as a request does, with the same
+//                                           "line_wait_ms" and "wait"
+// A reply to a status query that does not have its answer's form is no
+// answer: the object carries it, with an error that says it did not fit.
 //   {"id": 4, "release": true}
 //   {"id": 5, "hello": true}                version, line, owner, clients
 //   {"id": 6, "subscribe": "traffic"}       then {"event": "traffic", ...} for every

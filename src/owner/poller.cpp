@@ -96,6 +96,9 @@ void Poller::poll(std::size_t row)
     transaction.line = std::string(kLiveQueries[row].code) + '\r';
     transaction.watchMs = kWatchMs;
     transaction.background = true;
+    // A poll waits behind everyone else's requests as long as they last: a
+    // busy line tells nothing about the projector.
+    transaction.lineWaitMs = SharedLine::kLongestLineWaitMs;
     transaction.done = [this, row](const TransactionResult &result) {
         done(row, result.complete, result.error.has_value() || !result.written);
     };

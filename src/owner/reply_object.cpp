@@ -34,13 +34,27 @@ std::string monitorLine(const std::string &bytes)
 std::optional<std::string> decodedStatus(
     const std::string &sent, const std::string &prefix, const std::string &reply)
 {
-    if (!replyEnded(reply))
+    const StatusQuery query = statusQueryFor(sent, prefix);
+    if (!replyEnded(reply) || !replyFits(query, reply))
         return std::nullopt;
     std::int16_t pressure = 0;
-    const auto status = decodeStatus(statusQueryFor(sent, prefix), monitorText(reply), pressure);
+    const auto status = decodeStatus(query, monitorText(reply), pressure);
     if (!status)
         return std::nullopt;
     return status->rfind(' ', 0) == 0 ? status->substr(1) : *status;
+}
+
+std::optional<std::string> replyMisfit(
+    const std::string &sent, const std::string &prefix, const std::string &reply)
+{
+    const StatusQuery query = statusQueryFor(sent, prefix);
+    if (replyFits(query, reply))
+        return std::nullopt;
+    std::string code = sent.substr(prefix.size());
+    if (!code.empty() && code.back() == '\r')
+        code.pop_back();
+    return "the reply does not fit " + code + ", whose answer is " + std::string(replyForm(query))
+        + " (arrived: " + monitorLine(reply) + ")";
 }
 
 QJsonObject replyObject(const std::string &sent, const std::string &reply,

@@ -13,8 +13,15 @@
 bool replyEnded(const std::string &reply);
 
 // The status text of a whole reply to a status query (less the panel's
-// leading space); nothing for an incomplete reply or another command.
+// leading space); nothing for an incomplete reply, a reply that does not fit
+// its query, or another command.
 std::optional<std::string> decodedStatus(
+    const std::string &sent, const std::string &prefix, const std::string &reply);
+
+// Why a whole `reply` is not the answer to the status query `sent`: it does
+// not have that answer's form. Nothing when it fits, or when `sent` is no
+// status query.
+std::optional<std::string> replyMisfit(
     const std::string &sent, const std::string &prefix, const std::string &reply);
 
 // sent, reply_hex, monitor, status, complete, elapsed_ms.

@@ -4,6 +4,8 @@
 
 #include "owner/service_config.h"
 
+#include "serial/config_comment.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -116,7 +118,7 @@ bool readServiceConfig(const std::string &text, ServiceConfig &config, std::stri
     std::istringstream lines(text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
-        const std::string content = trimmed(line.substr(0, line.find('#')));
+        const std::string content = trimmed(withoutComment(line));
         if (content.empty())
             continue;
         const auto equals = content.find('=');

@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The order of things on a shared line: a transaction starts only when the
-// line is connected, nothing else is on it, the panel is quiet and no lease
-// keeps its client out; it ends at its reply's end or its watch; then the
-// panel's held writes go first, and the next transaction after them.
+// line is connected, nothing else is on it, the panel is quiet (or leaves a
+// gap it fits in) and no lease keeps its client out; it ends at its reply's
+// end or its watch; then the panel's held writes go first, and the next
+// transaction after them.
 
 #include "owner/shared_line.h"
 
 #include <algorithm>
 
+#include "commands/hold_buttons.h"
+#include "core/reply_decoders.h"
+#include "serial/open_failure.h"
 #include "timers/timer.h"
 
 namespace {
@@ -19,43 +23,81 @@ std::size_t replyEnd(const std::string &bytes)
     return at == std::string::npos ? at : at + 1;
 }
 
+std::int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The hold button whose line `line` is (with or without an address), if any.
+const HoldButton *heldButtonOf(const std::string &line)
+{
+    for (const HoldButton &button : kHoldButtons) {
+        const std::string own = std::string(button.code) + '\r';
+        if (line.size() >= own.size() && line.compare(line.size() - own.size(), own.size(), own) == 0)
+            return &button;
+    }
+    return nullptr;
+}
+
+// The bytes a status reply takes on the wire at most, for telling whether a
+// transaction fits a gap.
+constexpr std::size_t kTypicalReplyBytes = 24;
+
 } // namespace
 
-SharedLine::SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer, Timer &leaseTimer)
-    : line_(line), watchTimer_(watchTimer), quietTimer_(quietTimer), leaseTimer_(leaseTimer)
+SharedLine::SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer, Timer &leaseTimer,
+    Timer &deadlineTimer, std::function<std::int64_t()> now)
+    : line_(line), watchTimer_(watchTimer), quietTimer_(quietTimer), leaseTimer_(leaseTimer),
+      deadlineTimer_(deadlineTimer), now_(now ? std::move(now) : std::function<std::int64_t()>(steadyMs))
 {
     watchTimer_.setEnabled(false);
     quietTimer_.setEnabled(false);
     leaseTimer_.setEnabled(false);
+    deadlineTimer_.setEnabled(false);
     quietTimer_.setInterval(kPanelQuietMs);
     line_.setOnComm([this] { onLineEvent(); });
     watchTimer_.setOnTick([this] {
         watchTimer_.setEnabled(false);
         if (draining_) {
-            draining_ = false; // no late reply came, or not all of it
+            draining_ = false; // the line fell quiet, or never will
             tryStart();
             return;
         }
         // The watch ran out: whatever arrived, cut off; a late rest is
         // waited for before the next transaction.
-        draining_ = current_->expectsReply; // before finish() would start the next
+        const bool expects = current_->expectsReply;
+        draining_ = expects; // before finish() would start the next
         finish();
-        if (draining_) {
-            watchTimer_.setInterval(kLateReplyGraceMs);
-            watchTimer_.setEnabled(true);
-        }
+        if (expects)
+            startDraining();
     });
     quietTimer_.setOnTick([this] {
         quietTimer_.setEnabled(false);
+        panelIntervals_[0] = panelIntervals_[1] = 0; // a new press starts a new rhythm
+        panelUnanswered_ = 0;                        // what was not answered by now never will be
         tryStart();
     });
     // Its holder went quiet: nobody holds the line forever.
     leaseTimer_.setOnTick([this] { leaseEnded(); });
+    deadlineTimer_.setOnTick([this] { expire(); });
 }
 
 void SharedLine::setSettings(std::string_view settings)
 {
     line_.setSettings(settings);
+    // Ten bits a byte at the line's speed, for telling how long a transaction takes.
+    int rate = 0;
+    for (const char c : settings) {
+        if (c < '0' || c > '9')
+            break;
+        rate = rate * 10 + (c - '0');
+        if (rate > 10000000)
+            break;
+    }
+    if (rate >= 300)
+        msPerByte_ = 10000.0 / rate;
     if (onSettings)
         onSettings(std::string(settings));
 }
@@ -66,13 +108,22 @@ void SharedLine::setOutput(std::string_view bytes)
     // line is promised to its holder, and the panel is told who has it.
     if (leaseHolder_)
         throw ControlError(ControlOp::Output, "the line is leased to " + holderName());
+    const std::int64_t now = now_();
+    if (quietTimer_.enabled()) {
+        panelIntervals_[0] = panelIntervals_[1];
+        panelIntervals_[1] = now - panelWroteAt_;
+    }
+    panelWroteAt_ = now;
+    ++panelUnanswered_;
     quietTimer_.setEnabled(true);
     panelLine_ = bytes;
+    panelLastLine_ = bytes;
     panelReply_.clear();
     if (current_) {
         if (!line_.portOpen())
             line_.setOutput(bytes); // fails as the closed line does
         panelWaiting_.append(bytes);
+        ++panelWritesHeld_;
         return;
     }
     write(bytes);
@@ -92,25 +143,52 @@ void SharedLine::write(std::string_view bytes)
         onTraffic(bytes, true);
 }
 
+void SharedLine::refuse(Transaction &transaction, const std::string &why)
+{
+    TransactionResult result;
+    result.sent = transaction.line;
+    result.error = why;
+    if (transaction.done)
+        transaction.done(result);
+}
+
+bool SharedLine::heldByOneOfOurs() const
+{
+    if (line_.connected())
+        return false;
+    // The device is the label's part in brackets, or the whole label.
+    std::string device = line_.portLabel();
+    if (const auto open = device.find(" ("); open != std::string::npos && device.back() == ')')
+        device = device.substr(open + 2, device.size() - open - 3);
+    if (device.empty() || device.front() != '/')
+        return false;
+    return lockHolder(device).starts_with("qv550");
+}
+
 void SharedLine::submit(Transaction transaction)
 {
-    const auto refuse = [&](const std::string &why) {
+    if (!line_.connected() && !heldByOneOfOurs())
+        return refuse(transaction, downReason());
+    const bool leasedAway = leaseHolder_ && *leaseHolder_ != transaction.client;
+    if (leasedAway && !transaction.mayWait)
+        return refuse(transaction, "the line is leased to " + holderName());
+    if (queue_.size() >= kQueueLimit)
+        return refuse(transaction, "too many requests are waiting for the line");
+    if (transaction.leaseS > 0 && !leasedAway && (leaseHolder_ || !transaction.mayWait)) {
+        // Its own lease renewed, or one that will not wait: at once.
+        if (const auto refused = lease(transaction.client, transaction.leaseS))
+            return refuse(transaction, *refused);
         TransactionResult result;
-        result.sent = transaction.line;
-        result.error = why;
         if (transaction.done)
             transaction.done(result);
-    };
-    if (!line_.connected())
-        return refuse(downReason());
-    if (leaseHolder_ && *leaseHolder_ != transaction.client && !transaction.mayWait)
-        return refuse("the line is leased to " + holderName());
-    if (queue_.size() >= kQueueLimit)
-        return refuse("too many requests are waiting for the line");
+        return;
+    }
     if (leaseHolder_ && *leaseHolder_ == transaction.client)
         leaseTimer_.setEnabled(true); // each request renews the lease
-    queue_.push_back(std::move(transaction));
+    const int wait = std::clamp(transaction.lineWaitMs, 0, kLongestLineWaitMs);
+    queue_.emplace_back(now_() + wait, std::move(transaction));
     tryStart();
+    armDeadline();
 }
 
 std::optional<std::string> SharedLine::lease(int client, int seconds)
@@ -152,26 +230,79 @@ void SharedLine::release(int client)
 
 void SharedLine::clientGone(int client)
 {
-    std::erase_if(queue_, [client](const Transaction &transaction) { return transaction.client == client; });
+    std::erase_if(queue_, [client](const auto &waiting) { return waiting.second.client == client; });
     if (current_ && current_->client == client)
         current_->done = nullptr; // its reply is taken in and discarded; the line goes on
     release(client);
+    armDeadline();
+}
+
+std::string SharedLine::busyReason(int client) const
+{
+    if (leaseHolder_ && *leaseHolder_ != client)
+        return "leased to " + holderName();
+    if (!line_.connected())
+        return downReason();
+    if (quietTimer_.enabled() || !panelWaiting_.empty()) {
+        if (const HoldButton *held = heldButtonOf(panelLastLine_); held && panelIntervals_[1] > 0)
+            return "the panel's held " + std::string(held->name);
+        return "the panel's own exchanges";
+    }
+    if (draining_)
+        return "the end of a reply that came late";
+    if (current_)
+        return "a transaction for "
+            + (nameOf ? nameOf(current_->client) : "client " + std::to_string(current_->client));
+    return "requests ahead of it";
+}
+
+bool SharedLine::fitsGap(const Transaction &transaction) const
+{
+    // Only into the rhythm of a held button whose last repeat the projector
+    // has answered: then the next repeat's moment is known.
+    if (panelUnanswered_ > 0 || !panelWaiting_.empty() || panelIntervals_[0] <= 0 || panelIntervals_[1] <= 0
+        || transaction.background || transaction.leaseS > 0 || !transaction.expectsReply)
+        return false;
+    const std::int64_t period = std::min(panelIntervals_[0], panelIntervals_[1]);
+    const double takes = static_cast<double>(panelLatencyMs_)
+        + msPerByte_ * static_cast<double>(transaction.line.size() + kTypicalReplyBytes) + kGapMarginMs;
+    return static_cast<double>(now_()) + takes <= static_cast<double>(panelWroteAt_ + period);
+}
+
+bool SharedLine::mayStart(const Transaction &transaction) const
+{
+    if (leaseHolder_ && *leaseHolder_ != transaction.client)
+        return false;
+    if (!quietTimer_.enabled())
+        return true;
+    return fitsGap(transaction);
 }
 
 void SharedLine::tryStart()
 {
-    while (!current_ && !draining_ && panelWaiting_.empty() && !quietTimer_.enabled() && line_.connected()) {
-        const auto mayGo = [this](const Transaction &transaction) {
-            return !leaseHolder_ || *leaseHolder_ == transaction.client;
-        };
+    while (!current_ && !draining_ && panelWaiting_.empty() && line_.connected()) {
+        // The first request whose client may go, polls only when nobody else waits.
+        const auto mayGo
+            = [this](const auto &waiting) { return !leaseHolder_ || *leaseHolder_ == waiting.second.client; };
         auto next = std::find_if(queue_.begin(), queue_.end(),
-            [&](const Transaction &transaction) { return !transaction.background && mayGo(transaction); });
+            [&](const auto &waiting) { return !waiting.second.background && mayGo(waiting); });
         if (next == queue_.end())
             next = std::find_if(queue_.begin(), queue_.end(), mayGo);
-        if (next == queue_.end())
-            return;
-        current_ = std::move(*next);
+        if (next == queue_.end() || !mayStart(next->second))
+            break;
+        Transaction transaction = std::move(next->second);
         queue_.erase(next);
+        if (transaction.leaseS > 0) {
+            if (const auto refused = lease(transaction.client, transaction.leaseS)) {
+                refuse(transaction, *refused);
+                continue;
+            }
+            TransactionResult granted;
+            if (transaction.done)
+                transaction.done(granted);
+            continue;
+        }
+        current_ = std::move(transaction);
         reply_.clear();
         written_ = false;
         started_ = std::chrono::steady_clock::now();
@@ -189,6 +320,47 @@ void SharedLine::tryStart()
         watchTimer_.setInterval(current_->watchMs);
         watchTimer_.setEnabled(true);
     }
+    armDeadline();
+}
+
+void SharedLine::armDeadline()
+{
+    if (queue_.empty()) {
+        deadlineTimer_.setEnabled(false);
+        return;
+    }
+    std::int64_t first = queue_.front().first;
+    for (const auto &waiting : queue_)
+        first = std::min(first, waiting.first);
+    deadlineTimer_.setInterval(
+        static_cast<int>(std::clamp<std::int64_t>(first - now_(), 1, kLongestLineWaitMs)));
+    deadlineTimer_.setEnabled(true);
+}
+
+void SharedLine::expire()
+{
+    deadlineTimer_.setEnabled(false);
+    const std::int64_t now = now_();
+    std::vector<Transaction> late;
+    for (auto waiting = queue_.begin(); waiting != queue_.end();) {
+        if (waiting->first <= now) {
+            late.push_back(std::move(waiting->second));
+            waiting = queue_.erase(waiting);
+        } else {
+            ++waiting;
+        }
+    }
+    for (Transaction &transaction : late)
+        refuse(transaction, "the line was busy: " + busyReason(transaction.client));
+    armDeadline();
+}
+
+void SharedLine::startDraining()
+{
+    draining_ = true;
+    drainStarted_ = now_();
+    watchTimer_.setInterval(kLineQuietMs);
+    watchTimer_.setEnabled(true);
 }
 
 void SharedLine::finish(std::optional<std::string> error)
@@ -201,6 +373,7 @@ void SharedLine::finish(std::optional<std::string> error)
     result.reply = std::move(reply_);
     reply_.clear();
     result.complete = replyEnd(result.reply) != std::string::npos;
+    result.fits = !result.complete || replyFits(statusQueryFor(done.line, done.addressPrefix), result.reply);
     result.written = written_;
     result.elapsedMs
         = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_).count();
@@ -215,6 +388,9 @@ void SharedLine::finish(std::optional<std::string> error)
             // The line went down meanwhile; the panel hears of it as a lost line.
         }
     }
+    // A reply that does not fit may be the head of a tail still coming.
+    if (result.complete && !result.fits && !result.error)
+        startDraining();
     if (written_ && onExchange)
         onExchange(result.sent, result.reply, result.complete);
     if (done.done)
@@ -227,15 +403,14 @@ void SharedLine::failAll(const std::string &why)
     draining_ = false;
     if (current_)
         finish(why);
+    draining_ = false;
+    watchTimer_.setEnabled(false);
     while (!queue_.empty()) {
-        Transaction waiting = std::move(queue_.front());
+        Transaction waiting = std::move(queue_.front().second);
         queue_.pop_front();
-        TransactionResult result;
-        result.sent = waiting.line;
-        result.error = why;
-        if (waiting.done)
-            waiting.done(result);
+        refuse(waiting, why);
     }
+    armDeadline();
 }
 
 std::string SharedLine::downReason() const
@@ -281,11 +456,19 @@ void SharedLine::onLineEvent()
         if (arrived.empty())
             return;
     }
-    if (draining_ && replyEnd(arrived) != std::string::npos) {
-        draining_ = false; // the late reply has ended: the line is free
-        watchTimer_.setEnabled(false);
-    }
+    // Not quiet yet: the quiet time starts again, unless these are answers
+    // to a held button's repeats, which the panel awaits.
+    if (draining_ && panelUnanswered_ == 0 && now_() - drainStarted_ < kLongestDrainMs)
+        watchTimer_.setEnabled(true);
     forPanel_ += arrived;
+    // Each reply's end answers one of the panel's lines, oldest first: a
+    // projector that lags behind a hold's repeats leaves some unanswered,
+    // and then no gap is known.
+    for (std::size_t at = arrived.find_first_of("\r\x06"); at != std::string::npos && panelUnanswered_ > 0;
+         at = arrived.find_first_of("\r\x06", at + 1)) {
+        if (--panelUnanswered_ == 0)
+            panelLatencyMs_ = now_() - panelWroteAt_;
+    }
     if (!panelLine_.empty()) {
         // The reply to the panel's own line, for the live state too.
         panelReply_ += arrived;

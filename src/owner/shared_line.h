@@ -9,10 +9,15 @@
 //
 // The person at the panel comes first: the panel's own writes are never
 // refused for a script, only held while a transaction is on the line (at
-// most its reply watch), and no script starts while the panel is busy (a
-// press or a held button's repeats, and a moment after). A client may lease
-// the line for a sequence; others then wait, or are refused with the
-// holder's name if they ask not to wait.
+// most its reply watch). While the panel is busy (a press, or a held
+// button's repeats, and a moment after) a script's transaction goes only
+// into the gap between two repeats, and only when the projector answered the
+// last repeat and the transaction fits before the next is due, so a held
+// button keeps its period. A client may lease the line for a sequence;
+// leases wait their turn like any request.
+//
+// Every request waits for the line at most its own limit (lineWaitMs); past
+// it, it ends unsent with the reason: who had the line.
 
 #include <chrono>
 #include <cstdint>
@@ -20,6 +25,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "serial/serial_control.h"
 
@@ -29,6 +35,7 @@ struct TransactionResult {
     std::string sent;
     std::string reply;     // what arrived, whole or cut off
     bool complete = false; // ended by CR or ACK
+    bool fits = true;      // has the form of its query's answer (any reply to a line that is no query)
     bool written = false;  // the line reached the wire
     double elapsedMs = 0;
     std::optional<std::string> error; // nothing was sent, or the line went down
@@ -40,6 +47,12 @@ struct Transaction {
     int watchMs = 500;
     bool expectsReply = true; // false for a command to every projector
     bool mayWait = true;      // false: refused at once while another holds a lease
+    // How long it may wait for the line before it is given up, unsent.
+    int lineWaitMs = 10000;
+    std::string addressPrefix; // the address it carries, for telling its reply's form
+    // A lease of the line for this many seconds rather than a line to send:
+    // granted when its turn comes, with nothing written.
+    int leaseS = 0;
     // A poll: it goes on the line only when nobody else's request waits.
     bool background = false;
     std::function<void(const TransactionResult &)> done;
@@ -53,12 +66,23 @@ public:
     static constexpr int kLongestLeaseS = 60;
     // Requests queued at once, for all clients together.
     static constexpr std::size_t kQueueLimit = 1000;
-    // After a reply watch that ran out, this long for the late reply to end
-    // before the next transaction: otherwise it would be read as the next
-    // one's reply. It ends early at the late reply's CR or ACK.
-    static constexpr int kLateReplyGraceMs = 1000;
+    // After a reply that was cut off, or did not fit its query, the next
+    // transaction waits until no byte has come for this long: a tail that
+    // is still on its way would otherwise be read as the next one's reply.
+    // A line that never falls quiet is taken as it is after kLongestDrainMs.
+    static constexpr int kLineQuietMs = 300;
+    static constexpr int kLongestDrainMs = 5000;
+    // What a request waits for the line at most unless it says otherwise.
+    static constexpr int kDefaultLineWaitMs = 10000;
+    static constexpr int kLongestLineWaitMs = 600000;
+    // Room left before a held button's next repeat when a transaction goes
+    // into the gap, for the operating system's own delays.
+    static constexpr int kGapMarginMs = 4;
 
-    SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer, Timer &leaseTimer);
+    // `deadlineTimer` ends requests that waited their limit; `now` is the
+    // clock (ms) the gaps and limits are measured on.
+    SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer, Timer &leaseTimer,
+        Timer &deadlineTimer, std::function<std::int64_t()> now = {});
 
     // The panel's side: the serial control as the panel uses it.
     void setCommPort(std::int16_t port) override
@@ -69,7 +93,13 @@ public:
     }
     void setSettings(std::string_view settings) override;
     bool portOpen() const override { return line_.portOpen(); }
-    void setPortOpen(bool open) override { line_.setPortOpen(open); }
+    void setPortOpen(bool open) override
+    {
+        line_.setPortOpen(open);
+        // A device opens at once, with no event: what waited for it goes now.
+        if (open)
+            tryStart();
+    }
     void setOutput(std::string_view bytes) override;
     std::string input() override;
     std::int16_t commEvent() const override { return event_; }
@@ -83,8 +113,9 @@ public:
 
     // Other programs' side.
     void submit(Transaction transaction);
-    // Leases the line to `client` for `seconds` (capped); the error when
-    // another client holds it.
+    // Leases the line to `client` for `seconds` (capped) at once; the error
+    // when another client holds it. A lease that waits its turn is a
+    // Transaction with leaseS.
     std::optional<std::string> lease(int client, int seconds);
     void release(int client);
     // A client went away: its queued requests are dropped, a reply on its
@@ -92,6 +123,7 @@ public:
     void clientGone(int client);
     std::optional<int> leaseHolder() const { return leaseHolder_; }
     std::size_t queued() const { return queue_.size(); }
+    bool draining() const { return draining_; }
 
     // Everything that goes over the line, as it goes: for subscribers.
     std::function<void(std::string_view bytes, bool sent)> onTraffic;
@@ -112,10 +144,23 @@ public:
     // How long transactions have held the line since the start, in ms: for
     // telling what polling costs the line.
     double busyMs() const { return busyMs_; }
+    // How many of the panel's writes waited behind another's transaction.
+    int panelWritesHeld() const { return panelWritesHeld_; }
+
+    // Why a request of `client` cannot go now: "leased to ...", "the
+    // panel's held zoom-plus", ...
+    std::string busyReason(int client) const;
 
 private:
     void onLineEvent();
     void tryStart();
+    bool mayStart(const Transaction &transaction) const;
+    bool fitsGap(const Transaction &transaction) const;
+    void armDeadline();
+    void expire();
+    void startDraining();
+    void refuse(Transaction &transaction, const std::string &why);
+    bool heldByOneOfOurs() const;
     void finish(std::optional<std::string> error = std::nullopt);
     void failAll(const std::string &why);
     void write(std::string_view bytes);
@@ -128,17 +173,30 @@ private:
     Timer &watchTimer_;
     Timer &quietTimer_;
     Timer &leaseTimer_;
-    std::deque<Transaction> queue_;
+    Timer &deadlineTimer_;
+    std::function<std::int64_t()> now_;
+    std::deque<std::pair<std::int64_t, Transaction>> queue_; // with the moment it is given up
+    std::int64_t drainStarted_ = 0;
+    // The panel's rhythm: when it last wrote, the shortest of its last two
+    // intervals while it repeats (0 when it does not), when its last line
+    // was answered and how long that took.
+    std::int64_t panelWroteAt_ = 0;
+    std::int64_t panelIntervals_[2] = {0, 0};
+    int panelUnanswered_ = 0; // the panel's lines whose replies have not ended yet
+    std::int64_t panelLatencyMs_ = 0;
+    double msPerByte_ = 10000.0 / 19200.0;
     std::optional<Transaction> current_;
     std::chrono::steady_clock::time_point started_;
     std::string reply_;
-    bool written_ = false;     // the current transaction's line reached the wire
-    bool draining_ = false;    // taking in a late reply before the next transaction
-    std::string forPanel_;     // bytes outside transactions, for the panel's input()
-    std::string panelWaiting_; // the panel's writes held while a transaction is on the line
-    std::string panelLine_;    // the panel's last line, while its reply is awaited
-    std::string panelReply_;   // what came back for it so far
+    bool written_ = false;      // the current transaction's line reached the wire
+    bool draining_ = false;     // taking in a late reply before the next transaction
+    std::string forPanel_;      // bytes outside transactions, for the panel's input()
+    std::string panelWaiting_;  // the panel's writes held while a transaction is on the line
+    std::string panelLine_;     // the panel's last line, while its reply is awaited
+    std::string panelReply_;    // what came back for it so far
+    std::string panelLastLine_; // the panel's last line, answered or not
     double busyMs_ = 0;
+    int panelWritesHeld_ = 0;
     std::optional<int> leaseHolder_;
     int leaseMs_ = 0;
     std::int16_t event_ = 0;

@@ -68,7 +68,9 @@ void LineKeeper::enter(Phase phase)
         break;
     case Phase::Waiting:
     case Phase::Retrying:
-        view_.setLineState(MSComm1_.portLabel() + " waiting (F5 tries now)");
+        view_.setLineState(MSComm1_.portLabel() + " waiting"
+            + (view_.retryKey().empty() ? std::string()
+                                        : " (" + std::string(view_.retryKey()) + " tries now)"));
         break;
     case Phase::Closed:
         view_.setLineState(everUp_ || outage_ ? MSComm1_.portLabel() + " closed" : std::string());
@@ -237,7 +239,8 @@ void LineKeeper::up()
     if (outage_) {
         // Truthfully: a port that was never open has been opened, not
         // opened again.
-        showStatus(" " + MSComm1_.portLabel() + (outage_->afterLoss || everUp_ ? " is open again" : " opened"));
+        showStatus(
+            " " + MSComm1_.portLabel() + (outage_->afterLoss || everUp_ ? " is open again" : " opened"));
         notSentTold_ = false;
     }
     // A port that opened by itself (after a failed start-up) is shown chosen.
@@ -263,9 +266,12 @@ void LineKeeper::showStatus(const std::string &text)
 std::string LineKeeper::whatThePanelDoes() const
 {
     const bool afterLoss = outage_ && outage_->afterLoss;
+    const std::string who(view_.programName());
     if (MSComm1_.lineKind() == LineKind::Network)
-        return afterLoss ? "The panel connects again by itself as soon as the server answers."
-                         : "The panel keeps trying and connects by itself as soon as the server answers.";
-    return afterLoss ? "The panel opens the port again by itself as soon as the device is back."
-                     : "The panel keeps trying and opens the port by itself as soon as it can.";
+        return who
+            + (afterLoss ? " connects again by itself as soon as the server answers."
+                         : " keeps trying and connects by itself as soon as the server answers.");
+    return who
+        + (afterLoss ? " opens the port again by itself as soon as the device is back."
+                     : " keeps trying and opens the port by itself as soon as it can.");
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "serial/config_comment.h"
 #include "serial/device_map.h"
 
 namespace {
@@ -44,7 +45,7 @@ std::optional<PortMapping> readPortMapping(const std::string &path, std::string 
     mapping.path = path;
     // A folder opens like an empty file: say what it is rather than use no
     // mapping without a word.
-    struct stat info {};
+    struct stat info { };
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         whyNot = path + ": is a folder, not a file of COM1=DEVICE lines";
         return std::nullopt;
@@ -61,12 +62,13 @@ std::optional<PortMapping> readPortMapping(const std::string &path, std::string 
         // Editors on some systems start a UTF-8 file with a byte order mark.
         if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0)
             line.erase(0, 3);
-        const std::string text = trimmed(line);
-        if (text.empty() || text[0] == '#')
+        const std::string text = trimmed(std::string(withoutComment(line)));
+        if (text.empty())
             continue;
         const auto equals = text.find('=');
         const std::string key = equals == std::string::npos ? text : trimmed(text.substr(0, equals));
-        const std::string value = equals == std::string::npos ? std::string() : trimmed(text.substr(equals + 1));
+        const std::string value
+            = equals == std::string::npos ? std::string() : trimmed(text.substr(equals + 1));
         const std::string place = path + ":" + std::to_string(number) + ": ";
         if (equals == std::string::npos || (key != "COM1" && key != "COM2")) {
             whyNot = place + "expected COM1=DEVICE or COM2=DEVICE, found \"" + text + "\"";

@@ -4,7 +4,8 @@
 // without a command line (a menu entry): a small file,
 // $XDG_CONFIG_HOME/qv550-control/ports.conf (~/.config/... by default), of
 // lines "COM1=/dev/serial/by-id/..." and "COM2=...", with blank lines and
-// '#' comments. Read by the panel and qv550-cli; the program never writes it.
+// '#' comments (a '#' at the start of a line or after a blank, as in the
+// service's config). Read by the panel and qv550-cli; the program never writes it.
 
 #include <cstdint>
 #include <map>
@@ -14,7 +15,7 @@
 class DeviceMap;
 
 struct PortMapping {
-    std::string path;                       // the file it was read from
+    std::string path; // the file it was read from
     std::map<std::int16_t, std::string> devices;
 
     // Sets the ports it names in `map`, naming this file as their source,

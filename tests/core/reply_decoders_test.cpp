@@ -7,6 +7,7 @@
 #include <array>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
@@ -199,6 +200,58 @@ TEST(DecoderChoice, TheLastLineMustBePrefixQueryAndCarriageReturnExactly)
     EXPECT_EQ(statusQueryFor("CR0", ""), StatusQuery::None);
     EXPECT_EQ(statusQueryFor("CR PROJH\r", ""), StatusQuery::None);
     EXPECT_EQ(statusQueryFor("", ""), StatusQuery::None);
+}
+
+// Each query's answer has a form; bytes of two exchanges run together, a
+// stray byte or an answer to another query do not have it.
+TEST(ReplyForms, EachQueryTakesOnlyRepliesOfItsAnswersForm)
+{
+    struct Case {
+        StatusQuery query;
+        std::string reply;
+        bool fits;
+    };
+    const std::vector<Case> cases = {
+        {StatusQuery::CR0, "80\r", true}, {StatusQuery::CR0, "8101\r", false}, // a tail joined to the answer
+        {StatusQuery::CR0, "8\r", false}, {StatusQuery::CR0, "8a\r", false},   // lower case is no code digit
+        {StatusQuery::CR0, "80", false},                                       // not ended
+        {StatusQuery::CR0, "80\x06", false},                                   // ended by an ACK
+        {StatusQuery::CR0, "8\r0\r", false},                                   // two ends
+        {StatusQuery::CR0, "ERR\r", true}, // the projector's refusal is its answer
+        {StatusQuery::CR1, "3\r", true}, {StatusQuery::CR1, "12\r", false}, {StatusQuery::CR4, "10\r", true},
+        {StatusQuery::CRA, "FF\r", true}, {StatusQuery::CR7, "1F\r", true},
+        {StatusQuery::CR7, "1F0\r", false}, {StatusQuery::CR3, "0123 0456 0000 9999\r", true},
+        {StatusQuery::CR3, "0123 0456 0000 99990\r", false}, // 20 characters
+        {StatusQuery::CR3, "    \r", false},                 // no figure
+        {StatusQuery::CR3, "12:34\r", false}, {StatusQuery::CR6, "+25.0,+30.5\r", true},
+        {StatusQuery::CR6, "+25.0;+30.5\r", false}, {StatusQuery::CR9, "1024X768 60HZ\r", true},
+        {StatusQuery::CR9, std::string("1024\x01X768\r"), false},
+        {StatusQuery::CR9, std::string(65, 'X') + "\r", false}, {StatusQuery::Pressure, "512\r", true},
+        {StatusQuery::Pressure, "-12\r", true}, {StatusQuery::Pressure, "5.12\r", false},
+        {StatusQuery::Pressure, "123456789\r", false},
+        {StatusQuery::None, "anything\x06", true}, // no query, no form
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(replyFits(c.query, c.reply), c.fits) << monitorText(c.reply);
+    EXPECT_EQ(replyForm(StatusQuery::CR0), "two hex digits and a CR");
+    EXPECT_EQ(replyForm(StatusQuery::None), "");
+}
+
+// Every answer the code tables know fits its query's form.
+TEST(ReplyForms, EveryTableCodeFitsItsQuery)
+{
+    const std::string hex = "0123456789ABCDEF";
+    std::int16_t scratch = 0;
+    for (const StatusQuery query : {StatusQuery::CR0, StatusQuery::CR4, StatusQuery::CRA, StatusQuery::CR7}) {
+        for (const char first : hex) {
+            for (const char second : hex) {
+                const std::string reply = std::string{first, second, '\r'};
+                if (decodeStatus(query, monitorText(reply), scratch)) {
+                    EXPECT_TRUE(replyFits(query, reply)) << reply;
+                }
+            }
+        }
+    }
 }
 
 } // namespace

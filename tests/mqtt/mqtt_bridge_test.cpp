@@ -178,7 +178,8 @@ protected:
     std::unique_ptr<Timer> lease = clock.createTimer(1000);
     std::unique_ptr<Timer> poll = clock.createTimer(1000);
     SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease};
+    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
+    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
     LiveOwner live{shared, *poll, [this] { return clock.now(); }};
     OwnerService service{shared, "ttyUSB0", "qv550d"};
     BrokerDouble broker;

@@ -103,7 +103,8 @@ protected:
     std::unique_ptr<Timer> pollTimer = clock.createTimer(1000);
     std::unique_ptr<Timer> replyTimer = clock.createTimer(kTurnaroundMs);
     SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease};
+    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
+    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
     LiveOwner live{shared, *pollTimer, [this] { return clock.now(); }};
     OwnerService service{shared, "ttyS0", "test"};
     ProjectorModel model{1, ProjectorModel::Timing{3000, 5000}};
@@ -238,7 +239,7 @@ TEST_F(LiveLine, PressesAndScriptsGoAheadOfPollsAndWaitAtMostOneWatch)
     ASSERT_GE(sentAt.size(), 2U);
     EXPECT_EQ(sentAt[1].second, "C0B\r");
     EXPECT_LE(sentAt[1].first - pressed, Poller::kWatchMs);
-    clock.advance(SharedLine::kPanelQuietMs + SharedLine::kLateReplyGraceMs);
+    clock.advance(SharedLine::kPanelQuietMs + SharedLine::kLineQuietMs);
     ASSERT_GE(sentAt.size(), 3U);
     EXPECT_EQ(sentAt[2].second, "C06\r");
 

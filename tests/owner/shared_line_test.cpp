@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -44,7 +46,8 @@ protected:
     std::unique_ptr<Timer> quiet = clock.createTimer(SharedLine::kPanelQuietMs);
     std::unique_ptr<Timer> lease = clock.createTimer(1000);
     SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease};
+    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
+    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
     std::string panelGot;
     std::map<int, std::vector<TransactionResult>> results;
 };
@@ -78,29 +81,73 @@ TEST_F(Sharing, AWatchThatRunsOutEndsTheTransactionCutOffAndTheNextGoes)
     EXPECT_EQ(results[1][0].reply, "01");
     serial.feed("23\r"); // the cut-off reply's rest is nobody's reply
     EXPECT_EQ(panelGot, "23\r");
+    EXPECT_EQ(serial.writes().back(), "CR3\r"); // the next waits for the line to fall quiet
+    clock.advance(SharedLine::kLineQuietMs);
     EXPECT_EQ(serial.writes().back(), "CR0\r");
 }
 
-TEST_F(Sharing, ALateReplyIsTakenInBeforeTheNextTransactionNotGivenToIt)
+TEST_F(Sharing, AfterACutOffReplyTheNextWaitsForTheLineToFallQuietNotForATailsEnd)
 {
-    ask(1, "CR1\r", 500);
-    ask(2, "C00\r", 500);
-    clock.advance(500); // the watch runs out: nothing yet
+    // A slow projector: its reply to lamp hours trickles in a byte every 200 ms.
+    ask(1, "CR3\r", 500);
+    ask(2, "CR0\r", 500);
+    serial.feed("0");
+    clock.advance(500);
     ASSERT_EQ(results[1].size(), 1U);
-    EXPECT_EQ(serial.writes().size(), 1U); // the next waits for a late reply
-    clock.advance(200);
-    serial.feed("1\r");                         // mode's late reply
-    EXPECT_EQ(panelGot, "1\r");                 // nobody's reply: to the panel's monitor
-    EXPECT_EQ(serial.writes().back(), "C00\r"); // the line is free again at once
-    serial.feed("\x06");
-    EXPECT_EQ(results[2][0].reply, "\x06");
-    // A late reply that never comes holds the line for the grace only.
-    ask(1, "CR1\r", 500);
-    ask(2, "CR3\r", 500);
-    clock.advance(500 + SharedLine::kLateReplyGraceMs - 1);
-    EXPECT_EQ(serial.writes().back(), "CR1\r");
-    clock.advance(1);
+    EXPECT_FALSE(results[1][0].complete);
+    for (const char *rest : {"1", "2\r", "0", "1\r"}) { // a tail with a CR in it, and more after
+        clock.advance(200);
+        serial.feed(rest);
+        EXPECT_EQ(serial.writes().back(), "CR3\r") << "went between two bytes of the tail";
+    }
+    clock.advance(SharedLine::kLineQuietMs - 1);
     EXPECT_EQ(serial.writes().back(), "CR3\r");
+    clock.advance(1);
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+    serial.feed("80\r");
+    EXPECT_EQ(results[2][0].reply, "80\r"); // nothing of the tail joined it
+    EXPECT_TRUE(results[2][0].fits);
+    // A line that never falls quiet holds the next one back for a bounded time only.
+    ask(1, "CR3\r", 500);
+    ask(2, "CR1\r", 500);
+    clock.advance(500);
+    for (int at = 0; at < SharedLine::kLongestDrainMs + 200; at += 100) {
+        serial.feed("9");
+        clock.advance(100);
+    }
+    EXPECT_EQ(serial.writes().back(), "CR1\r");
+}
+
+TEST_F(Sharing, AReplyThatDoesNotFitItsQueryIsMarkedAndTheLineWaitsForQuiet)
+{
+    ask(1, "CR0\r");
+    ask(2, "CR1\r");
+    serial.feed("8101\r"); // a tail and a reply run together
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_TRUE(results[1][0].complete);
+    EXPECT_FALSE(results[1][0].fits);
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+    clock.advance(SharedLine::kLineQuietMs);
+    EXPECT_EQ(serial.writes().back(), "CR1\r");
+    serial.feed("1\r");
+    EXPECT_TRUE(results[2][0].fits);
+    // An addressed query is told by its address too; a line that is no query fits anything.
+    ask(3, "A002CR0\r");
+    results.clear();
+    Transaction addressed;
+    addressed.client = 4;
+    addressed.line = "A002CR0\r";
+    addressed.addressPrefix = "A002";
+    addressed.done = [this](const TransactionResult &result) { results[4].push_back(result); };
+    shared.submit(std::move(addressed));
+    serial.feed("80\r");
+    serial.feed("8\r");
+    ASSERT_EQ(results[4].size(), 1U);
+    EXPECT_FALSE(results[4][0].fits);
+    clock.advance(SharedLine::kLineQuietMs);
+    ask(5, "CR VOLUME\r");
+    serial.feed("Anything at all\r");
+    EXPECT_TRUE(results[5][0].fits);
 }
 
 TEST_F(Sharing, ThePanelGoesFirstAndNoScriptStartsWhileItIsBusy)
@@ -170,6 +217,147 @@ TEST_F(Sharing, ALineThatIsDownIsToldAtOnce)
     EXPECT_NE(results[3][0].error->find("the line is down"), std::string::npos);
 }
 
+// A held zoom: the panel writes every 50 ms and the projector acknowledges
+// each write `ackMs` later; `during` runs after each acknowledgement.
+class HeldZoom : public Sharing {
+protected:
+    // Holds for `repeats` repeats; true when every repeat went out the moment
+    // the panel wrote it (none was held behind a script's transaction).
+    bool hold(int repeats, int ackMs, const std::function<void()> &during = {})
+    {
+        bool onTime = true;
+        for (int repeat = 0; repeat < repeats; ++repeat) {
+            const std::size_t before = serial.writes().size();
+            shared.setOutput("C47\r");
+            onTime = onTime && serial.writes().size() == before + 1 && serial.writes().back() == "C47\r";
+            clock.advance(ackMs);
+            serial.feed("\x06");
+            if (during)
+                during();
+            clock.advance(50 - ackMs);
+        }
+        return onTime;
+    }
+    void askFor(int client, const std::string &line, int lineWaitMs)
+    {
+        Transaction transaction;
+        transaction.client = client;
+        transaction.line = line;
+        transaction.lineWaitMs = lineWaitMs;
+        transaction.done
+            = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        shared.submit(std::move(transaction));
+    }
+};
+
+TEST_F(HeldZoom, AShortTransactionGoesBetweenTwoRepeatsAndTheHoldKeepsItsPeriod)
+{
+    int asked = 0;
+    const bool onTime = hold(40, 5, [&] {
+        // A script asks every 200 ms; the projector answers it 5 ms after it is written.
+        if (clock.now() / 200 > asked) {
+            ++asked;
+            askFor(1, "CR0\r", 10000);
+        }
+        if (serial.writes().back() == "CR0\r") {
+            clock.advance(5);
+            serial.feed("80\r");
+        }
+    });
+    EXPECT_TRUE(onTime) << "a repeat was held behind a script";
+    // Every request was answered, each in the first gap after it was asked.
+    ASSERT_EQ(results[1].size(), static_cast<std::size_t>(asked));
+    for (const TransactionResult &result : results[1]) {
+        EXPECT_FALSE(result.error.has_value()) << *result.error;
+        EXPECT_EQ(result.reply, "80\r");
+    }
+}
+
+TEST_F(HeldZoom, ASlowProjectorLeavesNoGapAndTheWaitEndsAtItsLimitNamingTheHold)
+{
+    EXPECT_TRUE(hold(2, 40));
+    askFor(1, "CR0\r", 1000);
+    EXPECT_TRUE(hold(30, 40)); // acknowledged 40 ms after each repeat: nothing fits in 10 ms
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_EQ(*results[1][0].error, "the line was busy: the panel's held zoom-plus");
+    EXPECT_FALSE(results[1][0].written);
+    EXPECT_EQ(std::count(serial.writes().begin(), serial.writes().end(), "CR0\r"), 0);
+    // A repeat the projector did not answer opens no gap either.
+    askFor(2, "CR0\r", 10000);
+    shared.setOutput("C47\r");
+    clock.advance(50);
+    shared.setOutput("C47\r");
+    clock.advance(50);
+    shared.setOutput("C47\r");
+    EXPECT_NE(serial.writes().back(), "CR0\r");
+    clock.advance(SharedLine::kPanelQuietMs); // the panel let go: the request goes
+    EXPECT_EQ(serial.writes().back(), "CR0\r");
+    serial.feed("80\r");
+    // A projector that lags a repeat behind: each acknowledgement that comes
+    // answers the repeat before, so no gap is known and nothing goes.
+    results.clear();
+    askFor(3, "CR0\r", 10000);
+    clock.advance(SharedLine::kPanelQuietMs);
+    serial.feed("80\r");
+    for (int repeat = 0; repeat < 10; ++repeat) {
+        shared.setOutput("C47\r");
+        clock.advance(5);
+        if (repeat > 0)
+            serial.feed("\x06"); // the previous repeat's
+        askFor(4, "CR0\r", 10000);
+        EXPECT_EQ(serial.writes().back(), "C47\r") << "went into a gap that was not there";
+        clock.advance(45);
+    }
+}
+
+TEST_F(HeldZoom, TheHoldsOwnAnswersDoNotKeepTheLineFromFallingQuietAfterACutOffReply)
+{
+    askFor(1, "CR0\r", 10000); // the projector does not answer it: cut off after 500 ms
+    clock.advance(500);
+    ASSERT_EQ(results[1].size(), 1U);
+    askFor(2, "CR0\r", 10000);
+    EXPECT_TRUE(hold(20, 5, [this] {
+        if (serial.writes().back() == "CR0\r" && results[2].empty()) {
+            clock.advance(5);
+            serial.feed("80\r");
+        }
+    }));
+    ASSERT_EQ(results[2].size(), 1U) << "the repeats' acknowledgements kept the line from falling quiet";
+    EXPECT_EQ(results[2][0].reply, "80\r");
+}
+
+TEST_F(Sharing, LeasesQueueLikeRequestsWithinTheirLimitAndAClientThatWillNotWaitIsRefusedAtOnce)
+{
+    const auto askLease = [this](int client, int lineWaitMs, bool mayWait) {
+        Transaction lease;
+        lease.client = client;
+        lease.leaseS = 10;
+        lease.lineWaitMs = lineWaitMs;
+        lease.mayWait = mayWait;
+        lease.done = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        shared.submit(std::move(lease));
+    };
+    askLease(1, 10000, true);
+    ASSERT_EQ(results[1].size(), 1U);
+    EXPECT_FALSE(results[1][0].error.has_value());
+    EXPECT_EQ(shared.leaseHolder(), 1);
+    askLease(2, 10000, true); // a second sequence: waits its turn
+    askLease(3, 10000, false);
+    askLease(4, 1500, true);
+    EXPECT_TRUE(results[2].empty());
+    ASSERT_EQ(results[3].size(), 1U);
+    EXPECT_EQ(*results[3][0].error, "the line is leased to client 1");
+    clock.advance(1000);
+    shared.release(1); // the first sequence is done
+    ASSERT_EQ(results[2].size(), 1U);
+    EXPECT_FALSE(results[2][0].error.has_value());
+    EXPECT_EQ(shared.leaseHolder(), 2);
+    clock.advance(500);
+    ASSERT_EQ(results[4].size(), 1U);
+    EXPECT_EQ(*results[4][0].error, "the line was busy: leased to client 2");
+    EXPECT_EQ(shared.queued(), 0U);
+}
+
 // The protocol: JSON lines in, JSON lines out.
 class Protocol : public Sharing {
 protected:
@@ -205,6 +393,39 @@ TEST_F(Protocol, BadRequestsGetAClearErrorAndChangeNothing)
     }
     EXPECT_TRUE(serial.writes().empty());
     EXPECT_FALSE(service.receive(client, std::string(OwnerService::kLineLimit + 1, 'x')));
+}
+
+// Every number a client gives is checked for its type and range before it
+// is used: a double far beyond an int never becomes one.
+TEST_F(Protocol, NumbersAreCheckedBeforeUse)
+{
+    struct Case {
+        std::string request;
+        std::string error; // empty: taken
+    };
+    for (const Case &c : std::vector<Case>{{R"({"id":1,"lease":"10"})", "lease takes a number of seconds"},
+             {R"({"id":1,"lease":0.5})", "lease takes a number of seconds"},
+             {R"({"id":1,"lease":-1e300})", "lease takes a number of seconds"},
+             {R"({"id":1,"command":"status","timeout_ms":1e300})", "timeout_ms is a number"},
+             {R"({"id":1,"command":"status","timeout_ms":"500"})", "timeout_ms is a number"},
+             {R"({"id":1,"command":"status","line_wait_ms":-1})", "line_wait_ms is a number"},
+             {R"({"id":1,"command":"status","line_wait_ms":3e9})", "line_wait_ms is a number"},
+             {R"({"id":1,"command":"status","max_age_ms":-5})", "max_age_ms is a number"},
+             {R"({"id":1,"speed":1e300})", "speed is 19200 or 9600"},
+             {R"({"id":1,"speed":"9600"})", "speed is 19200 or 9600"},
+             {R"({"id":1,"command":"status","address":2})", "address is single"},
+             {R"({"id":1,"command":"status","wait":0})", "wait is true or false"}}) {
+        ASSERT_TRUE(say(c.request)) << c.request;
+        EXPECT_NE(error().find(c.error), std::string::npos) << c.request << " -> " << error();
+    }
+    EXPECT_TRUE(serial.writes().empty());
+    // A lease beyond the longest is the longest, and says so.
+    for (const char *asked :
+        {R"({"id":2,"lease":1e300})", R"({"id":2,"lease":3e9})", R"({"id":2,"lease":600})"}) {
+        ASSERT_TRUE(say(asked));
+        EXPECT_EQ(replies.back()[QStringLiteral("leased_s")].toInt(), SharedLine::kLongestLeaseS) << asked;
+    }
+    EXPECT_EQ(shared.leaseHolder(), client);
 }
 
 TEST_F(Protocol, ACommandIsAnsweredWithTheCliObjectAndItsId)

@@ -22,8 +22,9 @@ std::string writeFile(const std::string &text)
 
 TEST(PortMapping, ReadsComLinesAndSkipsCommentsAndBlanks)
 {
-    const std::string path = writeFile("# lectern 3\n\n  COM1 = /dev/serial/by-id/usb-FTDI_A50285BI-if00-port0  \n"
-                                       "COM2=rfc2217://10.0.0.9:7000\n");
+    const std::string path
+        = writeFile("# lectern 3\n\n  COM1 = /dev/serial/by-id/usb-FTDI_A50285BI-if00-port0  \n"
+                    "COM2=rfc2217://10.0.0.9:7000\n");
     std::string whyNot;
     const auto mapping = readPortMapping(path, whyNot);
     ASSERT_TRUE(mapping.has_value()) << whyNot;
@@ -31,9 +32,18 @@ TEST(PortMapping, ReadsComLinesAndSkipsCommentsAndBlanks)
     EXPECT_EQ(mapping->devices.at(2), "rfc2217://10.0.0.9:7000");
     EXPECT_TRUE(readPortMapping(::testing::TempDir() + "/no-such-ports.conf", whyNot)->devices.empty());
     // A byte order mark before the first line, as some editors write it.
-    const auto marked = readPortMapping(writeFile("\xEF\xBB\xBF" "COM1=/dev/ttyUSB0\n"), whyNot);
+    const auto marked = readPortMapping(writeFile("\xEF\xBB\xBF"
+                                                  "COM1=/dev/ttyUSB0\n"),
+        whyNot);
     ASSERT_TRUE(marked.has_value()) << whyNot;
     EXPECT_EQ(marked->devices.at(1), "/dev/ttyUSB0");
+    // A '#' inside a value is part of it; after a blank it starts a comment,
+    // as in the service's config.
+    const auto hashes
+        = readPortMapping(writeFile("COM1=/srv/rig/dev#1\nCOM2=/dev/ttyS1\t# the desk's\n"), whyNot);
+    ASSERT_TRUE(hashes.has_value()) << whyNot;
+    EXPECT_EQ(hashes->devices.at(1), "/srv/rig/dev#1");
+    EXPECT_EQ(hashes->devices.at(2), "/dev/ttyS1");
     // A folder where the file should be is told, not taken for an empty file.
     EXPECT_FALSE(readPortMapping(::testing::TempDir(), whyNot).has_value());
     EXPECT_NE(whyNot.find("is a folder"), std::string::npos) << whyNot;
