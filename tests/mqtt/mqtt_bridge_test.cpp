@@ -324,7 +324,7 @@ TEST_F(Commands, AreBoundedSoThatNoPublisherHoldsTheLine)
         {R"({"send": "C\u007f"})", "", "the control byte 0x7F"},
         {R"({"send": "C\u0085"})", "", "the control byte 0x85"},
         {R"({"send": "CF NAME é"})", "CF NAME \xe9\r", ""}, // Latin-1 text is text
-        {R"({"command": "status", "timeout_ms": 5000})", "CR0\r", ""},
+        {R"({"command": "power-on", "timeout_ms": 5000})", "C00\r", ""},
         {R"({"id": 9, "command": "status", "timeout_ms": 5001})", "", "timeout_ms on MQTT is at most 5000",
             9},
         {R"({"command": "power-off", "timeout_ms": 600000})", "", "at most 5000 ms"},

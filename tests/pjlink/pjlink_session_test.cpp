@@ -194,8 +194,9 @@ protected:
     std::unique_ptr<Timer> poll = clock.createTimer(1000);
     std::unique_ptr<Timer> idle = clock.createTimer(PjlinkSession::kIdleMs);
     std::unique_ptr<Timer> retry = clock.createTimer(PjlinkSession::kRetryMs);
+    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
     SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease};
+    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
     LiveOwner live{shared, *poll, [this] { return clock.now(); }};
     OwnerService service{shared, "ttyUSB0", "qv550d"};
     PjlinkSettings settings;
@@ -406,7 +407,7 @@ TEST_F(Pjlink, ErrorCodesOfSetsInTheirSituations)
     ask("%1INPT 31\r");
     clock.advance(600);
     EXPECT_EQ(said, "%1INPT=ERR4\r");
-    clock.advance(SharedLine::kLateReplyGraceMs);
+    clock.advance(SharedLine::kLongestDrainMs);
 
     // Another client leases the line: asked again until the wait runs out,
     // then ERR3, and nothing reaches the projector later.
