@@ -269,6 +269,7 @@ int main(int argc, char *argv[])
             return;
         }
         service.setLineName(lineName(device));
+        server.followDevice(device); // found by the device's own name too
     };
     QtTimer timer1("Timer1", kTimer1Design);
     QtTimer timer2("Timer2", kTimer2Design);
