@@ -92,6 +92,9 @@ cp -a /lib/systemd/system/. "$units/lib/systemd/system/"
 cp -a "$unpacked/." "$units/"
 cp "$unpacked"/usr/share/doc/qv550-cli/examples/qv550-power-off@.* "$units/etc/systemd/system/"
 touch "$units/etc/qv550/hall.conf"
+# The unit's reload runs procps' kill, which the package depends on.
+mkdir -p "$units/bin"
+cp /bin/kill "$units/bin/"
 said="$(systemd-analyze verify --man=no --root="$units" qv550d@hall.service qv550-power-off@hall.service \
   qv550-power-off@hall.timer 2>&1)" || { echo "$said"; exit 1; }
 [ -z "$said" ] || { echo "systemd-analyze verify: $said"; exit 1; }

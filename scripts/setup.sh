@@ -16,7 +16,7 @@ packages=(
   socat ser2net python3-serial
   mosquitto mosquitto-clients libmosquitto-dev systemd openssl
   lintian desktop-file-utils appstream dpkg-dev file debhelper
-  debootstrap systemd-container
+  debootstrap systemd-container procps
 )
 
 missing=()

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <thread>
@@ -72,6 +73,23 @@ bool ownFolder(const std::string &folder, std::string &whyNot)
         return false;
     }
     return true;
+}
+
+// Whether the device is locked by an owner of ours whose socket this user
+// could reach: one of this user's, or the system service's, whose folder
+// this user may enter. Another user's panel is no owner of ours to wait for.
+bool lockedByReachableOwner(const std::string &device)
+{
+    const std::string resolved = resolvedDevicePath(device);
+    if (!isLineOwnerProgram(lockHolder(resolved)))
+        return false;
+    long pid = 0;
+    std::ifstream(existingLockFile(resolved)) >> pid;
+    struct stat process { };
+    if (pid > 0 && stat(("/proc/" + std::to_string(pid)).c_str(), &process) == 0
+        && process.st_uid == getuid())
+        return true;
+    return access(kServiceFolder, X_OK) == 0;
 }
 
 } // namespace
@@ -144,8 +162,7 @@ std::string ownerSocketFor(const std::string &device, int waitMs)
     if (device.empty() || isNetworkName(device) || ownerAnswers(path))
         return path;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (isLineOwnerProgram(lockHolder(resolvedDevicePath(device)))
-        && std::chrono::steady_clock::now() < deadline) {
+    while (lockedByReachableOwner(device) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         path = ownerSocketPath(device);
         if (ownerAnswers(path))

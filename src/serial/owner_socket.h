@@ -36,7 +36,8 @@ inline constexpr char kServiceFolder[] = "/run/qv550";
 std::string ownerSocketPath(const std::string &device);
 
 // Like ownerSocketPath(), but while the device is locked by an owner of ours
-// (qv550d, the panel) and no socket answers yet, looks again for up to
+// (qv550d, the panel) that this user could reach (one of this user's, or the
+// system service's) and no socket answers yet, looks again for up to
 // `waitMs`: an owner that has just opened a device that came back under
 // another node names its alias a moment later. A program of ours holding the
 // line is gone through, never reported as a program the port is in use by.
