@@ -7,10 +7,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -75,21 +78,61 @@ bool ownFolder(const std::string &folder, std::string &whyNot)
     return true;
 }
 
-// Whether the device is locked by an owner of ours whose socket this user
-// could reach: one of this user's, or the system service's, whose folder
-// this user may enter. Another user's panel is no owner of ours to wait for.
-bool lockedByReachableOwner(const std::string &device)
+// The process of an owner of ours that has locked the device, when this
+// user could reach its socket: one of this user's, or the system service's,
+// whose folder this user may enter. 0 otherwise: another user's panel is no
+// owner to wait for.
+long reachableOwnerLocking(const std::string &device)
 {
     const std::string resolved = resolvedDevicePath(device);
     if (!isLineOwnerProgram(lockHolder(resolved)))
-        return false;
+        return 0;
     long pid = 0;
     std::ifstream(existingLockFile(resolved)) >> pid;
     struct stat process { };
-    if (pid > 0 && stat(("/proc/" + std::to_string(pid)).c_str(), &process) == 0
-        && process.st_uid == getuid())
-        return true;
-    return access(kServiceFolder, X_OK) == 0;
+    if (pid <= 0 || stat(("/proc/" + std::to_string(pid)).c_str(), &process) != 0)
+        return 0;
+    return process.st_uid == getuid() || access(kServiceFolder, X_OK) == 0 ? pid : 0;
+}
+
+// The socket that process `pid` listens on in the folders this user looks
+// in, found by asking each socket who serves it (the kernel's peer
+// credentials): for an owner whose names are none of ours, a panel whose
+// device came back under another node, say.
+std::string socketServedBy(long pid)
+{
+    for (const std::string &folder : {std::string(kServiceFolder), ownerFolder()}) {
+        DIR *entries = opendir(folder.c_str());
+        if (!entries)
+            continue;
+        std::string found;
+        while (const dirent *entry = readdir(entries)) {
+            const std::string path = folder + "/" + entry->d_name;
+            struct stat info { };
+            if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)
+                || path.size() >= sizeof(sockaddr_un::sun_path))
+                continue;
+            const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            path.copy(address.sun_path, path.size());
+            ucred peer{};
+            socklen_t length = sizeof peer;
+            const bool served = probe >= 0
+                && connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+                && getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == pid;
+            if (probe >= 0)
+                close(probe);
+            if (served) {
+                found = path;
+                break;
+            }
+        }
+        closedir(entries);
+        if (!found.empty())
+            return found;
+    }
+    return {};
 }
 
 } // namespace
@@ -162,7 +205,12 @@ std::string ownerSocketFor(const std::string &device, int waitMs)
     if (device.empty() || isNetworkName(device) || ownerAnswers(path))
         return path;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (lockedByReachableOwner(device) && std::chrono::steady_clock::now() < deadline) {
+    while (const long holder = reachableOwnerLocking(device)) {
+        if (const std::string served = socketServedBy(holder); !served.empty())
+            return served;
+        // An owner that has only just opened the device has not listened yet.
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         path = ownerSocketPath(device);
         if (ownerAnswers(path))

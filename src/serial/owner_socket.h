@@ -37,10 +37,10 @@ std::string ownerSocketPath(const std::string &device);
 
 // Like ownerSocketPath(), but while the device is locked by an owner of ours
 // (qv550d, the panel) that this user could reach (one of this user's, or the
-// system service's) and no socket answers yet, looks again for up to
-// `waitMs`: an owner that has just opened a device that came back under
-// another node names its alias a moment later. A program of ours holding the
-// line is gone through, never reported as a program the port is in use by.
+// system service's): that owner's socket, found by the process that serves
+// it, whatever its name, or, for an owner that is not listening yet, looked
+// for again for up to `waitMs`. A program of ours holding the line is gone
+// through, never reported as a program the port is in use by.
 std::string ownerSocketFor(const std::string &device, int waitMs);
 
 // Whether `holder` (a lock holder's process name) is a program of ours that

@@ -199,3 +199,21 @@ TEST(OwnerNames, WithoutARuntimeFolderTheUsersOwnFolderIsUsedThoughAnotherUserMa
     }
     QDir(taken).removeRecursively();
 }
+
+TEST(OwnerNames, APanelStartedBeforeItsDeviceIsFoundByTheNodeItOpenedThoughItsSocketHasNoSuchName)
+{
+    // The panel names its socket when it starts serving, before its device
+    // is there: a client given the node finds it by the lock's process.
+    SerialRig rig;
+    QProcess panel;
+    panel.setProcessEnvironment(offscreenEnvironment());
+    panel.start(
+        QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {QString::fromStdString(rig.panelEnd())});
+    ASSERT_TRUE(panel.waitForStarted(5000));
+    runFor(500);
+    ASSERT_TRUE(rig.plug());
+    const QString node = QFileInfo(QString::fromStdString(rig.panelEnd())).canonicalFilePath();
+    const Finished got = statusViaOwner(node);
+    EXPECT_EQ(got.via(), QStringLiteral("owner")) << got.out.toStdString() << got.err.toStdString();
+    stopProcess(panel);
+}
