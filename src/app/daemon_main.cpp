@@ -298,7 +298,11 @@ int main(int argc, char *argv[])
             return;
         ServiceConfig fresh;
         std::string whyNot;
-        if (!readSettings(fresh, whyNot)) {
+        // The password is read now too: a new run that could not read it
+        // would end, where the running one can go on.
+        if (readSettings(fresh, whyNot) && !fresh.mqttPasswordFile.empty())
+            (void)firstLineOf(fresh.mqttPasswordFile, whyNot);
+        if (!whyNot.empty()) {
             journal.warning("not reloaded, the running settings are kept: " + whyNot);
             return;
         }

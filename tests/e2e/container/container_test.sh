@@ -215,6 +215,13 @@ wait_for "qv550d@x tells that the bad config is not taken" 20 bash -c \
 [ "$(show x MainPID)" = "$pid" ] && [ "$(show x ActiveState)" = active ] || fail "a bad config ended qv550d@x"
 via_owner --port /run/rig/x || fail "qv550d@x stopped serving after a bad reload"
 inside sed -i '/^speed = 1234$/d' /etc/qv550/x.conf
+# A password file the new run could not read is refused the same way.
+inside sed -i 's|^mqtt-password-file = .*|mqtt-password-file = /etc/qv550/missing.password|' /etc/qv550/x.conf
+inside systemctl reload qv550d@x
+wait_for "qv550d@x tells that a config with an unreadable password file is not taken" 20 bash -c \
+  "nsenter -t $leader -m -u -i -n -p -- journalctl -u qv550d@x -o cat | grep -q 'not reloaded.*missing.password'"
+[ "$(show x MainPID)" = "$pid" ] && [ "$(show x ActiveState)" = active ] || fail "an unreadable password file ended qv550d@x"
+inside sed -i 's|^mqtt-password-file = .*|mqtt-password-file = /etc/qv550/broker.password|' /etc/qv550/x.conf
 [ "$(show x NRestarts)" = 1 ] || fail "reloads counted as restarts: $(show x NRestarts)"
 
 phase "a device that appears after the start, and comes back under another node"
