@@ -209,9 +209,10 @@ int main(int argc, char *argv[])
     LiveOwner live(shared, pollTimer);
     service.setLiveState(&live.state, &live.poller);
     const bool showLive = options.parser.isSet(options.live);
-    // A line another program of ours already serves is used through it.
+    // A line another program of ours already serves is used through it,
+    // found by any name of the line (no waiting here: the panel tries again).
     port.setOwnerLookup([&server](const std::string &device) -> std::optional<std::string> {
-        const std::string path = ownerSocketPath(device);
+        const std::string path = ownerSocketFor(device, 0);
         if ((server.listening() && server.path() == path) || !ownerAnswers(path))
             return std::nullopt;
         return path;
