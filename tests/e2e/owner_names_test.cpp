@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -23,6 +24,7 @@
 
 #include "event_loop.h"
 #include "processes.h"
+#include "serial/owner_socket.h"
 #include "serial_rig.h"
 
 namespace {
@@ -215,5 +217,25 @@ TEST(OwnerNames, APanelStartedBeforeItsDeviceIsFoundByTheNodeItOpenedThoughItsSo
     const QString node = QFileInfo(QString::fromStdString(rig.panelEnd())).canonicalFilePath();
     const Finished got = statusViaOwner(node);
     EXPECT_EQ(got.via(), QStringLiteral("owner")) << got.out.toStdString() << got.err.toStdString();
+
+    // A second panel given the node is that panel's client, not refused.
+    QProcess second;
+    second.setProcessEnvironment(offscreenEnvironment());
+    second.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control"), {node});
+    ASSERT_TRUE(second.waitForStarted(5000));
+    QLocalSocket owner;
+    owner.connectToServer(QString::fromStdString(ownerFolder() + "/" + lineName(rig.panelEnd()) + ".sock"));
+    ASSERT_TRUE(owner.waitForConnected(2000));
+    int clients = 0;
+    for (int i = 0; i < 50 && clients < 2; ++i) {
+        runFor(100);
+        owner.write("{\"id\": 1, \"hello\": true}\n");
+        if (owner.waitForReadyRead(1000))
+            clients
+                = QJsonDocument::fromJson(owner.readLine()).object().value(QStringLiteral("clients")).toInt();
+    }
+    EXPECT_EQ(clients, 2); // this test and the second panel's line
+    EXPECT_EQ(second.state(), QProcess::Running);
+    stopProcess(second);
     stopProcess(panel);
 }
