@@ -16,6 +16,7 @@ packages=(
   socat ser2net python3-serial
   mosquitto mosquitto-clients libmosquitto-dev libssl-dev systemd openssl
   lintian desktop-file-utils appstream dpkg-dev file debhelper
+  debootstrap systemd-container procps
 )
 
 missing=()

@@ -116,7 +116,11 @@ int main(int argc, char *argv[])
     // qv550-cli holds the port only for its own call, so it is waited for,
     // within this call's own time (its --timeout, else 10 s).
     const std::string device = devices.deviceFor(1).value_or(std::string());
-    std::string ownerSocket = device.empty() ? std::string() : ownerSocketPath(device);
+    // A device locked by an owner of ours is gone through, even while that
+    // owner is naming its socket after a device that came back elsewhere.
+    std::string ownerSocket = device.empty()
+        ? std::string()
+        : ownerSocketFor(device, request->timeoutMs.value_or(10000), ownerReachable);
     if (!device.empty() && !isNetworkName(device) && !ownerReachable(ownerSocket)) {
         const std::string resolved = resolvedDevicePath(device);
         QElapsedTimer waited;

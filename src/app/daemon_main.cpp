@@ -6,7 +6,10 @@
 // building systems. It opens the line again when it comes back, as the panel
 // does, and says what happens on standard error, where systemd's journal
 // takes it. SIGTERM and SIGINT close the line, say "offline" on MQTT, remove
-// the lock and the socket, and end it with status 0. Qt Core, Network and
+// the lock and the socket, and end it with status 0. SIGHUP reloads: the
+// config is read and checked again, and only a good one is taken, by running
+// qv550d anew in the same process (the service manager sees no restart); a
+// bad one is told and the running settings are kept. Qt Core, Network and
 // Serial Port only: no window, no display.
 
 #include <QCommandLineParser>
@@ -14,11 +17,17 @@
 #include <QFile>
 #include <QHostAddress>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <iostream>
 #include <memory>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/quit_on_signals.h"
 #include "mqtt/mosquitto_link.h"
@@ -81,10 +90,32 @@ std::string firstLineOf(const std::string &path, std::string &whyNot)
     return line.toStdString();
 }
 
+// Runs this program again in this process, with the same arguments and
+// environment: nothing of the old one is inherited but the standard streams.
+void runAgain(const std::vector<std::string> &arguments)
+{
+    if (DIR *fds = opendir("/proc/self/fd")) {
+        while (const dirent *entry = readdir(fds)) {
+            const int fd = std::atoi(entry->d_name);
+            if (fd > 2 && fd != dirfd(fds))
+                fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        closedir(fds);
+    }
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    // The program this process runs, even if a newer one has been installed
+    // since: a reload is not an upgrade.
+    execv("/proc/self/exe", argv.data());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qv550d"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));
@@ -113,38 +144,45 @@ int main(int argc, char *argv[])
         parser.addOption(option);
     parser.process(app);
 
+    // The config file under the command line; false with the reason. Read
+    // at start and again for a reload.
+    const auto readSettings = [&](ServiceConfig &into, std::string &whyNot) {
+        if (parser.isSet(config)) {
+            QFile file(parser.value(config));
+            if (!file.open(QIODevice::ReadOnly)) {
+                whyNot = "cannot read " + parser.value(config).toStdString() + ": "
+                    + file.errorString().toStdString();
+                return false;
+            }
+            if (!readServiceConfig(file.readAll().toStdString(), into, whyNot)) {
+                whyNot = parser.value(config).toStdString() + ": " + whyNot;
+                return false;
+            }
+        }
+        for (std::size_t i = 0; i < options.size(); ++i) {
+            if (parser.isSet(options[i])
+                && !applySetting(into, kOptions[i].key, parser.value(options[i]).toStdString(), whyNot))
+                return false;
+        }
+        if (into.port.empty()) {
+            whyNot = "give the line with --port DEVICE (or port = DEVICE in the config file)";
+            return false;
+        }
+        if (const std::string malformed = malformedNetworkName(into.port); !malformed.empty()) {
+            whyNot = malformed;
+            return false;
+        }
+        return true;
+    };
     ServiceConfig settings;
     std::string whyNot;
-    if (parser.isSet(config)) {
-        QFile file(parser.value(config));
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::cerr << "qv550d: cannot read " << parser.value(config).toStdString() << ": "
-                      << file.errorString().toStdString() << '\n';
-            return 2;
-        }
-        if (!readServiceConfig(file.readAll().toStdString(), settings, whyNot)) {
-            std::cerr << "qv550d: " << parser.value(config).toStdString() << ": " << whyNot << '\n';
-            return 2;
-        }
-    }
-    for (std::size_t i = 0; i < options.size(); ++i) {
-        if (parser.isSet(options[i])
-            && !applySetting(settings, kOptions[i].key, parser.value(options[i]).toStdString(), whyNot)) {
-            std::cerr << "qv550d: " << whyNot << '\n';
-            return 2;
-        }
+    if (!readSettings(settings, whyNot)) {
+        std::cerr << "qv550d: " << whyNot << '\n';
+        return 2;
     }
     if (parser.isSet(noPoll))
         settings.poll = false;
     const std::string device = settings.port;
-    if (device.empty()) {
-        std::cerr << "qv550d: give the line with --port DEVICE (or port = DEVICE in the config file)\n";
-        return 2;
-    }
-    if (const std::string malformed = malformedNetworkName(device); !malformed.empty()) {
-        std::cerr << "qv550d: " << malformed << '\n';
-        return 2;
-    }
 
     Journal journal(std::cerr, "qv550d", std::getenv("JOURNAL_STREAM") != nullptr);
     DeviceMap devices;
@@ -158,12 +196,6 @@ int main(int argc, char *argv[])
     QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
     LiveOwner live(shared, pollTimer);
     LineKeeper keeper(shared, journal, journal, reopen, settle, display);
-    // What arrives outside any transaction has no panel to go to.
-    shared.setOnComm([&] {
-        if (!keeper.onComm(shared.commEvent()))
-            (void)shared.input();
-    });
-    reopen.setOnTick([&] { keeper.reopenTimer_Timer(); });
     settle.setOnTick([&] { keeper.settleTimer_Timer(); });
     display.setOnTick([&] { display.setEnabled(false); });
 
@@ -189,6 +221,25 @@ int main(int argc, char *argv[])
         return 1;
     }
     journal.info("serving " + device + " on " + socket);
+    // Clients given the device the line leads to find it by that name too;
+    // it is named again each time the line comes up, for a device that came
+    // late or came back under another node.
+    bool lineWasUp = false;
+    const auto followTheDevice = [&] {
+        if (keeper.lineUp() && !lineWasUp)
+            server.followDevice(device);
+        lineWasUp = keeper.lineUp();
+    };
+    // What arrives outside any transaction has no panel to go to.
+    shared.setOnComm([&] {
+        if (!keeper.onComm(shared.commEvent()))
+            (void)shared.input();
+        followTheDevice();
+    });
+    reopen.setOnTick([&] {
+        keeper.reopenTimer_Timer();
+        followTheDevice();
+    });
 
     std::unique_ptr<MosquittoLink> mqtt;
     QtTimer mqttRefresh("mqttRefresh", MqttBridge::kRefreshMs);
@@ -261,14 +312,16 @@ int main(int argc, char *argv[])
         if (!settings.pjlinkPasswordFile.empty()) {
             password = firstLineOf(settings.pjlinkPasswordFile, whyNot);
             if (whyNot.empty() && password.empty())
-                whyNot = "the PJLink password file " + settings.pjlinkPasswordFile + " has an empty first line";
+                whyNot
+                    = "the PJLink password file " + settings.pjlinkPasswordFile + " has an empty first line";
             if (!whyNot.empty()) {
                 journal.warning(whyNot);
                 return 2;
             }
             struct stat info { };
             if (stat(settings.pjlinkPasswordFile.c_str(), &info) == 0 && (info.st_mode & 004))
-                journal.say(4, "the password file " + settings.pjlinkPasswordFile + " is readable by every user");
+                journal.say(
+                    4, "the password file " + settings.pjlinkPasswordFile + " is readable by every user");
         }
         // PJLink's MD5 handshake keeps out the careless, not an attacker:
         // anyone on the network may turn the projector off without it.
@@ -311,17 +364,57 @@ int main(int argc, char *argv[])
     } catch (const ControlError &error) {
         journal.warning(keeper.startupFailed(error.description()));
     }
+    followTheDevice();
     if (settings.poll)
         live.poller.start();
     // Ended by the service manager or Ctrl+C: "offline" is said, the line and
     // the socket are closed by the objects going away, and the end is a normal one.
-    quitOnSignals(app, [&](int) {
+    bool ending = false;
+    onSignals(app, {SIGTERM, SIGINT}, [&](int) {
+        if (std::exchange(ending, true))
+            return;
         journal.info("stopping");
         if (bridge) {
             bridge->goingAway();
             mqtt->finish(1000);
         }
         QCoreApplication::exit(0);
+    });
+    // A reload keeps the broker's retained "online": the new run says it
+    // again within a second, and nothing was offline for a watcher to act on.
+    onSignals(app, {SIGHUP}, [&](int) {
+        if (ending)
+            return;
+        ServiceConfig fresh;
+        std::string whyNot;
+        // The password is read now too: a new run that could not read it
+        // would end, where the running one can go on.
+        if (readSettings(fresh, whyNot) && !fresh.mqttPasswordFile.empty())
+            (void)firstLineOf(fresh.mqttPasswordFile, whyNot);
+        // So are the PJLink face's settings, for the same reason.
+        if (whyNot.empty() && !fresh.pjlinkPasswordFile.empty())
+            (void)firstLineOf(fresh.pjlinkPasswordFile, whyNot);
+        if (whyNot.empty() && !fresh.pjlink.empty() && !parsePjlinkListen(fresh.pjlink, whyNot))
+            whyNot = "pjlink: " + whyNot;
+        if (whyNot.empty() && !fresh.pjlinkInputs.empty() && !parsePjlinkInputs(fresh.pjlinkInputs, whyNot))
+            whyNot = "pjlink-inputs: " + whyNot;
+        if (!whyNot.empty()) {
+            journal.warning("not reloaded, the running settings are kept: " + whyNot);
+            return;
+        }
+        journal.info("reloading");
+        server.stop();
+        line.setPortOpen(false);
+        if (bridge) {
+            // Topics the new run may not publish on again are left saying
+            // "offline", not a stale "online".
+            if (fresh.name != settings.name || fresh.port != settings.port || fresh.mqtt != settings.mqtt)
+                bridge->goingAway();
+            mqtt->finish(1000);
+        }
+        runAgain(arguments);
+        journal.warning(std::string("cannot run qv550d again to reload: ") + std::strerror(errno));
+        QCoreApplication::exit(1);
     });
     return QCoreApplication::exec();
 }

@@ -210,9 +210,10 @@ int main(int argc, char *argv[])
     LiveOwner live(shared, pollTimer);
     service.setLiveState(&live.state, &live.poller);
     const bool showLive = options.parser.isSet(options.live);
-    // A line another program of ours already serves is used through it.
+    // A line another program of ours already serves is used through it,
+    // found by any name of the line (no waiting here: the panel tries again).
     port.setOwnerLookup([&server](const std::string &device) -> std::optional<std::string> {
-        const std::string path = ownerSocketPath(device);
+        const std::string path = ownerSocketFor(device, 0);
         if ((server.listening() && server.path() == path) || !ownerAnswers(path))
             return std::nullopt;
         return path;
@@ -270,6 +271,7 @@ int main(int argc, char *argv[])
             return;
         }
         service.setLineName(lineName(device));
+        server.followDevice(device); // found by the device's own name too
     };
     QtTimer timer1("Timer1", kTimer1Design);
     QtTimer timer2("Timer2", kTimer2Design);

@@ -42,7 +42,9 @@ std::optional<std::size_t> rowOfCode(std::string_view code)
 
 QString utcText(std::int64_t wallMs)
 {
-    return QDateTime::fromMSecsSinceEpoch(wallMs, Qt::UTC).toString(Qt::ISODate);
+    // Not the Qt::TimeSpec overload, deprecated from Qt 6.8, nor
+    // QTimeZone::utc(), which Qt 6.4 lacks.
+    return QDateTime::fromMSecsSinceEpoch(wallMs).toUTC().toString(Qt::ISODate);
 }
 
 } // namespace

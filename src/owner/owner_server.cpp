@@ -49,6 +49,19 @@ std::string peerName(int descriptor)
     return {};
 }
 
+// The alias is a relative link beside the socket.
+std::string socketName(const std::string &path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+bool leadsTo(const std::string &link, const std::string &target)
+{
+    char text[4096];
+    const ssize_t length = ::readlink(link.c_str(), text, sizeof text);
+    return length > 0 && std::string(text, static_cast<std::size_t>(length)) == target;
+}
+
 } // namespace
 
 OwnerServer::OwnerServer(OwnerService &service, QObject *parent) : QObject(parent), service_(service)
@@ -85,18 +98,50 @@ bool OwnerServer::listen(const std::string &path, std::string &whyNot)
     }
     path_ = path;
     if (server_.socketOptions() & QLocalServer::GroupAccessOption) {
-        // The folder's group, as a set-group-ID folder would give it: the
-        // group the service's folder is made for, whatever ours is.
         struct stat folder { };
+        struct stat socket { };
         const std::string parent = path.substr(0, path.rfind('/'));
-        if (::stat(parent.c_str(), &folder) != 0
-            || ::chown(path.c_str(), static_cast<uid_t>(-1), folder.st_gid) != 0) {
-            whyNot = path + ": cannot give it the group of " + parent;
+        if (::stat(parent.c_str(), &folder) != 0 || ::stat(path.c_str(), &socket) != 0
+            || socket.st_gid != folder.st_gid) {
+            whyNot = path + ": it would not have the group of " + parent
+                + " (make the folder set-group-ID, or run in its group)";
             stop();
             return false;
         }
     }
     return true;
+}
+
+void OwnerServer::followDevice(const std::string &device)
+{
+    if (!server_.isListening())
+        return;
+    const std::string folder = path_.substr(0, path_.rfind('/'));
+    const std::string wanted = folder + "/" + deviceLineName(device) + ".sock";
+    if (wanted == path_) {
+        dropAlias();
+        return;
+    }
+    if (wanted == alias_ && leadsTo(alias_, socketName(path_)))
+        return;
+    dropAlias();
+    struct stat there { };
+    if (::lstat(wanted.c_str(), &there) == 0) {
+        if (ownerAnswers(wanted))
+            return;               // another owner serves a line of that name: theirs
+        ::unlink(wanted.c_str()); // left by an owner that was killed
+    }
+    if (::symlink(socketName(path_).c_str(), wanted.c_str()) == 0)
+        alias_ = wanted;
+}
+
+void OwnerServer::dropAlias()
+{
+    // Only while it still leads to our socket: another owner may have taken
+    // the name since.
+    if (!alias_.empty() && leadsTo(alias_, socketName(path_)))
+        ::unlink(alias_.c_str());
+    alias_.clear();
 }
 
 void OwnerServer::stop()
@@ -110,6 +155,7 @@ void OwnerServer::stop()
         service_.disconnect(client);
         ::close(connection->descriptor);
     }
+    dropAlias();
     QFile::remove(QString::fromStdString(path_));
 }
 

@@ -30,9 +30,19 @@ public:
     // Listens at `path` (owner-only permissions); false with the reason, for
     // instance when another owner answers there.
     bool listen(const std::string &path, std::string &whyNot);
-    // For a system service: the socket's group (the folder's) may connect too.
+    // For a system service: the socket's group may connect too. That group
+    // is the folder's, given by the folder (set-group-ID) or by the service's
+    // own group, never by chown: a hardened unit forbids it. A socket that
+    // would get another group is not served.
     void setGroupAccess(bool on);
-    // Stops listening, drops every client, removes the socket file.
+    // Keeps a second name for the socket in its folder, a link named after
+    // the device the line leads to now (deviceLineName()), so a client given
+    // that device finds the owner given a link to it. Called again whenever
+    // the line has been opened anew (the device may have come back under
+    // another node): a stale alias of ours goes, another owner's is left.
+    void followDevice(const std::string &device);
+    // Stops listening, drops every client, removes the socket file and the
+    // alias.
     void stop();
     bool listening() const { return server_.isListening(); }
     const std::string &path() const { return path_; }
@@ -56,6 +66,9 @@ private:
 
     OwnerService &service_;
     Listener server_;
+    void dropAlias();
+
     std::string path_;
+    std::string alias_;
     std::map<int, std::unique_ptr<Connection>> connections_;
 };

@@ -767,17 +767,29 @@ TEST(Service, TheSystemServicesSocketIsForTheGroupDialoutAndEveryProgramFindsIt)
     run(QStringLiteral("useradd"),
         {QStringLiteral("--no-create-home"), QStringLiteral("qv550-other")}); // once per machine
     ASSERT_EQ(run(QStringLiteral("id"), {QStringLiteral("qv550-other")}), 0) << "useradd failed";
-    // As systemd makes it for the unit: RuntimeDirectoryMode=0750, Group=dialout.
     const QString folder = QString::fromLatin1(kServiceFolder);
     ASSERT_FALSE(QFileInfo::exists(folder)) << "a service already runs here";
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_EQ(run(QStringLiteral("chgrp"), {QStringLiteral("dialout"), folder}), 0);
-    ::chmod(kServiceFolder, 0750);
-
     Projector projector;
-    QProcess daemon;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("RUNTIME_DIRECTORY"), folder);
+    // A folder that would not give the socket its group is refused: the
+    // unit's system call filter forbids chown, so the socket is never chowned.
+    ::chmod(kServiceFolder, 0750);
+    {
+        QProcess refused;
+        refused.setProcessEnvironment(environment);
+        refused.start(
+            QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
+        ASSERT_TRUE(refused.waitForFinished(10000));
+        EXPECT_EQ(refused.exitCode(), 1);
+        EXPECT_TRUE(refused.readAllStandardError().contains("would not have the group of /run/qv550"));
+    }
+    // As systemd makes it for the unit: RuntimeDirectoryMode=2750 (set-group-ID), Group=dialout.
+    ::chmod(kServiceFolder, 02750);
+
+    QProcess daemon;
     daemon.setProcessEnvironment(environment);
     daemon.start(
         QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--port"), projector.device()});
