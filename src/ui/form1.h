@@ -55,6 +55,7 @@ protected:
     // A window that loses the mouse to another window never sees the release
     // of a held button: let it go.
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void build();
@@ -64,6 +65,8 @@ private:
 
     std::map<std::string, QWidget *, std::less<>> controls_;
     std::vector<const ControlRow *> lines_;
+    // The focus policy of every control Tab reaches while it is on the window.
+    std::map<QWidget *, Qt::FocusPolicy> tabPolicies_;
     Panel *panel_ = nullptr;
     float setHeight_ = 0.0F; // the last outer height set, to read back exactly
     int left_ = 0;           // where the window was placed, in pixels

@@ -177,8 +177,11 @@ TEST_F(Pixels, TheDataButtonsCaptionsStayInsideItsEdgeAndClearOfItsFocusRectangl
 TEST_F(Pixels, TheDataButtonsAccessibleNameFollowsItsCaption)
 {
     auto *button = qobject_cast<QAbstractButton *>(form.control("Command34"));
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Data panel: show the traffic monitor"));
     form.setCaption("Command34", "\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044");
-    EXPECT_EQ(button->accessibleName(), qs("\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044"));
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Data panel: hide the traffic monitor"));
+    form.setCaption("Command34", "CLOSE");
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Data panel: close (CLOSE)"));
 }
 
 TEST_F(Pixels, TheWindowStaysOnTheScreenAndWhatItOpensIsInReach)
@@ -249,9 +252,12 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
         }
     }
     EXPECT_EQ(changedOutside, 0);
-    EXPECT_NE(form.control("Label22")->accessibleDescription().indexOf(QStringLiteral("mode       Input mode 3 (read ")), -1);
+    EXPECT_NE(form.control("Label22")->accessibleDescription().indexOf(
+                  QStringLiteral("mode       Input mode 3 (read ")),
+        -1);
     form.setHint("Label22", "pc-type: <b>1024</b> & more");
-    EXPECT_NE(form.control("Label22")->toolTip().indexOf(QStringLiteral("&lt;b&gt;1024&lt;/b&gt; &amp; more")), -1);
+    EXPECT_NE(
+        form.control("Label22")->toolTip().indexOf(QStringLiteral("&lt;b&gt;1024&lt;/b&gt; &amp; more")), -1);
 
     state.unknownFromNow(); // the line went down: nothing is claimed
     lights.show(state.toJson(), state.choicesJson());
