@@ -595,8 +595,10 @@ float Form1::height() const
 
 // The window is placed where it is asked to be, kept inside the screen's
 // available area: centred by its design height on a small or scaled screen,
-// its top edge, its title bar and the logo would be out of reach. The place
-// is remembered, not read back, so a height change never moves it.
+// its top edge, its title bar and the logo would be out of reach. A height
+// change keeps the window where the user has put it since: its place is read
+// back, unless it is still where the panel put it (risen, perhaps, to show a
+// full height), which keeps the place it rose from.
 void Form1::setLeft(float twips)
 {
     left_ = twipsToPixels(twips);
@@ -623,10 +625,15 @@ void Form1::placeOnScreen()
     if (y + outer > available.bottom() + 1)
         y = available.bottom() + 1 - outer;
     move(x, y);
+    placedAt_ = QPoint(x, y);
 }
 
 void Form1::setHeight(float twips)
 {
+    if (placedAt_ && pos() != *placedAt_) {
+        left_ = pos().x();
+        top_ = pos().y();
+    }
     setHeight_ = twips;
     resize(QWidget::width(), std::max(0, twipsToPixels(twips - kTitleAllowance)));
     placeOnScreen();

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,9 @@ private:
     std::map<QWidget *, Qt::FocusPolicy> tabPolicies_;
     Panel *panel_ = nullptr;
     float setHeight_ = 0.0F; // the last outer height set, to read back exactly
-    int left_ = 0;           // where the window was placed, in pixels
+    int left_ = 0;           // where the window belongs, in pixels
     int top_ = 0;
+    std::optional<QPoint> placedAt_; // where the panel last put it
     // Key preview sees a propagated key event once per parent; these tell a
     // propagation from a new key press.
     const QEvent *lastKey_ = nullptr;

@@ -48,7 +48,7 @@ template <typename Handler> void Panel::guarded(Handler &&handler)
         if (error.op() == ControlOp::Output) {
             view_.setCaption("Label22", " NOT SENT: " + error.description());
             if (const auto box = lineKeeper_.notSentWarning(error.description()))
-                messageBox_.warning(*box);
+                messageBox_.lineWarning(*box);
         } else {
             messageBox_.warning(error.description());
         }

@@ -85,6 +85,12 @@ private:
             panel_.releaseHeld();
             box_.warning(message);
         }
+        void lineWarning(std::string_view message) override
+        {
+            panel_.releaseHeld();
+            box_.lineWarning(message);
+        }
+        void lineBack() override { box_.lineBack(); }
 
     private:
         Panel &panel_;

@@ -103,6 +103,43 @@ TEST(WarningBox, AWarningWhileABoxIsOpenReplacesItsTextAndNeverNests)
     EXPECT_EQ(box.openBox(), nullptr);
 }
 
+TEST(WarningBox, ABoxAboutTheLineClosesWhenTheLineIsBackAndNoOtherDoes)
+{
+    QWidget parent;
+    QtMessageBox box(&parent);
+    box.lineBack(); // no box: nothing to close
+    QString title;
+    // The line comes back while its box is open, with nobody at the panel.
+    QTimer::singleShot(0, [&] {
+        title = box.openBox()->windowTitle();
+        box.lineBack();
+    });
+    box.lineWarning("COM1 (/dev/ttyUSB0): the device went away");
+    EXPECT_EQ(box.openBox(), nullptr) << "the box did not close";
+    EXPECT_EQ(title, QStringLiteral("QV550 Control"));
+    // A line box whose text another warning replaced says something else
+    // now: it stays for the user to read.
+    bool stillOpen = false;
+    QTimer::singleShot(0, [&] {
+        box.warning("The port mapping was not used");
+        box.lineBack();
+        stillOpen = box.openBox() != nullptr;
+        if (box.openBox())
+            box.openBox()->accept();
+    });
+    box.lineWarning("COM1 (/dev/ttyUSB0): the device went away");
+    EXPECT_TRUE(stillOpen);
+    // And a warning that is not about the line is not closed by it.
+    QTimer::singleShot(0, [&] {
+        box.lineBack();
+        stillOpen = box.openBox() != nullptr;
+        if (box.openBox())
+            box.openBox()->accept();
+    });
+    box.warning("COM2 cannot be opened");
+    EXPECT_TRUE(stillOpen);
+}
+
 TEST_F(Window, ThePortOptionsAlwaysShowThePortInUseAndExactlyOneSpeed)
 {
     // Read off the painted options: the chosen one of each pair has the dot,

@@ -202,6 +202,34 @@ TEST_F(Pixels, TheWindowStaysOnTheScreenAndWhatItOpensIsInReach)
     EXPECT_EQ(form.pos(), placed); // back to its place when short again
 }
 
+TEST_F(Pixels, AHeightChangeKeepsTheWindowWhereTheUserPutIt)
+{
+    const QRect available = form.screen()->availableGeometry();
+    if (available.width() < form.frameGeometry().width() + 40 || available.height() < 620)
+        GTEST_SKIP() << "at this scale the window is wider or the full height taller than the screen: "
+                        "there is no place of the user's own to keep";
+    // Low enough that the data panel fits below, but not the full height.
+    const QPoint moved(available.left() + 40, available.bottom() + 1 - 500);
+    form.move(moved); // the user drags it there
+    for (const float height : {7200.0F, 6645.0F, 5350.0F}) {
+        form.setHeight(height);
+        EXPECT_EQ(form.pos(), moved) << height;
+    }
+    // The full height does not fit below its place: it rises, and goes back
+    // to the user's place when it is short again.
+    form.setHeight(9100.0F);
+    EXPECT_LT(form.pos().y(), moved.y());
+    EXPECT_EQ(form.pos().x(), moved.x());
+    form.setHeight(5350.0F);
+    EXPECT_EQ(form.pos(), moved);
+    // Moved again while risen: that is its place now.
+    form.setHeight(9100.0F);
+    const QPoint risen(moved.x() + 10, form.pos().y() - 5);
+    form.move(risen);
+    form.setHeight(7200.0F);
+    EXPECT_EQ(form.pos(), risen);
+}
+
 } // namespace
 
 // The live state lights the buttons that stand for what the projector does:
