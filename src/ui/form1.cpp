@@ -92,7 +92,11 @@ protected:
             area.translate(1, 1); // the caption sinks with the face
         const int total = static_cast<int>(layout.lines.size()) * layout.pitch;
         int y = area.top() + (area.height() - total) / 2;
-        painter.setPen(palette().color(QPalette::ButtonText));
+        // A lit face is the caption's colour (see PanelStyle): the caption
+        // and the focus rectangle take the face's.
+        const bool lit = property("lit").toBool();
+        const QColor ink = palette().color(lit ? QPalette::Button : QPalette::ButtonText);
+        painter.setPen(ink);
         painter.setFont(layout.font);
         for (const QString &line : layout.lines) {
             painter.drawText(QRect(area.left(), y, area.width(), layout.pitch),
@@ -102,6 +106,7 @@ protected:
         if (hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
+            focus.palette.setColor(QPalette::ButtonText, ink);
             focus.rect = rect().adjusted(3, 3, -3, -3);
             painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
         }
@@ -340,6 +345,20 @@ void Form1::build()
             widget->raise();
     }
     control("Frame8")->raise();
+    // A caption that covers a button's top edge only in part (NO SHOW and
+    // FREEZE are narrower than their pair of buttons) would leave stubs of
+    // the edge at the button's outer corners: such a button lies above it.
+    for (const ControlRow &row : kControls) {
+        QWidget *button = row.kind == ControlKind::Button ? control(row.name) : nullptr;
+        if (!button)
+            continue;
+        for (QObject *sibling : button->parentWidget()->children()) {
+            auto *label = qobject_cast<QLabel *>(sibling);
+            const QRect overlap = label ? label->geometry() & button->geometry() : QRect();
+            if (!overlap.isEmpty() && overlap.width() < button->width())
+                button->raise();
+        }
+    }
     setTabOrder();
     for (const auto &[name, widget] : controls_) {
         if (widget->focusPolicy() & Qt::TabFocus)
@@ -396,6 +415,11 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         label->setTextFormat(Qt::PlainText); // received bytes end up here: never markup
         label->setText(qs(row.caption));
         label->setAlignment(alignmentOf(row.align));
+        // The matrix's row numbers are as tall as their rows: centred on
+        // them, level with the buttons' captions.
+        if (const CatalogueEntry *entry = catalogueEntryFor(row.name);
+            entry && entry->group == "Input selection matrix")
+            label->setAlignment((alignmentOf(row.align) & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
         label->setAutoFillBackground(true);
         if (row.border) {
             label->border = true;

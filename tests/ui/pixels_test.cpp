@@ -202,6 +202,56 @@ TEST_F(Pixels, TheWindowStaysOnTheScreenAndWhatItOpensIsInReach)
     EXPECT_EQ(form.pos(), placed); // back to its place when short again
 }
 
+// The vertical middle of what is drawn in `area` of `widget` in a colour
+// other than `background`, in logical pixels.
+double inkMiddle(QWidget *widget, QRect area, QRgb background)
+{
+    const QImage image = widget->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    int top = -1, bottom = -1;
+    for (int y = int(area.top() * scale); y < int((area.bottom() + 1) * scale); ++y) {
+        for (int x = int(area.left() * scale); x < int((area.right() + 1) * scale); ++x) {
+            if ((image.pixel(x, y) & 0xFFFFFF) != background) {
+                top = top < 0 ? y : top;
+                bottom = y;
+                break;
+            }
+        }
+    }
+    return top < 0 ? -1.0 : (top + bottom + 1) / 2.0 / scale;
+}
+
+TEST_F(Pixels, TheNoShowAndFreezeButtonsHaveCleanCorners)
+{
+    // Their captions are narrower than the pair of buttons below: the
+    // buttons' top edges show whole, not as stubs at their outer corners.
+    const QImage window = form.grab().toImage();
+    const qreal scale = window.devicePixelRatio();
+    for (const char *name : {"Command21", "Command22", "Command25", "Command26"}) {
+        QWidget *button = form.control(name);
+        const QPoint at = button->mapTo(&form, QPoint(0, 0));
+        int white = 0;
+        for (int x = 0; x < button->width() - 1; ++x)
+            white += (window.pixel(int((at.x() + x) * scale), int(at.y() * scale)) & 0xFFFFFF) == 0xFFFFFFU;
+        EXPECT_EQ(white, button->width() - 1) << name << ": the top edge is whole";
+    }
+}
+
+TEST_F(Pixels, TheMatrixRowNumbersAreLevelWithTheirRowsCaptions)
+{
+    for (const auto &[label, button] :
+        std::vector<std::pair<const char *, const char *>>{{"Label15", "Command63"}, {"Label16", "Command71"},
+            {"Label24", "Command79"}, {"Label25", "Command87"}}) {
+        QWidget *number = form.control(label);
+        QWidget *first = form.control(button);
+        ASSERT_EQ(number->y(), first->y()) << label;
+        const double numberMiddle = inkMiddle(number, number->rect(), 0xC0C0C0);
+        const double captionMiddle = inkMiddle(first, first->rect().adjusted(3, 3, -3, -3), 0xC0FFFF);
+        ASSERT_GT(numberMiddle, 0) << label;
+        EXPECT_NEAR(numberMiddle, captionMiddle, 1.0) << label << " beside " << button;
+    }
+}
+
 TEST_F(Pixels, AHeightChangeKeepsTheWindowWhereTheUserPutIt)
 {
     const QRect available = form.screen()->availableGeometry();
@@ -233,10 +283,11 @@ TEST_F(Pixels, AHeightChangeKeepsTheWindowWhereTheUserPutIt)
 } // namespace
 
 // The live state lights the buttons that stand for what the projector does:
-// pushed in, with a bar in the caption's colour along the foot. Nothing else
+// pushed in, the face in the caption's colour and the caption in the face's,
+// so that it shows across a room at 1x. Nothing else
 // changes by a pixel, nothing moves, and once the state is unknown again the
 // window is exactly as without it.
-TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
+TEST_F(Pixels, LitButtonsArePushedInWithTheirColoursSwappedAndNothingElseChanges)
 {
     std::int64_t now = 0;
     LiveState state([&now] { return now; });
@@ -248,6 +299,7 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
         if (const QWidget *widget = form.control(row.name))
             places[std::string(row.name)] = widget->geometry();
     }
+    form.control("Command17")->clearFocus(); // its focus rectangle is no part of the lit look
     const QImage before = form.grab().toImage();
 
     LiveLights lights(form);
@@ -261,12 +313,20 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
     for (const std::string &name : lit) {
         auto *button = qobject_cast<QAbstractButton *>(form.control(name));
         const int w = button->width(), h = button->height();
+        const QRgb caption = button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF;
         EXPECT_EQ(paintedAt(button, 0, 0), 0x000000U) << name << ": pushed in";
-        EXPECT_EQ(
-            paintedAt(button, w / 2, h - 4), button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF)
-            << name << ": the bar";
-        EXPECT_EQ(paintedAt(button, 2, h / 2), button->palette().color(QPalette::Button).rgb() & 0xFFFFFF)
-            << name << ": the face keeps its colour";
+        EXPECT_EQ(paintedAt(button, w / 2, 2), caption) << name << ": the face in the caption's colour";
+        EXPECT_EQ(paintedAt(button, 2, h - 3), caption) << name;
+        // The caption shows, in the face's colour, where it showed before.
+        const QImage picture = button->grab().toImage();
+        int captionInk = 0;
+        for (int y = 3 * picture.devicePixelRatio(); y < picture.height() - 3 * picture.devicePixelRatio();
+             ++y) {
+            for (int x = 3 * picture.devicePixelRatio(); x < picture.width() - 3 * picture.devicePixelRatio();
+                 ++x)
+                captionInk += (picture.pixel(x, y) & 0xFFFFFF) != caption;
+        }
+        EXPECT_GT(captionInk, 10) << name << ": the caption";
         EXPECT_NE(button->accessibleDescription().indexOf(QStringLiteral("Active now.")), -1) << name;
         litArea += QRect(button->mapTo(&form, QPoint(0, 0)) * scale, button->size() * scale);
     }
