@@ -570,10 +570,21 @@ void Form1::setLit(std::string_view name, bool lit)
 void Form1::setHint(std::string_view name, std::string_view text)
 {
     if (QWidget *widget = control(name)) {
-        // Always as plain text: the values come from the line, and a tooltip
-        // would read anything that looks like markup as markup.
-        widget->setToolTip(QStringLiteral("<p style='white-space:pre'>") + qs(text).toHtmlEscaped()
-            + QStringLiteral("</p>"));
+        // Each line is a name and its value: shown as a table's two columns,
+        // which line up in any font, as padding with spaces does only in a
+        // fixed one. Every piece is escaped: the values come from the line,
+        // and a tooltip would read anything that looks like markup as markup.
+        QString table = QStringLiteral("<table cellspacing='0' cellpadding='1'>");
+        for (const QString &line : qs(text).split(QLatin1Char('\n'))) {
+            const QString trimmed = line.trimmed();
+            const qsizetype gap = trimmed.indexOf(QLatin1Char(' '));
+            const QString label = gap < 0 ? trimmed : trimmed.left(gap);
+            const QString value = gap < 0 ? QString() : trimmed.mid(gap).trimmed();
+            table += QStringLiteral("<tr><td style='white-space:pre'>") + label.toHtmlEscaped()
+                + QStringLiteral("</td><td style='white-space:pre; padding-left:8px'>")
+                + value.toHtmlEscaped() + QStringLiteral("</td></tr>");
+        }
+        widget->setToolTip(table + QStringLiteral("</table>"));
         widget->setAccessibleDescription(qs(text));
     }
 }

@@ -12,6 +12,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -346,6 +350,26 @@ TEST_F(Pixels, LitButtonsArePushedInWithTheirColoursSwappedAndNothingElseChanges
     form.setHint("Label22", "pc-type: <b>1024</b> & more");
     EXPECT_NE(
         form.control("Label22")->toolTip().indexOf(QStringLiteral("&lt;b&gt;1024&lt;/b&gt; &amp; more")), -1);
+    // The hint's names and values in two columns that line up in the
+    // tooltip's proportional font, not padded with spaces.
+    form.setHint("Label22", "power      Power ON (read 1.0 s ago)\nlamp-time  not read yet");
+    QTextDocument hint;
+    hint.setHtml(form.control("Label22")->toolTip());
+    QTextTable *table = nullptr;
+    for (QTextFrame *frame : hint.rootFrame()->childFrames())
+        table = table ? table : qobject_cast<QTextTable *>(frame);
+    ASSERT_NE(table, nullptr) << form.control("Label22")->toolTip().toStdString();
+    ASSERT_EQ(table->rows(), 2);
+    ASSERT_EQ(table->columns(), 2);
+    const auto cell = [&](int row, int column) {
+        QTextCursor from = table->cellAt(row, column).firstCursorPosition();
+        from.setPosition(table->cellAt(row, column).lastCursorPosition().position(), QTextCursor::KeepAnchor);
+        return from.selectedText();
+    };
+    EXPECT_EQ(cell(0, 0), QStringLiteral("power"));
+    EXPECT_EQ(cell(0, 1), QStringLiteral("Power ON (read 1.0 s ago)"));
+    EXPECT_EQ(cell(1, 0), QStringLiteral("lamp-time"));
+    EXPECT_EQ(cell(1, 1), QStringLiteral("not read yet"));
 
     state.unknownFromNow(); // the line went down: nothing is claimed
     lights.show(state.toJson(), state.choicesJson());
