@@ -282,6 +282,7 @@ int main(int argc, char *argv[])
     QtTimer settleTimer("settleTimer", 3000);
     Form1 form;
     QtMessageBox messageBox(&form);
+    messageBox.setLineWarningsQuietWhile([&port] { return port.throughAnotherOwner(); });
     Panel panel(MSComm1, form, messageBox, form,
         {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
     form.attach(&panel);
@@ -313,12 +314,18 @@ int main(int argc, char *argv[])
     shared.onPortChanged = serveTheLine;
     checkOwnerWhenNeeded();
     form.show();
-    // The window stays open with the port closed; the user is told why.
-    for (const auto &warning : {mappingProblem.empty() ? std::optional<std::string>()
-                                                       : "The port mapping was not used: " + mappingProblem,
-             startupFailure}) {
-        if (warning)
-            QTimer::singleShot(0, &form, [&messageBox, text = *warning] { messageBox.warning(text); });
+    // The window stays open with the port closed; the user is told why. The
+    // port's own failure closes when the port opens by itself.
+    if (!mappingProblem.empty()) {
+        QTimer::singleShot(0, &form, [&messageBox, text = "The port mapping was not used: " + mappingProblem] {
+            messageBox.warning(text);
+        });
+    }
+    if (startupFailure) {
+        QTimer::singleShot(0, &form, [&messageBox, &panel, text = *startupFailure] {
+            if (!panel.lineKeeper().lineUp())
+                messageBox.lineWarning(text);
+        });
     }
     return QApplication::exec();
 }

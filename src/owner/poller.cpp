@@ -132,7 +132,12 @@ void Poller::exchanged(const std::string &sent, const std::string &reply, bool c
     if (!complete)
         return;
     const std::int64_t now = now_();
-    backoffMs_ = 0; // the projector answers
+    // The projector answers. After a silent spell every value is unknown:
+    // all are read again now, one after another, not when each would have
+    // been due (the lamp hours five minutes on).
+    if (backoffMs_ != 0)
+        due_.fill(std::nullopt);
+    backoffMs_ = 0;
     if (const auto row = LiveState::rowFor(sent)) {
         due_[*row] = now + intervalFor(*row);
     } else if (reply.find('\x06') != std::string::npos) {
@@ -153,7 +158,9 @@ void Poller::lineChanged(bool up)
         state_.unknownFromNow();
         return;
     }
-    // Back: the power status first, at once.
+    // Back: every value was made unknown; the power status first, at once,
+    // then the others in turn.
+    due_.fill(std::nullopt);
     due_[0] = now_();
     backoffMs_ = 0;
     if (!inFlight_ && running_) {

@@ -140,6 +140,8 @@ bool LineKeeper::onComm(std::int16_t event)
             // Dropped again at once: the same outage goes on, without a box.
             view_.setCaption("Label22", " " + MSComm1_.lostLineDescription());
             enter(Phase::Waiting);
+            if (MSComm1_.lineKind() == LineKind::Device)
+                MSComm1_.setWatching(true);
             scheduleNextTry();
             break;
         case Phase::Waiting:
@@ -151,7 +153,7 @@ bool LineKeeper::onComm(std::int16_t event)
         case Phase::Connecting:
         case Phase::Open:
             startOutage(MSComm1_.lostLineDescription(), phase_ == Phase::Open);
-            messageBox_.warning(outage_->reason + "\n\n" + whatThePanelDoes());
+            messageBox_.lineWarning(outage_->reason + "\n\n" + whatThePanelDoes());
             break;
         case Phase::Closed:
             break;
@@ -237,17 +239,22 @@ void LineKeeper::tryOpening()
 void LineKeeper::up()
 {
     if (outage_) {
+        // What the box said is over; the status line says what happened.
+        messageBox_.lineBack();
         // Truthfully: a port that was never open has been opened, not
         // opened again.
         showStatus(
             " " + MSComm1_.portLabel() + (outage_->afterLoss || everUp_ ? " is open again" : " opened"));
-        notSentTold_ = false;
     }
     // A port that opened by itself (after a failed start-up) is shown chosen.
     if (outage_)
         view_.setSelected(MSComm1_.commPort() == 1 ? "Option1" : "Option2");
     everUp_ = true;
-    if (outage_ && MSComm1_.lineKind() == LineKind::Network) {
+    // A line back after an outage has to stay up before the outage is over,
+    // whatever its kind: a device that opens and is gone again at once (a
+    // pseudo-terminal whose far end is closing) is the same outage, with no
+    // second box.
+    if (outage_) {
         enter(Phase::Settling);
         settleTimer_.setEnabled(true);
         return;

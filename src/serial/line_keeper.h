@@ -12,8 +12,8 @@
 //   Open         carrying bytes
 //   Waiting      down: lost or never up; tries paced by the reopen timer
 //   Retrying     down, and a try on a network line is connecting
-//   Settling     a network line came back; it must stay up for a while
-//                (the settle timer) before the outage is over
+//   Settling     the line came back after an outage; it must stay up for a
+//                while (the settle timer) before the outage is over
 // The outage (why the line is down, whether it was lost or never came up)
 // lives exactly as long as the line is down or settling.
 

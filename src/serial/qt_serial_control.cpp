@@ -111,6 +111,7 @@ void QtSerialControl::setPortOpen(bool open)
             line_.reset(new DeviceLine(*path, portLabel()));
         }
         lineLabel_ = madeFor;
+        viaOwner_ = owner.has_value();
     }
     // Each report carries the opening it came from: one from an earlier
     // opening (a loss queued as the user chose another port) is stale and

@@ -41,6 +41,9 @@ public:
 
     // The device or address the current port number opens.
     std::string device() const;
+    // Whether the line is (or was, until it was lost) another owner's, used
+    // as its client.
+    bool throughAnotherOwner() const { return line_ && viaOwner_; }
     // Messages name the device alone, without "COM1": for a tool that has
     // no port numbers.
     void setNamesWithoutPortNumber() { numbered_ = false; }
@@ -61,6 +64,7 @@ private:
     bool deviceThere_ = false; // while watching: the device's path existed at the last look
     bool watchWanted_ = false; // the keeper waits for the device
     std::string lineLabel_; // the port the line was made for, and how
+    bool viaOwner_ = false; // the line is another owner's
     std::function<std::optional<std::string>(const std::string &)> ownerLookup_;
     unsigned openings_ = 0;
     std::int16_t commPort_ = 1;

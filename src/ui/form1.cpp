@@ -6,7 +6,7 @@
 
 #include "ui/form1.h"
 
-#include <QAccessibleWidget>
+#include <QAccessible>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -20,6 +20,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -28,8 +29,11 @@
 #include "commands/hold_buttons.h"
 #include "ui/accessible_texts.h"
 #include "ui/caption_layout.h"
+#include "ui/click_label.h"
 #include "ui/fonts.h"
+#include "ui/logo_image.h"
 #include "ui/panel.h"
+#include "ui/panel_accessibles.h"
 #include "ui/panel_style.h"
 #include "ui/window_sizes.h"
 
@@ -63,6 +67,17 @@ QString literalCaption(std::string_view text)
 // window's style fills with the back colour.
 class PanelButton : public QPushButton {
 protected:
+    // Enter (Return or the keypad's) activates the focused button as Space
+    // does; Qt leaves that to a dialog's default button, and the panel has
+    // none.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+            return QPushButton::keyPressEvent(event);
+        event->accept();
+        if (!event->isAutoRepeat())
+            animateClick();
+    }
     void paintEvent(QPaintEvent *) override
     {
         QStylePainter painter(this);
@@ -77,7 +92,11 @@ protected:
             area.translate(1, 1); // the caption sinks with the face
         const int total = static_cast<int>(layout.lines.size()) * layout.pitch;
         int y = area.top() + (area.height() - total) / 2;
-        painter.setPen(palette().color(QPalette::ButtonText));
+        // A lit face is the caption's colour (see PanelStyle): the caption
+        // and the focus rectangle take the face's.
+        const bool lit = property("lit").toBool();
+        const QColor ink = palette().color(lit ? QPalette::Button : QPalette::ButtonText);
+        painter.setPen(ink);
         painter.setFont(layout.font);
         for (const QString &line : layout.lines) {
             painter.drawText(QRect(area.left(), y, area.width(), layout.pitch),
@@ -87,6 +106,7 @@ protected:
         if (hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
+            focus.palette.setColor(QPalette::ButtonText, ink);
             focus.rect = rect().adjusted(3, 3, -3, -3);
             painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
         }
@@ -97,6 +117,22 @@ class HoldPushButton : public PanelButton {
 public:
     std::function<void()> onPress;
     std::function<void()> onRelease;
+    // From the keyboard: the key's first press, and its release.
+    std::function<void(bool autoRepeat)> onKeyPress;
+    std::function<void(bool autoRepeat)> onKeyRelease;
+    // A click that no mouse made (an assistive tool's press): one step.
+    std::function<void()> onStep;
+
+    HoldPushButton()
+    {
+        connect(this, &QAbstractButton::clicked, this, [this] {
+            if (!byMouse_ && onStep)
+                onStep();
+        });
+        letGoSoon_.setSingleShot(true);
+        letGoSoon_.setInterval(kRepeatGraceMs);
+        connect(&letGoSoon_, &QTimer::timeout, this, [this] { letGo(); });
+    }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override
@@ -111,78 +147,70 @@ protected:
     {
         if (onRelease)
             onRelease();
+        byMouse_ = true; // the click this release makes was the hold's
         QPushButton::mouseReleaseEvent(event);
+        byMouse_ = false;
         if (event->button() != Qt::LeftButton)
             setDown(false);
     }
-};
-
-class ClickLabel : public QLabel {
-public:
-    std::function<void()> onClick;
-    bool border = false; // a single black line on all four sides
-
-protected:
-    void paintEvent(QPaintEvent *event) override
+    // Space and Enter hold the button as the mouse does; the button's own
+    // key handling would make a click of the release instead.
+    void keyPressEvent(QKeyEvent *event) override
     {
-        QLabel::paintEvent(event);
-        if (!border)
-            return;
-        QPainter painter(this);
-        fillEdge(&painter, rect(), Qt::black, Qt::black);
-    }
-    void mousePressEvent(QMouseEvent *event) override
-    {
-        pressedInside_ = event->button() == Qt::LeftButton;
-        QLabel::mousePressEvent(event);
-    }
-    void mouseReleaseEvent(QMouseEvent *event) override
-    {
-        const bool click = pressedInside_ && event->button() == Qt::LeftButton
-            && rect().contains(event->position().toPoint());
-        pressedInside_ = false;
-        QLabel::mouseReleaseEvent(event);
-        if (click && onClick)
-            onClick();
-    }
-    // The second press of a double-click is no second click: the label
-    // sends its command once, as a click and then a double-click event.
-    // (Qt would otherwise take it for a press.)
-    void mouseDoubleClickEvent(QMouseEvent *event) override
-    {
-        pressedInside_ = false;
+        if (!holdsWith(event))
+            return PanelButton::keyPressEvent(event);
         event->accept();
+        if (event->key() == keyHeld_ && letGoSoon_.isActive()) {
+            letGoSoon_.stop(); // the release was the key's own repeat
+            return;
+        }
+        if (event->isAutoRepeat() || keyHeld_)
+            return;
+        keyHeld_ = event->key();
+        setDown(true);
+        if (onKeyPress)
+            onKeyPress(false);
+    }
+    void keyReleaseEvent(QKeyEvent *event) override
+    {
+        if (!holdsWith(event))
+            return PanelButton::keyReleaseEvent(event);
+        event->accept();
+        if (event->isAutoRepeat() || event->key() != keyHeld_)
+            return;
+        // X repeats a held key as a release and a press at once; when Qt
+        // has not read the press yet it cannot mark the pair as a repeat,
+        // so a press of the same key within a moment takes the release back.
+        letGoSoon_.start();
+    }
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        letGo();
+        PanelButton::focusOutEvent(event);
     }
 
 private:
-    bool pressedInside_ = false;
-};
-
-// A clickable label as assistive tools see it: text, with a press action
-// that does what a click does, so that a screen reader user can ask the
-// projector's settings too.
-class ClickLabelAccessible : public QAccessibleWidget {
-public:
-    explicit ClickLabelAccessible(ClickLabel *label) : QAccessibleWidget(label, QAccessible::StaticText) { }
-    // Asked each time: the label's click is wired after it is made.
-    QStringList actionNames() const override
+    static bool holdsWith(const QKeyEvent *event)
     {
-        return static_cast<ClickLabel *>(widget())->onClick ? QStringList{pressAction()} : QStringList{};
+        return event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
+            || event->key() == Qt::Key_Enter;
     }
-    QStringList keyBindingsForAction(const QString &) const override { return {}; }
-    void doAction(const QString &action) override
+    void letGo()
     {
-        auto *label = static_cast<ClickLabel *>(widget());
-        if (action == pressAction() && label->onClick)
-            label->onClick();
+        letGoSoon_.stop();
+        if (!keyHeld_)
+            return;
+        keyHeld_ = 0;
+        setDown(false);
+        if (onKeyRelease)
+            onKeyRelease(false);
     }
-};
 
-QAccessibleInterface *clickLabelAccessible(const QString &, QObject *object)
-{
-    auto *label = dynamic_cast<ClickLabel *>(object);
-    return label ? new ClickLabelAccessible(label) : nullptr;
-}
+    static constexpr int kRepeatGraceMs = 60;
+    bool byMouse_ = false;
+    int keyHeld_ = 0; // the key holding the button, if any
+    QTimer letGoSoon_;
+};
 
 // An option button that the whole of its box selects, not only its circle
 // and caption, painted in its back colour. Its group is the options of its
@@ -207,21 +235,17 @@ public:
 
 protected:
     bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+    // Enter chooses the focused option, as Space does.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+            return QRadioButton::keyPressEvent(event);
+        event->accept();
+        if (!event->isAutoRepeat())
+            click();
+    }
     // A click selects; it never clears a selected option.
     void nextCheckState() override { select(); }
-};
-
-class LogoImage : public QLabel {
-public:
-    std::function<void()> onDoubleClick;
-
-protected:
-    void mouseDoubleClickEvent(QMouseEvent *event) override
-    {
-        QLabel::mouseDoubleClickEvent(event);
-        if (event->button() == Qt::LeftButton && onDoubleClick)
-            onDoubleClick();
-    }
 };
 
 Qt::Alignment alignmentOf(Align align)
@@ -269,11 +293,11 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     setFixedWidth(clientWidth);
     setMaximumHeight(clientHeight);
     resize(clientWidth, clientHeight);
-    static const bool accessibleLabels = [] {
-        QAccessible::installFactory(clickLabelAccessible);
+    static const bool accessibles = [] {
+        QAccessible::installFactory(panelAccessible);
         return true;
     }();
-    (void)accessibleLabels;
+    (void)accessibles;
     build();
     qApp->installEventFilter(this);
 }
@@ -298,6 +322,8 @@ void Form1::build()
         if (const auto spoken = accessibleTextFor(row.name)) {
             if (!spoken->name.empty())
                 widget->setAccessibleName(qs(spoken->name));
+            else if (row.kind == ControlKind::Button)
+                widget->setAccessibleName(qs(accessibleNameFor(row.name, row.caption)));
             widget->setAccessibleDescription(qs(spoken->description));
         }
         const int x = twipsToPixels(row.left);
@@ -319,7 +345,25 @@ void Form1::build()
             widget->raise();
     }
     control("Frame8")->raise();
+    // A caption that covers a button's top edge only in part (NO SHOW and
+    // FREEZE are narrower than their pair of buttons) would leave stubs of
+    // the edge at the button's outer corners: such a button lies above it.
+    for (const ControlRow &row : kControls) {
+        QWidget *button = row.kind == ControlKind::Button ? control(row.name) : nullptr;
+        if (!button)
+            continue;
+        for (QObject *sibling : button->parentWidget()->children()) {
+            auto *label = qobject_cast<QLabel *>(sibling);
+            const QRect overlap = label ? label->geometry() & button->geometry() : QRect();
+            if (!overlap.isEmpty() && overlap.width() < button->width())
+                button->raise();
+        }
+    }
     setTabOrder();
+    for (const auto &[name, widget] : controls_) {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            tabPolicies_.emplace(widget, widget->focusPolicy());
+    }
     control("Command17")->setFocus();
 }
 
@@ -338,6 +382,18 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
             hold->onRelease = [this, name] {
                 if (panel_)
                     panel_->mouseUp(name);
+            };
+            hold->onKeyPress = [this, name](bool autoRepeat) {
+                if (panel_)
+                    panel_->holdKeyDown(name, autoRepeat);
+            };
+            hold->onKeyRelease = [this, name](bool autoRepeat) {
+                if (panel_)
+                    panel_->holdKeyUp(name, autoRepeat);
+            };
+            hold->onStep = [this, name] {
+                if (panel_)
+                    panel_->holdStep(name);
             };
             button = hold;
         } else {
@@ -359,6 +415,11 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         label->setTextFormat(Qt::PlainText); // received bytes end up here: never markup
         label->setText(qs(row.caption));
         label->setAlignment(alignmentOf(row.align));
+        // The matrix's row numbers are as tall as their rows: centred on
+        // them, level with the buttons' captions.
+        if (const CatalogueEntry *entry = catalogueEntryFor(row.name);
+            entry && entry->group == "Input selection matrix")
+            label->setAlignment((alignmentOf(row.align) & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
         label->setAutoFillBackground(true);
         if (row.border) {
             label->border = true;
@@ -366,6 +427,7 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         }
         paint(label, QPalette::Window, QPalette::WindowText, row);
         if (catalogueEntryFor(row.name)) {
+            label->setFocusPolicy(Qt::TabFocus);
             label->onClick = [this, name] {
                 if (panel_)
                     panel_->click(name);
@@ -407,6 +469,14 @@ QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
         image->onDoubleClick = [this] {
             if (panel_)
                 panel_->dblClick("Image1");
+        };
+        image->onOpenFullHeight = [this] {
+            if (panel_)
+                panel_->openFullHeight();
+        };
+        image->onBackToCompact = [this] {
+            if (panel_)
+                panel_->backToCompact();
         };
         return image;
     }
@@ -450,13 +520,25 @@ void Form1::setCaption(std::string_view name, std::string_view text)
     if (caption.size() > kDisplayLimit)
         caption.truncate(kDisplayLimit);
     if (auto *label = qobject_cast<QLabel *>(widget)) {
-        if (label->text() != caption)
-            label->setText(caption);
+        if (label->text() == caption)
+            return;
+        const QString before = label->text();
+        label->setText(caption);
+        // A live status (the status line, TXD, RXD) is heard as it changes:
+        // the text changed, and so did the name of a label named by it.
+        if (QAccessible::isActive()) {
+            QAccessibleTextUpdateEvent changed(label, 0, before, caption);
+            QAccessible::updateAccessibility(&changed);
+            if (label->accessibleName().isEmpty()) {
+                QAccessibleEvent renamed(label, QAccessible::NameChanged);
+                QAccessible::updateAccessibility(&renamed);
+            }
+        }
     } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
-        // A button without a name of its own (the data panel button) is
-        // read by the caption the user sees, not the first one.
+        // A button without a fixed name (the data panel button) is named
+        // by what its caption now says it does.
         if (const auto spoken = accessibleTextFor(name); !spoken || spoken->name.empty())
-            button->setAccessibleName(caption);
+            button->setAccessibleName(qs(accessibleNameFor(name, text)));
         button->setText(caption.replace(QLatin1Char('&'), QStringLiteral("&&")));
     }
 }
@@ -488,9 +570,21 @@ void Form1::setLit(std::string_view name, bool lit)
 void Form1::setHint(std::string_view name, std::string_view text)
 {
     if (QWidget *widget = control(name)) {
-        // Always as plain text: the values come from the line, and a tooltip
-        // would read anything that looks like markup as markup.
-        widget->setToolTip(QStringLiteral("<p style='white-space:pre'>") + qs(text).toHtmlEscaped() + QStringLiteral("</p>"));
+        // Each line is a name and its value: shown as a table's two columns,
+        // which line up in any font, as padding with spaces does only in a
+        // fixed one. Every piece is escaped: the values come from the line,
+        // and a tooltip would read anything that looks like markup as markup.
+        QString table = QStringLiteral("<table cellspacing='0' cellpadding='1'>");
+        for (const QString &line : qs(text).split(QLatin1Char('\n'))) {
+            const QString trimmed = line.trimmed();
+            const qsizetype gap = trimmed.indexOf(QLatin1Char(' '));
+            const QString label = gap < 0 ? trimmed : trimmed.left(gap);
+            const QString value = gap < 0 ? QString() : trimmed.mid(gap).trimmed();
+            table += QStringLiteral("<tr><td style='white-space:pre'>") + label.toHtmlEscaped()
+                + QStringLiteral("</td><td style='white-space:pre; padding-left:8px'>")
+                + value.toHtmlEscaped() + QStringLiteral("</td></tr>");
+        }
+        widget->setToolTip(table + QStringLiteral("</table>"));
         widget->setAccessibleDescription(qs(text));
     }
 }
@@ -536,8 +630,10 @@ float Form1::height() const
 
 // The window is placed where it is asked to be, kept inside the screen's
 // available area: centred by its design height on a small or scaled screen,
-// its top edge, its title bar and the logo would be out of reach. The place
-// is remembered, not read back, so a height change never moves it.
+// its top edge, its title bar and the logo would be out of reach. A height
+// change keeps the window where the user has put it since: its place is read
+// back, unless it is still where the panel put it (risen, perhaps, to show a
+// full height), which keeps the place it rose from.
 void Form1::setLeft(float twips)
 {
     left_ = twipsToPixels(twips);
@@ -564,13 +660,40 @@ void Form1::placeOnScreen()
     if (y + outer > available.bottom() + 1)
         y = available.bottom() + 1 - outer;
     move(x, y);
+    placedAt_ = QPoint(x, y);
 }
 
 void Form1::setHeight(float twips)
 {
+    if (placedAt_ && pos() != *placedAt_) {
+        left_ = pos().x();
+        top_ = pos().y();
+    }
     setHeight_ = twips;
     resize(QWidget::width(), std::max(0, twipsToPixels(twips - kTitleAllowance)));
     placeOnScreen();
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // Tab keeps the tab order but passes over what lies below the window's
+    // current height, whoever set it.
+    const QRect shown = rect();
+    for (const auto &[name, widget] : controls_) {
+        const auto policy = tabPolicies_.find(widget);
+        if (policy == tabPolicies_.end())
+            continue;
+        const bool inside = shown.contains(QRect(widget->mapTo(this, QPoint(0, 0)), widget->size()));
+        widget->setFocusPolicy(inside ? policy->second : Qt::FocusPolicy(policy->second & ~Qt::TabFocus));
+    }
+    // A control the window no longer shows keeps no focus, or Space would
+    // act on what nobody sees; the data panel button, pressed to shorten the
+    // window, keeps it so that pressed again it lengthens it again.
+    QWidget *focused = focusWidget();
+    if (focused && focused != control("Command34") && tabPolicies_.count(focused)
+        && !(focused->focusPolicy() & Qt::TabFocus))
+        focusNextPrevChild(true);
 }
 
 float Form1::screenWidth() const

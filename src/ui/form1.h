@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ protected:
     // A window that loses the mouse to another window never sees the release
     // of a held button: let it go.
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void build();
@@ -64,10 +66,13 @@ private:
 
     std::map<std::string, QWidget *, std::less<>> controls_;
     std::vector<const ControlRow *> lines_;
+    // The focus policy of every control Tab reaches while it is on the window.
+    std::map<QWidget *, Qt::FocusPolicy> tabPolicies_;
     Panel *panel_ = nullptr;
     float setHeight_ = 0.0F; // the last outer height set, to read back exactly
-    int left_ = 0;           // where the window was placed, in pixels
+    int left_ = 0;           // where the window belongs, in pixels
     int top_ = 0;
+    std::optional<QPoint> placedAt_; // where the panel last put it
     // Key preview sees a propagated key event once per parent; these tell a
     // propagation from a new key press.
     const QEvent *lastKey_ = nullptr;

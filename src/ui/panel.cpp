@@ -48,7 +48,7 @@ template <typename Handler> void Panel::guarded(Handler &&handler)
         if (error.op() == ControlOp::Output) {
             view_.setCaption("Label22", " NOT SENT: " + error.description());
             if (const auto box = lineKeeper_.notSentWarning(error.description()))
-                messageBox_.warning(*box);
+                messageBox_.lineWarning(*box);
         } else {
             messageBox_.warning(error.description());
         }
@@ -108,10 +108,43 @@ void Panel::releaseHeld()
         mouseUp(std::string(held_));
 }
 
+void Panel::holdKeyDown(std::string_view control, bool autoRepeat)
+{
+    if (autoRepeat || !holdButtonFor(control) || held_ == control)
+        return;
+    releaseHeld(); // one button is held at a time
+    mouseDown(control);
+}
+
+void Panel::holdKeyUp(std::string_view control, bool autoRepeat)
+{
+    if (!autoRepeat && held_ == control)
+        mouseUp(control);
+}
+
+void Panel::holdStep(std::string_view control)
+{
+    if (!holdButtonFor(control))
+        return;
+    releaseHeld();
+    mouseDown(control);
+    mouseUp(control);
+}
+
 void Panel::dblClick(std::string_view control)
 {
     if (control == "Image1")
         guarded([&] { dataPanel_.Image1_DblClick(); });
+}
+
+void Panel::openFullHeight()
+{
+    guarded([&] { dataPanel_.openFullHeight(); });
+}
+
+void Panel::backToCompact()
+{
+    guarded([&] { dataPanel_.backToCompact(); });
 }
 
 void Panel::keyDown(int keyCode, int shift)

@@ -51,14 +51,28 @@ public:
     void mouseDown(std::string_view control);
     void mouseUp(std::string_view control);
     void dblClick(std::string_view control);
+    // The logo's actions: the full height, and back to the compact height.
+    void openFullHeight();
+    void backToCompact();
     void keyDown(int keyCode, int shift);
 
     const PanelState &state() const { return state_; }
     const PortLink &portLink() const { return portLink_; }
     const LineKeeper &lineKeeper() const { return lineKeeper_; }
 
-    // The held button is let go as if released: the window lost the mouse.
+    // The held button is let go as if released: the window lost the mouse
+    // or the keyboard.
     void releaseHeld();
+
+    // A hold button from the keyboard (Space or Enter on the focused one):
+    // the first press holds it as the mouse does and the release lets it
+    // go; the keyboard's own repeats, and a second press while it is held,
+    // add nothing, since the button repeats at its own period.
+    void holdKeyDown(std::string_view control, bool autoRepeat);
+    void holdKeyUp(std::string_view control, bool autoRepeat);
+    // One step of a hold button (an assistive tool's press): its command
+    // once, as a quick click sends it.
+    void holdStep(std::string_view control);
 
 private:
     // Every warning goes through here: a box takes the mouse, so the release
@@ -71,6 +85,12 @@ private:
             panel_.releaseHeld();
             box_.warning(message);
         }
+        void lineWarning(std::string_view message) override
+        {
+            panel_.releaseHeld();
+            box_.lineWarning(message);
+        }
+        void lineBack() override { box_.lineBack(); }
 
     private:
         Panel &panel_;
@@ -85,7 +105,7 @@ private:
     HoldSafeMessageBox messageBox_;
     WindowGeometry &window_;
     PanelTimers timers_;
-    std::string held_; // the hold button the mouse is down on, if any
+    std::string held_; // the hold button the mouse or a key is down on, if any
     Exchange exchange_;
     LineKeeper lineKeeper_;
     PortLink portLink_;

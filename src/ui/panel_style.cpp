@@ -27,8 +27,9 @@ void PanelStyle::drawPrimitive(
 {
     if (element == PE_PanelButtonCommand) {
         // A lit button (the live state: what the projector does now) stays
-        // pushed in, with a bar in its caption's colour along its foot, which
-        // stands out on every face the caption does.
+        // pushed in, its face in its caption's colour (the caption then takes
+        // the face's): seen across a room at any scale, where a thin bar read
+        // as underlined text, and within the button's own box.
         const bool lit = widget && widget->property("lit").toBool();
         const bool down = lit || (option->state & (State_Sunken | State_On));
         const QPalette &palette = option->palette;
@@ -44,11 +45,8 @@ void PanelStyle::drawPrimitive(
             fillEdge(painter, option->rect, white, black);
             fillEdge(painter, option->rect.adjusted(1, 1, -1, -1), light, dark);
         }
-        if (lit) {
-            const QRect rect = option->rect;
-            painter->fillRect(QRect(rect.left() + 4, rect.bottom() - 4, rect.width() - 8, 2),
-                palette.color(QPalette::ButtonText));
-        }
+        if (lit)
+            painter->fillRect(option->rect.adjusted(2, 2, -2, -2), palette.color(QPalette::ButtonText));
         painter->restore();
         return;
     }

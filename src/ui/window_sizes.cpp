@@ -32,6 +32,10 @@ void DataPanel::Form_KeyDown(int keyCode, int shift)
 {
     if ((shift & 7) != kCtrlMask || keyCode != kKeyQ)
         return;
+    if (state_.dataPanelEnabled == 1 && window_.height() == kDataPanelHeight) {
+        Image1_DblClick();
+        return;
+    }
     window_.setHeight(kDataPanelHeight);
     state_.dataPanelEnabled = 1;
     view_.setCaption("Command34", kCloseCaption);
@@ -59,4 +63,17 @@ void DataPanel::Command34_Click()
         view_.setCaption("Command34", kHideDataCaption);
     }
     timer3_.setEnabled(true);
+}
+
+void DataPanel::openFullHeight()
+{
+    if (state_.dataPanelEnabled != 1)
+        Form_KeyDown(kKeyQ, kCtrlMask);
+    Image1_DblClick();
+}
+
+void DataPanel::backToCompact()
+{
+    if (window_.height() >= kPanelOpenThreshold)
+        Command34_Click();
 }

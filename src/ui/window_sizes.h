@@ -37,9 +37,17 @@ class DataPanel {
 public:
     DataPanel(PanelState &state, WindowGeometry &window, View &view, Timer &timer3);
 
+    // Ctrl+Q opens the data panel; pressed again at the data panel's
+    // height it opens the full height, as the logo's double-click does, so
+    // that the keyboard reaches every height (and Ctrl+Q at the full height
+    // goes back to the data panel's).
     void Form_KeyDown(int keyCode, int shift);
     void Image1_DblClick();
     void Command34_Click();
+    // The logo's actions for assistive tools: the full height from any
+    // height, and back to the compact height from an open data panel.
+    void openFullHeight();
+    void backToCompact();
 
 private:
     PanelState &state_;

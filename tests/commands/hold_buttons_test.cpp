@@ -173,6 +173,50 @@ TEST_F(HoldButtons_, APressThatCannotSendStartsNoRepetition)
     EXPECT_TRUE(messageBox.messages.empty());
 }
 
+TEST_P(HoldPeriods, AKeyHoldsAsTheMouseDoesAndItsOwnRepeatsAddNothing)
+{
+    load();
+    const std::string control = GetParam().control;
+    panel.holdKeyDown(control, false);
+    for (int tick = 0; tick < 4; ++tick) {
+        clock.advance(GetParam().period / 2);
+        panel.holdKeyUp(control, true); // the keyboard's repeat: a release and a press
+        panel.holdKeyDown(control, true);
+        panel.holdKeyDown(control, false); // Enter pressed while Space holds it
+        clock.advance(GetParam().period - GetParam().period / 2);
+    }
+    panel.holdKeyUp(control, false);
+    clock.advance(GetParam().period * 4);
+    EXPECT_EQ(serial.writes(), Lines(5, std::string(GetParam().code) + "\r"));
+    EXPECT_FALSE(timer1->enabled());
+}
+
+TEST_P(HoldPeriods, AnAssistiveStepSendsOnce)
+{
+    load();
+    panel.holdStep(GetParam().control);
+    clock.advance(GetParam().period * 4);
+    EXPECT_EQ(serial.writes(), Lines(1, std::string(GetParam().code) + "\r"));
+}
+
+TEST_F(HoldButtons_, AKeyHoldLetsGoWithTheFocusAndAnotherButtonsReleaseIsNotItsOwn)
+{
+    load();
+    panel.holdKeyDown("Command15", false);
+    panel.holdKeyUp("Command35", false); // not the held button
+    clock.advance(50);
+    EXPECT_EQ(serial.writes().size(), 2U);
+    panel.releaseHeld(); // the focus went elsewhere
+    clock.advance(500);
+    panel.holdKeyUp("Command15", false); // its key comes up afterwards
+    EXPECT_EQ(serial.writes(), Lines(2, "C47\r"));
+    panel.holdKeyDown("Command1", false); // a new hold ends the one before
+    panel.holdKeyDown("Command2", false);
+    clock.advance(250);
+    panel.holdKeyUp("Command2", false);
+    EXPECT_EQ(serial.writes(), Lines({"C47\r", "C47\r", "C09\r", "C0A\r", "C0A\r"}));
+}
+
 TEST(RepeatTable, EveryKeyAPressSetsRepeatsThatPresssCode)
 {
     for (const HoldButton &button : kHoldButtons) {

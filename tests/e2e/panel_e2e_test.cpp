@@ -3,6 +3,7 @@
 // simulator's pseudo-terminal, driven by real X input at the controls'
 // places on the window. The simulator's log tells what reached the line.
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPoint>
 #include <QRect>
@@ -15,6 +16,7 @@
 
 #include "processes.h"
 #include "pseudo_terminal.h"
+#include "serial_rig.h"
 #include "x_session.h"
 
 namespace {
@@ -206,6 +208,110 @@ QRect placeOf(XSession &x, const QString &window)
     return place;
 }
 
+// The panel's warning boxes on the screen now (their title is the
+// application's name; the window's own caption is longer).
+QStringList boxesOn(XSession &x)
+{
+    return x
+        .run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                QStringLiteral("^QV550 Control$")})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Watches for boxes for `milliseconds`; each that appears is dismissed at
+// once when `dismiss` is set. Returns how many times a box appeared.
+int boxesAppearing(XSession &x, int milliseconds, bool dismiss)
+{
+    int appeared = 0;
+    bool shown = false;
+    QElapsedTimer watched;
+    watched.start();
+    while (watched.elapsed() < milliseconds) {
+        const QStringList boxes = boxesOn(x);
+        if (!boxes.isEmpty() && !shown)
+            ++appeared;
+        shown = !boxes.isEmpty();
+        if (shown && dismiss) {
+            x.run(QStringLiteral("xdotool"),
+                {QStringLiteral("key"), QStringLiteral("--window"), boxes.first(), QStringLiteral("Return")});
+        }
+        QThread::msleep(50);
+    }
+    return appeared;
+}
+
+TEST_F(RealPrograms, HeightChangesKeepTheWindowWhereTheUserMovedIt)
+{
+    xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), window, QStringLiteral("210"),
+        QStringLiteral("140")});
+    const auto placeBecomes = [&](QPoint expected) {
+        QRect place;
+        for (int waited = 0; waited < 3000 && place.topLeft() != expected; waited += 50) {
+            QThread::msleep(50);
+            place = placeOf(x, window);
+        }
+        return place.topLeft();
+    };
+    ASSERT_EQ(placeBecomes(QPoint(210, 140)), QPoint(210, 140));
+    const auto pixels = [](int outerTwips) { return (outerTwips - 370) / 15; };
+    key(QStringLiteral("ctrl+q"));
+    EXPECT_EQ(heightBecomes(pixels(7200)), pixels(7200));
+    EXPECT_EQ(placeBecomes(QPoint(210, 140)), QPoint(210, 140));
+    key(QStringLiteral("ctrl+q")); // again: the full height
+    EXPECT_EQ(heightBecomes(pixels(9100)), pixels(9100));
+    EXPECT_EQ(placeBecomes(QPoint(210, 140)), QPoint(210, 140));
+    click(kDataButton);
+    EXPECT_EQ(heightBecomes(pixels(5350)), pixels(5350));
+    EXPECT_EQ(placeBecomes(QPoint(210, 140)), QPoint(210, 140));
+}
+
+// The panel on a line that can be unplugged and plugged in again, its
+// warning boxes real and seen on the X server.
+class OutageBoxes : public ::testing::Test {
+protected:
+    XSession x;
+    SerialRig rig;
+    QProcess panel;
+    void SetUp() override
+    {
+        ASSERT_TRUE(x.problem().empty()) << x.problem();
+        ASSERT_TRUE(rig.plug());
+        panel.setProcessEnvironment(x.environment());
+        panel.start(kPanel, {QStringLiteral("--com1"), QString::fromStdString(rig.panelEnd())});
+        ASSERT_FALSE(x.waitForWindow(QStringLiteral("QV550  CONTROL")).isEmpty());
+        QThread::msleep(300);
+        ASSERT_TRUE(boxesOn(x).isEmpty());
+    }
+    void TearDown() override { stopProcess(panel); }
+};
+
+TEST_F(OutageBoxes, TheBoxOfALostLineClosesWhenTheLineIsBack)
+{
+    rig.unplug();
+    QElapsedTimer waited;
+    waited.start();
+    while (boxesOn(x).isEmpty() && waited.elapsed() < 5000)
+        QThread::msleep(50);
+    ASSERT_FALSE(boxesOn(x).isEmpty()) << "no box for the lost line";
+    ASSERT_TRUE(rig.plug());
+    waited.restart();
+    while (!boxesOn(x).isEmpty() && waited.elapsed() < 8000)
+        QThread::msleep(50);
+    EXPECT_TRUE(boxesOn(x).isEmpty()) << "the box still says the line went away";
+    EXPECT_EQ(boxesAppearing(x, 4000, false), 0);
+}
+
+TEST_F(OutageBoxes, OneOutageGivesOneBoxHoweverFastItIsDismissed)
+{
+    rig.unplug();
+    EXPECT_EQ(boxesAppearing(x, 7000, true), 1);
+    ASSERT_TRUE(rig.plug());
+    QThread::msleep(4000); // it stays up: the outage is over
+    rig.unplug();          // a new outage is told again
+    EXPECT_EQ(boxesAppearing(x, 3000, true), 1);
+}
+
 TEST(SmallScreens, AtTwiceTheScaleEveryPartTheUserOpensIsOnTheScreen)
 {
     for (const QString &size : {QStringLiteral("1024x768x24"), QStringLiteral("1280x1024x24")}) {
@@ -283,6 +389,23 @@ TEST_F(BesideAnOwner, ThePanelAttachesAsAClientAndItsPressesAndHoldsGoThroughThe
     EXPECT_GE(sent.count(QStringLiteral("C47")), 4) << sent.join(u' ').toStdString();
     EXPECT_LE(sent.count(QStringLiteral("C47")), 9) << sent.join(u' ').toStdString();
     EXPECT_EQ(owner.state(), QProcess::Running); // it still owns the line
+}
+
+TEST_F(BesideAnOwner, WhenTheOwnerEndsThePanelTakesTheLineOverWithoutABox)
+{
+    QThread::msleep(500); // connected to the owner
+    click(kPowerOn);
+    ASSERT_EQ(lines(1), QStringList({QStringLiteral("C00")}));
+    stopProcess(owner);
+    EXPECT_EQ(boxesAppearing(x, 6000, false), 0);
+    // The panel has the line itself now: its presses reach it.
+    QStringList sent;
+    for (int tries = 0; tries < 10 && sent.size() < 2; ++tries) {
+        click(kPowerOn);
+        sent = lines(2, 1000);
+    }
+    EXPECT_EQ(sent, QStringList({QStringLiteral("C00"), QStringLiteral("C00")}));
+    EXPECT_TRUE(boxesOn(x).isEmpty());
 }
 
 // The panel on a bare pseudo-terminal of the test's own: exactly what

@@ -217,11 +217,34 @@ TEST_F(LiveLine, ASilentProjectorIsAskedLessAndLessAndItsValuesAreUnknown)
     EXPECT_FALSE(lastReply().contains(QStringLiteral("cached")));
     EXPECT_EQ(lastReply().value(QStringLiteral("error")), QStringLiteral("no reply within 500 ms"));
 
-    // It answers again: within a minute of backing off, everything is known again.
+    // It answers again: within a minute of backing off, everything is known
+    // again, the slow values too (not five minutes after they were last read).
     silent = false;
+    resetBudget();
     clock.advance(kMinute + 15000);
     EXPECT_EQ(statusOf("status"), "Power ON");
     EXPECT_EQ(statusOf("mode"), "Input mode 1");
+}
+
+TEST_F(LiveLine, AfterAShortSilentSpellEveryValueIsReadAgainSoon)
+{
+    model.state().power = Power::On;
+    live.poller.start();
+    clock.advance(30000);
+    ASSERT_FALSE(statusOf("lamp-time").empty());
+    silent = true;
+    clock.advance(40000); // shorter than the slow values' five minutes
+    ASSERT_TRUE(statusOf("lamp-time").empty());
+    silent = false;
+    resetBudget();
+    // Answered at the next try of the back-off (at most a minute on), then
+    // every value in turn, a second apart: long before the lamp hours would
+    // have been due again.
+    clock.advance(kMinute + 15000);
+    for (const char *name : {"status", "mode", "lamp-time", "pc-type", "pressure", "temp"}) {
+        EXPECT_FALSE(statusOf(name).empty()) << name << " is still unknown";
+    }
+    EXPECT_EQ(sentCounts()["CR3\r"], 1) << "the lamp hours once, not again and again";
 }
 
 TEST_F(LiveLine, PressesAndScriptsGoAheadOfPollsAndWaitAtMostOneWatch)

@@ -24,8 +24,9 @@ TEST_F(LineKeeping, ALostDeviceIsWatchedForAndReopenedWhenItIsBack)
     load();
     unplug();
     EXPECT_EQ(messageBox.messages,
-        Lines({"COM1 (/dev/ttyUSB0): the device went away\n\nThe panel opens the port again by itself as soon "
-               "as the device is back."}));
+        Lines(
+            {"COM1 (/dev/ttyUSB0): the device went away\n\nThe panel opens the port again by itself as soon "
+             "as the device is back."}));
     EXPECT_TRUE(serial.watching());
     clock.advance(3000);
     EXPECT_FALSE(serial.portOpen());
@@ -64,14 +65,48 @@ TEST_F(LineKeeping, OneBoxPerOutageForCommandsThatCannotBeSent)
         click(button);
     ASSERT_EQ(messageBox.messages.size(), 2U);
     EXPECT_EQ(messageBox.messages[1],
-        "Nothing was sent: COM1 is not open.\n\nCOM1 (/dev/ttyUSB0): the device went away. The panel opens the "
+        "Nothing was sent: COM1 is not open.\n\nCOM1 (/dev/ttyUSB0): the device went away. The panel opens "
+        "the "
         "port again by itself as soon as the device is back. Until then commands are not sent.");
     EXPECT_EQ(status(), " NOT SENT: COM1 is not open");
     serial.setPresent(1);
     clock.advance(1500);
-    unplug(); // a second outage is told again
+    unplug(); // gone again at once: the same outage
+    click("Command17");
+    EXPECT_EQ(messageBox.messages.size(), 2U);
+    serial.setPresent(1);
+    clock.advance(1500 + 3000); // back, and it stays
+    unplug();                   // a second outage is told again
     click("Command17");
     EXPECT_EQ(messageBox.messages.size(), 4U);
+}
+
+TEST_F(LineKeeping, TheOutagesBoxClosesWhenTheLineIsBackAndAFlappingDeviceGivesNoSecondBox)
+{
+    load();
+    unplug();
+    ASSERT_EQ(messageBox.messages.size(), 1U);
+    EXPECT_TRUE(messageBox.lineBoxOpen);
+    serial.setPresent(1);
+    serial.raise(kCommEventDeviceChanged);
+    ASSERT_TRUE(serial.portOpen());
+    EXPECT_FALSE(messageBox.lineBoxOpen) << "the box says the device went away; it is back";
+    EXPECT_EQ(view.lineState(), "");
+    // A device that opens and is gone again at once, twice within the
+    // settling time: one outage, one box, and the device is watched for.
+    for (int flap = 0; flap < 2; ++flap) {
+        unplug();
+        EXPECT_TRUE(serial.watching());
+        clock.advance(1000);
+        serial.setPresent(1);
+        serial.raise(kCommEventDeviceChanged);
+        ASSERT_TRUE(serial.portOpen());
+    }
+    EXPECT_EQ(messageBox.messages.size(), 1U);
+    clock.advance(3000);
+    EXPECT_EQ(panel.lineKeeper().phase(), LineKeeper::Phase::Open);
+    unplug();
+    EXPECT_EQ(messageBox.messages.size(), 2U);
 }
 
 TEST_F(LineKeeping, AStartUpFailureIsWaitedForToo)

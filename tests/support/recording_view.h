@@ -66,7 +66,14 @@ private:
 class RecordingMessageBox : public MessageBox {
 public:
     void warning(std::string_view message) override { messages.emplace_back(message); }
+    void lineWarning(std::string_view message) override
+    {
+        messages.emplace_back(message);
+        lineBoxOpen = true;
+    }
+    void lineBack() override { lineBoxOpen = false; }
     std::vector<std::string> messages;
+    bool lineBoxOpen = false; // a line warning that the line's return has not closed yet
 };
 
 class FakeWindow : public WindowGeometry {

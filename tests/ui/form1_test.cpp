@@ -66,8 +66,8 @@ TEST_F(Window, ADoubleClickOnALabelSendsOnceAndOnlyTheLeftButtonOpensTheFullHeig
     // What a window system delivers for a double-click.
     QWidget *label = widget("Label1");
     const QPointF at = QRectF(label->rect()).center();
-    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-             QEvent::MouseButtonRelease}) {
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+             QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
         QMouseEvent event(type, at, label->mapToGlobal(at), Qt::LeftButton,
             type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(label, &event);
@@ -101,6 +101,43 @@ TEST(WarningBox, AWarningWhileABoxIsOpenReplacesItsTextAndNeverNests)
     EXPECT_EQ(boxesSeen, 1);
     EXPECT_EQ(shown, QStringLiteral("outage 999"));
     EXPECT_EQ(box.openBox(), nullptr);
+}
+
+TEST(WarningBox, ABoxAboutTheLineClosesWhenTheLineIsBackAndNoOtherDoes)
+{
+    QWidget parent;
+    QtMessageBox box(&parent);
+    box.lineBack(); // no box: nothing to close
+    QString title;
+    // The line comes back while its box is open, with nobody at the panel.
+    QTimer::singleShot(0, [&] {
+        title = box.openBox()->windowTitle();
+        box.lineBack();
+    });
+    box.lineWarning("COM1 (/dev/ttyUSB0): the device went away");
+    EXPECT_EQ(box.openBox(), nullptr) << "the box did not close";
+    EXPECT_EQ(title, QStringLiteral("QV550 Control"));
+    // A line box whose text another warning replaced says something else
+    // now: it stays for the user to read.
+    bool stillOpen = false;
+    QTimer::singleShot(0, [&] {
+        box.warning("The port mapping was not used");
+        box.lineBack();
+        stillOpen = box.openBox() != nullptr;
+        if (box.openBox())
+            box.openBox()->accept();
+    });
+    box.lineWarning("COM1 (/dev/ttyUSB0): the device went away");
+    EXPECT_TRUE(stillOpen);
+    // And a warning that is not about the line is not closed by it.
+    QTimer::singleShot(0, [&] {
+        box.lineBack();
+        stillOpen = box.openBox() != nullptr;
+        if (box.openBox())
+            box.openBox()->accept();
+    });
+    box.warning("COM2 cannot be opened");
+    EXPECT_TRUE(stillOpen);
 }
 
 TEST_F(Window, ThePortOptionsAlwaysShowThePortInUseAndExactlyOneSpeed)
@@ -192,14 +229,91 @@ TEST_F(Window, AClickOnAHoldButtonSendsOnlyThePress)
     EXPECT_EQ(serial.writes(), Lines({"C09\r"}));
 }
 
-TEST_F(Window, TheSpaceBarOnAFocusedHoldButtonSendsNothing)
+void sendKey(QWidget *to, QEvent::Type type, int key, bool autoRepeat)
 {
-    QWidget *volume = widget("Command1");
+    QKeyEvent event(type, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier,
+        key == Qt::Key_Space ? QStringLiteral(" ") : QString(), autoRepeat);
+    QApplication::sendEvent(to, &event);
+}
+
+TEST_F(Window, SpaceOrEnterHoldsAFocusedHoldButtonAsTheMouseDoesAndTheKeysOwnRepeatsAddNothing)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto *zoom = qobject_cast<QAbstractButton *>(widget("Command15")); // every 50 ms
+    zoom->setFocus();
+    std::size_t sent = 0;
+    for (const int key : {int(Qt::Key_Space), int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        sendKey(zoom, QEvent::KeyPress, key, false);
+        EXPECT_EQ(serial.writes().size(), sent + 1) << "the first command at once, key " << key;
+        EXPECT_TRUE(zoom->isDown());
+        for (int tick = 0; tick < 4; ++tick) {
+            // What X sends while a key is held: a release and a press, both
+            // marked as the key's own repeat.
+            sendKey(zoom, QEvent::KeyRelease, key, true);
+            sendKey(zoom, QEvent::KeyPress, key, true);
+            clock.advance(50);
+        }
+        // A release and a press at once that Qt could not mark as the key's
+        // repeat (the press not yet read when the release came).
+        sendKey(zoom, QEvent::KeyRelease, key, false);
+        sendKey(zoom, QEvent::KeyPress, key, false);
+        EXPECT_TRUE(zoom->isDown());
+        sendKey(zoom, QEvent::KeyRelease, key, false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !zoom->isDown(); }, 5000));
+        EXPECT_FALSE(timer1->enabled());
+        clock.advance(1000);
+        sent += 5;
+        EXPECT_EQ(serial.writes(), Lines(sent, "C47\r")) << "key " << key;
+    }
+}
+
+TEST_F(Window, AKeyHeldButtonLetsGoWhenItLosesTheFocus)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QWidget *volume = widget("Command1"); // every 250 ms
     volume->setFocus();
-    QTest::keyClick(volume, Qt::Key_Space);
-    QTest::keyClick(volume, Qt::Key_Return);
+    sendKey(volume, QEvent::KeyPress, Qt::Key_Space, false);
+    clock.advance(250);
+    widget("Command17")->setFocus();
+    EXPECT_FALSE(timer1->enabled());
     clock.advance(1000);
-    EXPECT_TRUE(serial.writes().empty());
+    sendKey(widget("Command17"), QEvent::KeyRelease, Qt::Key_Space, false);
+    EXPECT_EQ(serial.writes(), Lines({"C09\r", "C09\r"}));
+}
+
+TEST_F(Window, AnAssistiveToolsPressStepsAHoldButtonOnce)
+{
+    QAccessibleInterface *zoom = QAccessible::queryAccessibleInterface(widget("Command15"));
+    ASSERT_NE(zoom->actionInterface(), nullptr);
+    zoom->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !serial.writes().empty(); }, 5000));
+    clock.advance(1000);
+    QTest::qWait(200); // a second click would have come by now
+    EXPECT_EQ(serial.writes(), Lines({"C47\r"}));
+    EXPECT_FALSE(timer1->enabled());
+}
+
+TEST_F(Window, EnterActivatesTheFocusedButtonOptionOrAskingLabel)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    widget("Command17")->setFocus();
+    sendKey(widget("Command17"), QEvent::KeyPress, Qt::Key_Return, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return serial.writes().size() == 1; }, 5000));
+    widget("Label1")->setFocus();
+    sendKey(widget("Label1"), QEvent::KeyPress, Qt::Key_Enter, false);
+    sendKey(widget("Label1"), QEvent::KeyPress, Qt::Key_Enter, true); // held: once
+    widget("Label3")->setFocus();
+    sendKey(widget("Label3"), QEvent::KeyPress, Qt::Key_Space, false);
+    ctrlQ(&form);
+    widget("Option5")->setFocus();
+    sendKey(widget("Option5"), QEvent::KeyPress, Qt::Key_Return, false);
+    widget("Command18")->setFocus();
+    sendKey(widget("Command18"), QEvent::KeyPress, Qt::Key_Enter, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return serial.writes().size() == 4; }, 5000));
+    EXPECT_EQ(serial.writes(), Lines({"C00\r", "CR PROJH\r", "CR VOLUME\r", "A001C01\r"}));
 }
 
 TEST_F(Window, ReceivedBytesAreShownAsPlainTextNeverMarkup)
@@ -321,10 +435,13 @@ TEST_F(Window, ControlsAreRealWidgetsThatAssistiveToolsSeeWithRoleAndName)
         QString name;
     };
     for (const Seen &seen : {Seen{"Command17", QAccessible::Button, QStringLiteral("POWER ON")},
-                             Seen{"Command3", QAccessible::Button, QStringLiteral("DISPLAY CLEAR")},
-                             Seen{"Option5", QAccessible::RadioButton, QStringLiteral("Address 001")},
-                             Seen{"Label1", QAccessible::StaticText, QStringLiteral("POWER")},
-                             Seen{"Text1", QAccessible::EditableText, QString()}}) {
+             Seen{"Command3", QAccessible::Button,
+                 QStringLiteral("Clear the on-screen display (DISPLAY CLEAR)")},
+             Seen{"Option5", QAccessible::RadioButton, QStringLiteral("Address 001")},
+             Seen{"Label1", QAccessible::StaticText, QStringLiteral("Ask POWER")},
+             Seen{"Label13", QAccessible::StaticText, QStringLiteral("Zoom")},
+             Seen{"Frame1", QAccessible::Grouping, QStringLiteral("POWER")},
+             Seen{"Text1", QAccessible::EditableText, QString()}}) {
         QAccessibleInterface *seenBy = QAccessible::queryAccessibleInterface(widget(seen.control));
         ASSERT_NE(seenBy, nullptr) << seen.control;
         EXPECT_EQ(seenBy->role(), seen.role) << seen.control;
@@ -356,32 +473,70 @@ TEST_F(Window, TheSettingsFrameCoversTheComButtonWhenShown)
         << top->objectName().toStdString();
 }
 
-TEST_F(Window, TabWalksTheControlsInTheTablesOrder)
+TEST_F(Window, TabWalksTheControlsInTheTablesOrderAndNeverStopsOffTheWindowAtAnyHeight)
 {
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    widget("Command17")->setFocus();
-    std::vector<std::pair<int, std::string>> expected;
-    for (const ControlRow &row : kControls) {
-        QWidget *w = form.control(row.name);
-        // Tab visits the selected option of a group; the arrow keys move within it.
-        const auto *option = qobject_cast<QRadioButton *>(w);
-        if (option && !option->isChecked())
-            continue;
-        if (row.tab >= 0 && w && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&form))
-            expected.emplace_back(row.tab, std::string(row.name));
+    for (const float height : {5350.0F, 6645.0F, 7200.0F, 9100.0F, 5350.0F}) {
+        form.setHeight(height);
+        const QRect shown = form.rect();
+        const auto inside = [&](const QWidget *w) {
+            return shown.contains(QRect(w->mapTo(&form, QPoint(0, 0)), w->size()));
+        };
+        std::vector<std::pair<int, std::string>> expected;
+        for (const ControlRow &row : kControls) {
+            QWidget *w = form.control(row.name);
+            // Tab visits the selected option of a group; the arrow keys move within it.
+            const auto *option = qobject_cast<QRadioButton *>(w);
+            if (option && !option->isChecked())
+                continue;
+            if (row.tab >= 0 && w && (w->focusPolicy() & Qt::StrongFocus) && w->isVisibleTo(&form)
+                && inside(w))
+                expected.emplace_back(row.tab, std::string(row.name));
+        }
+        std::sort(expected.begin(), expected.end());
+        ASSERT_FALSE(expected.empty());
+        form.control(expected.front().second)->setFocus();
+        std::vector<std::string> walked;
+        for (std::size_t i = 0; i < expected.size() + 2; ++i) {
+            QWidget *focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            EXPECT_TRUE(inside(focused))
+                << focused->objectName().toStdString() << " is off the window at " << height;
+            walked.push_back(focused->objectName().toStdString());
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(walked[i], expected[i].second) << "tab step " << i << " at " << height;
+        EXPECT_EQ(walked[expected.size()], expected.front().second) << "round and back at " << height;
     }
-    std::sort(expected.begin(), expected.end());
-    std::vector<std::string> walked;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        walked.push_back(QApplication::focusWidget()->objectName().toStdString());
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    std::vector<std::string> names;
-    for (const auto &[tab, name] : expected)
-        names.push_back(name);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        ASSERT_EQ(walked[i], names[i]) << "tab step " << i;
+    // The fourteen labels that ask the projector are on the way.
+    EXPECT_TRUE(widget("Label1")->focusPolicy() & Qt::TabFocus);
+    EXPECT_FALSE(widget("Label13")->focusPolicy() & Qt::TabFocus);
+}
+
+TEST_F(Window, AFocusedControlTheWindowNoLongerShowsPassesTheFocusOn)
+{
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    ctrlQ(&form);
+    ctrlQ(&form); // again: the full height
+    EXPECT_EQ(form.height(), kFullHeight);
+    widget("Command97")->setFocus(); // fan speed, at the bottom
+    ctrlQ(&form);
+    EXPECT_EQ(form.height(), kDataPanelHeight);
+    QWidget *focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    EXPECT_NE(focused, widget("Command97"));
+    EXPECT_TRUE(form.rect().contains(QRect(focused->mapTo(&form, QPoint(0, 0)), focused->size())))
+        << focused->objectName().toStdString();
+    // The logo's actions for assistive tools: to the full height and back.
+    QAccessibleInterface *logo = QAccessible::queryAccessibleInterface(widget("Image1"));
+    ASSERT_NE(logo->actionInterface(), nullptr);
+    logo->actionInterface()->doAction(QStringLiteral("Back to compact height"));
+    EXPECT_EQ(form.height(), 5350.0F);
+    logo->actionInterface()->doAction(QStringLiteral("Open full height"));
+    EXPECT_EQ(form.height(), kFullHeight);
 }
 
 TEST_F(Window, PicturesOfTheFourHeights)

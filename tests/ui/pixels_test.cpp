@@ -12,6 +12,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -177,8 +181,11 @@ TEST_F(Pixels, TheDataButtonsCaptionsStayInsideItsEdgeAndClearOfItsFocusRectangl
 TEST_F(Pixels, TheDataButtonsAccessibleNameFollowsItsCaption)
 {
     auto *button = qobject_cast<QAbstractButton *>(form.control("Command34"));
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Data panel: show the traffic monitor"));
     form.setCaption("Command34", "\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044");
-    EXPECT_EQ(button->accessibleName(), qs("\u30C7\u30FC\u30BF\u3092\u8868\u793A\u3057\u306A\u3044"));
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Data panel: hide the traffic monitor"));
+    form.setCaption("Command34", "CLOSE");
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Data panel: close (CLOSE)"));
 }
 
 TEST_F(Pixels, TheWindowStaysOnTheScreenAndWhatItOpensIsInReach)
@@ -199,13 +206,92 @@ TEST_F(Pixels, TheWindowStaysOnTheScreenAndWhatItOpensIsInReach)
     EXPECT_EQ(form.pos(), placed); // back to its place when short again
 }
 
+// The vertical middle of what is drawn in `area` of `widget` in a colour
+// other than `background`, in logical pixels.
+double inkMiddle(QWidget *widget, QRect area, QRgb background)
+{
+    const QImage image = widget->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    int top = -1, bottom = -1;
+    for (int y = int(area.top() * scale); y < int((area.bottom() + 1) * scale); ++y) {
+        for (int x = int(area.left() * scale); x < int((area.right() + 1) * scale); ++x) {
+            if ((image.pixel(x, y) & 0xFFFFFF) != background) {
+                top = top < 0 ? y : top;
+                bottom = y;
+                break;
+            }
+        }
+    }
+    return top < 0 ? -1.0 : (top + bottom + 1) / 2.0 / scale;
+}
+
+TEST_F(Pixels, TheNoShowAndFreezeButtonsHaveCleanCorners)
+{
+    // Their captions are narrower than the pair of buttons below: the
+    // buttons' top edges show whole, not as stubs at their outer corners.
+    const QImage window = form.grab().toImage();
+    const qreal scale = window.devicePixelRatio();
+    for (const char *name : {"Command21", "Command22", "Command25", "Command26"}) {
+        QWidget *button = form.control(name);
+        const QPoint at = button->mapTo(&form, QPoint(0, 0));
+        int white = 0;
+        for (int x = 0; x < button->width() - 1; ++x)
+            white += (window.pixel(int((at.x() + x) * scale), int(at.y() * scale)) & 0xFFFFFF) == 0xFFFFFFU;
+        EXPECT_EQ(white, button->width() - 1) << name << ": the top edge is whole";
+    }
+}
+
+TEST_F(Pixels, TheMatrixRowNumbersAreLevelWithTheirRowsCaptions)
+{
+    for (const auto &[label, button] :
+        std::vector<std::pair<const char *, const char *>>{{"Label15", "Command63"}, {"Label16", "Command71"},
+            {"Label24", "Command79"}, {"Label25", "Command87"}}) {
+        QWidget *number = form.control(label);
+        QWidget *first = form.control(button);
+        ASSERT_EQ(number->y(), first->y()) << label;
+        const double numberMiddle = inkMiddle(number, number->rect(), 0xC0C0C0);
+        const double captionMiddle = inkMiddle(first, first->rect().adjusted(3, 3, -3, -3), 0xC0FFFF);
+        ASSERT_GT(numberMiddle, 0) << label;
+        EXPECT_NEAR(numberMiddle, captionMiddle, 1.0) << label << " beside " << button;
+    }
+}
+
+TEST_F(Pixels, AHeightChangeKeepsTheWindowWhereTheUserPutIt)
+{
+    const QRect available = form.screen()->availableGeometry();
+    if (available.width() < form.frameGeometry().width() + 40 || available.height() < 620)
+        GTEST_SKIP() << "at this scale the window is wider or the full height taller than the screen: "
+                        "there is no place of the user's own to keep";
+    // Low enough that the data panel fits below, but not the full height.
+    const QPoint moved(available.left() + 40, available.bottom() + 1 - 500);
+    form.move(moved); // the user drags it there
+    for (const float height : {7200.0F, 6645.0F, 5350.0F}) {
+        form.setHeight(height);
+        EXPECT_EQ(form.pos(), moved) << height;
+    }
+    // The full height does not fit below its place: it rises, and goes back
+    // to the user's place when it is short again.
+    form.setHeight(9100.0F);
+    EXPECT_LT(form.pos().y(), moved.y());
+    EXPECT_EQ(form.pos().x(), moved.x());
+    form.setHeight(5350.0F);
+    EXPECT_EQ(form.pos(), moved);
+    // Moved again while risen: that is its place now.
+    form.setHeight(9100.0F);
+    const QPoint risen(moved.x() + 10, form.pos().y() - 5);
+    form.move(risen);
+    form.setHeight(7200.0F);
+    EXPECT_EQ(form.pos(), risen);
+}
+
 } // namespace
 
 // The live state lights the buttons that stand for what the projector does:
-// pushed in, with a bar in the caption's colour along the foot. Nothing else
+// pushed in, the face in the caption's colour and the caption in the face's,
+// so that it shows across a room at 1x. Nothing else
 // changes by a pixel, nothing moves, and once the state is unknown again the
 // window is exactly as without it.
-TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
+TEST_F(Pixels, LitButtonsArePushedInWithTheirColoursSwappedAndNothingElseChanges)
 {
     std::int64_t now = 0;
     LiveState state([&now] { return now; });
@@ -217,6 +303,7 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
         if (const QWidget *widget = form.control(row.name))
             places[std::string(row.name)] = widget->geometry();
     }
+    form.control("Command17")->clearFocus(); // its focus rectangle is no part of the lit look
     const QImage before = form.grab().toImage();
 
     LiveLights lights(form);
@@ -230,12 +317,20 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
     for (const std::string &name : lit) {
         auto *button = qobject_cast<QAbstractButton *>(form.control(name));
         const int w = button->width(), h = button->height();
+        const QRgb caption = button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF;
         EXPECT_EQ(paintedAt(button, 0, 0), 0x000000U) << name << ": pushed in";
-        EXPECT_EQ(
-            paintedAt(button, w / 2, h - 4), button->palette().color(QPalette::ButtonText).rgb() & 0xFFFFFF)
-            << name << ": the bar";
-        EXPECT_EQ(paintedAt(button, 2, h / 2), button->palette().color(QPalette::Button).rgb() & 0xFFFFFF)
-            << name << ": the face keeps its colour";
+        EXPECT_EQ(paintedAt(button, w / 2, 2), caption) << name << ": the face in the caption's colour";
+        EXPECT_EQ(paintedAt(button, 2, h - 3), caption) << name;
+        // The caption shows, in the face's colour, where it showed before.
+        const QImage picture = button->grab().toImage();
+        int captionInk = 0;
+        for (int y = 3 * picture.devicePixelRatio(); y < picture.height() - 3 * picture.devicePixelRatio();
+             ++y) {
+            for (int x = 3 * picture.devicePixelRatio(); x < picture.width() - 3 * picture.devicePixelRatio();
+                 ++x)
+                captionInk += (picture.pixel(x, y) & 0xFFFFFF) != caption;
+        }
+        EXPECT_GT(captionInk, 10) << name << ": the caption";
         EXPECT_NE(button->accessibleDescription().indexOf(QStringLiteral("Active now.")), -1) << name;
         litArea += QRect(button->mapTo(&form, QPoint(0, 0)) * scale, button->size() * scale);
     }
@@ -249,9 +344,32 @@ TEST_F(Pixels, LitButtonsArePushedInWithABarAndNothingElseChanges)
         }
     }
     EXPECT_EQ(changedOutside, 0);
-    EXPECT_NE(form.control("Label22")->accessibleDescription().indexOf(QStringLiteral("mode       Input mode 3 (read ")), -1);
+    EXPECT_NE(form.control("Label22")->accessibleDescription().indexOf(
+                  QStringLiteral("mode       Input mode 3 (read ")),
+        -1);
     form.setHint("Label22", "pc-type: <b>1024</b> & more");
-    EXPECT_NE(form.control("Label22")->toolTip().indexOf(QStringLiteral("&lt;b&gt;1024&lt;/b&gt; &amp; more")), -1);
+    EXPECT_NE(
+        form.control("Label22")->toolTip().indexOf(QStringLiteral("&lt;b&gt;1024&lt;/b&gt; &amp; more")), -1);
+    // The hint's names and values in two columns that line up in the
+    // tooltip's proportional font, not padded with spaces.
+    form.setHint("Label22", "power      Power ON (read 1.0 s ago)\nlamp-time  not read yet");
+    QTextDocument hint;
+    hint.setHtml(form.control("Label22")->toolTip());
+    QTextTable *table = nullptr;
+    for (QTextFrame *frame : hint.rootFrame()->childFrames())
+        table = table ? table : qobject_cast<QTextTable *>(frame);
+    ASSERT_NE(table, nullptr) << form.control("Label22")->toolTip().toStdString();
+    ASSERT_EQ(table->rows(), 2);
+    ASSERT_EQ(table->columns(), 2);
+    const auto cell = [&](int row, int column) {
+        QTextCursor from = table->cellAt(row, column).firstCursorPosition();
+        from.setPosition(table->cellAt(row, column).lastCursorPosition().position(), QTextCursor::KeepAnchor);
+        return from.selectedText();
+    };
+    EXPECT_EQ(cell(0, 0), QStringLiteral("power"));
+    EXPECT_EQ(cell(0, 1), QStringLiteral("Power ON (read 1.0 s ago)"));
+    EXPECT_EQ(cell(1, 0), QStringLiteral("lamp-time"));
+    EXPECT_EQ(cell(1, 1), QStringLiteral("not read yet"));
 
     state.unknownFromNow(); // the line went down: nothing is claimed
     lights.show(state.toJson(), state.choicesJson());

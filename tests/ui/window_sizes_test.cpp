@@ -61,6 +61,37 @@ TEST_F(DataPanelGestures, CtrlQShowsTheCloseButtonAtAnyHeight)
     EXPECT_EQ(window.height(), 7200.0F);
 }
 
+TEST_F(DataPanelGestures, TheKeyboardAndTheLogosActionsReachEveryHeightAndBack)
+{
+    load();
+    panel.keyDown(kKeyQ, kCtrlMask);
+    EXPECT_EQ(window.height(), 7200.0F);
+    panel.keyDown(kKeyQ, kCtrlMask); // again, at the data panel's height: as the logo's double-click
+    EXPECT_EQ(window.height(), 9100.0F);
+    panel.keyDown(kKeyQ, kCtrlMask);
+    EXPECT_EQ(window.height(), 7200.0F);
+    click("Command34");
+    EXPECT_EQ(window.height(), 5350.0F);
+    panel.keyDown(kKeyQ, kCtrlMask);
+    EXPECT_EQ(window.height(), 7200.0F) << "Ctrl+Q after the button opens the data panel, not more";
+
+    click("Command34");
+    panel.backToCompact(); // nothing open: nothing to close
+    EXPECT_EQ(window.height(), 5350.0F);
+    panel.openFullHeight(); // from the compact height, in one go
+    EXPECT_EQ(window.height(), 9100.0F);
+    EXPECT_EQ(view.caption("Command34"), "CLOSE");
+    EXPECT_TRUE(view.visible("Command34"));
+    panel.backToCompact();
+    EXPECT_EQ(window.height(), 5350.0F);
+    EXPECT_EQ(state().dataPanelEnabled, 0);
+    click("Command34"); // the monitor height
+    EXPECT_EQ(window.height(), 6645.0F);
+    panel.backToCompact();
+    EXPECT_EQ(window.height(), 5350.0F);
+    EXPECT_TRUE(serial.writes().empty());
+}
+
 TEST_F(DataPanelGestures, TheLogoDoubleClickNeedsCtrlQFirstAndAgainAfterTheButton)
 {
     load();
