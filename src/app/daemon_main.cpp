@@ -264,6 +264,8 @@ int main(int argc, char *argv[])
         link.willTopic = "qv550/" + topicSegment(bridgeSettings.name) + "/availability";
         link.willPayload = "offline";
         mqtt = std::make_unique<MosquittoLink>(link, say);
+        for (const Scene &scene : scenes.book().scenes)
+            bridgeSettings.scenes.push_back(scene.name);
         bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, mqttRefresh, bridgeSettings);
         journal.info("publishing on " + bridge->base() + "/ at " + settings.mqtt);
         mqtt->start();

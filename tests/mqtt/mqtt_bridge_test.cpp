@@ -518,7 +518,7 @@ TEST(Discovery, EveryEntityCarriesHomeAssistantsRequiredKeysAndOneDevice)
 {
     const auto messages = discoveryMessages("hall_left", "qv550/hall_left");
     const auto bridged
-        = discoveryMessages("hall_left", "qv550/hall_left", {"ha", "bridges/room/state", true});
+        = discoveryMessages("hall_left", "qv550/hall_left", {"ha", "bridges/room/state", true, {}});
     ASSERT_EQ(bridged.size(), messages.size());
     std::map<std::string, int> components;
     for (const DiscoveryMessage &message : messages) {
@@ -565,6 +565,31 @@ TEST(Discovery, EveryEntityCarriesHomeAssistantsRequiredKeysAndOneDevice)
             {"binary_sensor", 1}, {"button", 8}, {"select", 1}, {"sensor", 8}, {"switch", 1}}));
     EXPECT_EQ(json(messages[4].payload).value(QStringLiteral("value_template")),
         QStringLiteral("{{ value_json.lamp_hours[1] if value_json.lamp_hours else None }}"));
+}
+
+TEST(Discovery, EachSceneIsAButtonWhosePressRunsItAndNoneWithoutCommands)
+{
+    DiscoveryOptions options;
+    options.scenes = {"presentation", "room-off"};
+    std::map<std::string, QJsonObject> buttons;
+    for (const DiscoveryMessage &message : discoveryMessages("hall", "qv550/hall", options)) {
+        if (message.topic.find("/scene_") != std::string::npos)
+            buttons[message.topic] = json(message.payload);
+    }
+    ASSERT_EQ(buttons.size(), 2U);
+    const QJsonObject off = buttons["homeassistant/button/qv550_hall/scene_room_off/config"];
+    EXPECT_EQ(off.value(QStringLiteral("name")), QStringLiteral("Scene room-off"));
+    EXPECT_EQ(off.value(QStringLiteral("unique_id")), QStringLiteral("qv550_hall_scene_room_off"));
+    EXPECT_EQ(off.value(QStringLiteral("command_topic")), QStringLiteral("qv550/hall/command"));
+    EXPECT_EQ(json(off.value(QStringLiteral("payload_press")).toString().toStdString())
+                  .value(QStringLiteral("scene")),
+        QStringLiteral("room-off"));
+    options.commands = false; // nothing offers what is refused
+    for (const DiscoveryMessage &message : discoveryMessages("hall", "qv550/hall", options)) {
+        if (message.topic.find("/scene_") != std::string::npos) {
+            EXPECT_TRUE(message.payload.empty()) << message.topic;
+        }
+    }
 }
 
 TEST(ServiceSettings, TheFileAndTheCommandLineAcceptAndRefuseAlike)
