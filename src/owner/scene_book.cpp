@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "commands/command_handlers.h"
 #include "commands/named_commands.h"
 #include "owner/live_state.h"
 
@@ -145,6 +146,9 @@ std::optional<std::string> readStep(const QJsonValue &value, SceneStep &step)
         step.what = argument.toString().toStdString();
         if (step.what.find_first_of("\r\n") != std::string::npos)
             return std::string("the line to send holds a CR or LF: give one command line; the CR is added");
+        std::string unsendable;
+        if (!lineBytesFromUtf8(step.what, unsendable))
+            return "\"" + unsendable + "\" cannot be sent: the line carries one byte per character (Latin-1)";
     } else if (action == "delay_s") {
         step.kind = SceneStep::Kind::Delay;
         const auto ms = seconds(argument, SceneBook::kLongestS);

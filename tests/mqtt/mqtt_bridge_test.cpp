@@ -598,13 +598,15 @@ TEST(ServiceSettings, TheFileAndTheCommandLineAcceptAndRefuseAlike)
     std::string whyNot;
     ASSERT_TRUE(
         readServiceConfig("# hall\nport = /dev/ttyUSB0\n\nname = hall-left  # the left one\npoll = no\n"
-                          "mqtt = mqtts://broker.example\nmqtt-user = qv550\ntemperature-limit = 55.5\n",
+                          "mqtt = mqtts://broker.example\nmqtt-user = qv550\ntemperature-limit = 55.5\n"
+                          "scenes = /etc/qv550/scenes.json\n",
             config, whyNot))
         << whyNot;
     EXPECT_EQ(config.port, "/dev/ttyUSB0");
     EXPECT_EQ(config.name, "hall-left");
     EXPECT_FALSE(config.poll);
     EXPECT_EQ(config.limits.temperatureAbove, 55.5);
+    EXPECT_EQ(config.scenes, "/etc/qv550/scenes.json");
     struct Bad {
         std::string text;
         std::string why;

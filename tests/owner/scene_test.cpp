@@ -68,6 +68,9 @@ INSTANTIATE_TEST_SUITE_P(Scenes, RefusedFiles,
         BadFile{"{\"on\": [{\"send\": \"C00\\r\"}]}",
             "scene \"on\", step 1: the line to send holds a CR or LF: give one command line; the CR is "
             "added"},
+        BadFile{"{\"on\": [{\"send\": \"C\u20ac\"}]}",
+            "scene \"on\", step 1: \"\u20ac\" cannot be sent: the line carries one byte per character "
+            "(Latin-1)"},
         BadFile{"{\"on\": [{\"command\": \"power-on\", \"address\": \"5\"}]}",
             "scene \"on\", step 1: address is single, all, 1, 2, 3 or 4"},
         BadFile{"{\"on\": [{\"delay_s\": 1, \"on_error\": \"ignore\"}]}",
@@ -285,6 +288,21 @@ TEST_F(SceneLine, ACancelOrANewerSceneStopsAtOnceAndNothingMoreIsSent)
     clock.advance(60000);
     EXPECT_EQ(sent.size(), before); // no poll runs here: every line would be the scenes'
     EXPECT_EQ(count("C06\r"), 0);   // the presentation's input-2 never went
+}
+
+TEST_F(SceneLine, AStoppedScenesQueuedCommandIsNeverSent)
+{
+    const int other = service.connect([](const std::string &) {}, "other");
+    service.receive(other, "{\"id\": 1, \"lease\": 30}\n");
+    ASSERT_EQ(shared.leaseHolder(), other);
+    const int run = start("shutdown"); // its first command waits for the lease to end
+    clock.advance(1000);
+    EXPECT_EQ(count("C0D\r"), 0);
+    runner.stop("cancelled");
+    service.receive(other, "{\"id\": 2, \"release\": true}\n");
+    clock.advance(5000);
+    EXPECT_EQ(count("C0D\r"), 0);
+    EXPECT_EQ(runUntilEnd(run, 0)->value(QStringLiteral("end")).toString(), QStringLiteral("stopped"));
 }
 
 TEST_F(SceneLine, NoLeaseIsHeldDuringAWaitAndAnotherClientIsServed)
