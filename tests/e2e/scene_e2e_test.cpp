@@ -161,6 +161,17 @@ TEST(SceneRuns, APresentationThroughTheOwnerEndsWhenTheProjectorIsReallyOn)
     EXPECT_NE(slow.readAllStandardOutput().indexOf("slow: stopped, cancelled by qv550-cli"), -1);
     EXPECT_FALSE(heard(log).contains(QStringLiteral("C08")));
 
+    // Bash completes the scene names, as the scene file lists them.
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+        {QStringLiteral("-c"),
+            QStringLiteral(
+                "source " PANEL_SOURCE_DIR "/packaging/qv550-cli.bash-completion; "
+                "COMP_WORDS=(%1 --scenes %2 scene \"\"); COMP_CWORD=4; _qv550_cli; echo ${COMPREPLY[@]}")
+                .arg(kCli, file)});
+    ASSERT_TRUE(bash.waitForFinished(10000));
+    EXPECT_EQ(bash.readAllStandardOutput().trimmed().toStdString(), "impatient presentation slow");
+
     // No owner: with the scene file, qv550-cli runs the scene on the port itself.
     stopProcess(daemon);
     const CliResult off = cli({QStringLiteral("--port"), projector.device(), QStringLiteral("scene"),
