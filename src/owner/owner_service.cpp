@@ -348,6 +348,8 @@ void OwnerService::handle(int client, const std::string &text)
     transaction.watchMs = watchMs;
     transaction.expectsReply = prefix != kBroadcastPrefix;
     transaction.mayWait = wait.toBool(true);
+    if (onClientSends)
+        onClientSends(client, transaction.line);
     ++clients_[client].awaiting;
     transaction.done = [this, client, id, prefix, watchMs, expects = transaction.expectsReply](
                            const TransactionResult &result) {

@@ -68,6 +68,9 @@ public:
     void setSceneRequests(SceneRequests handler) { sceneRequests_ = std::move(handler); }
     // A client as messages name it.
     std::string clientName(int client) const;
+    // Every line a client asks to send, as it is taken: a press at a panel
+    // that is this owner's client stops a running scene.
+    std::function<void(int client, const std::string &line)> onClientSends;
 
 private:
     struct Client {

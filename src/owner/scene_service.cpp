@@ -8,12 +8,28 @@
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 
+namespace {
+
+// The panel's process name, as the owner's server names its clients.
+constexpr const char *kPanelProgram = "qv550-control ";
+
+} // namespace
+
 SceneService::SceneService(OwnerService &service, SceneRunner &runner) : service_(service), runner_(runner)
 {
     service_.setSceneRequests(
         [this](int client, const QJsonObject &request, std::function<void(const QJsonObject &)> answer) {
             handle(client, request, std::move(answer));
         });
+    // A press at the panel, when the panel is a client here, stops the scene
+    // at once: the person in the room comes first. Its queries (the panel's
+    // own reading of the state) are no press.
+    service_.onClientSends = [this](int client, const std::string &line) {
+        const std::string name = service_.clientName(client);
+        const std::size_t code = line.rfind("A00", 0) == 0 || line.rfind("AFFF", 0) == 0 ? 4 : 0;
+        if (runner_.running() && name.rfind(kPanelProgram, 0) == 0 && line.compare(code, 2, "CR") != 0)
+            runner_.stop("a press at the panel (" + name + ")");
+    };
     runner_.listen([this](const QJsonObject &event) {
         const int run = event.value(QStringLiteral("run")).toInt();
         const auto found = followers_.find(run);

@@ -324,6 +324,27 @@ TEST_F(SceneLine, NoLeaseIsHeldDuringAWaitAndAnotherClientIsServed)
     EXPECT_EQ(runUntilEnd(run, 0)->value(QStringLiteral("end")).toString(), QStringLiteral("done"));
 }
 
+TEST_F(SceneLine, APressAtThePanelStopsTheSceneItsQueriesAndOtherClientsDoNot)
+{
+    SceneService scenes(service, runner);
+    const int panel = service.connect([](const std::string &) {}, "qv550-control (process 9)");
+    const int script = service.connect([](const std::string &) {}, "qv550-cli (process 10)");
+    const int run = start("presentation");
+    clock.advance(1000); // counting down: the scene waits
+    service.receive(panel, "{\"id\": 1, \"send\": \"CR0\"}\n");
+    service.receive(script, "{\"id\": 1, \"command\": \"sound-mute-on\"}\n");
+    clock.advance(100);
+    EXPECT_TRUE(runner.running());
+    service.receive(panel, "{\"id\": 2, \"send\": \"C08\"}\n"); // input-4, pressed in the room
+    const auto end = runUntilEnd(run, 0);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->value(QStringLiteral("why")).toString(),
+        QStringLiteral("a press at the panel (qv550-control (process 9))"));
+    clock.advance(20000);
+    EXPECT_EQ(count("C06\r"), 0); // the scene's input-2 never followed
+    EXPECT_EQ(model.state().inputMode, 4);
+}
+
 TEST_F(SceneLine, OnTheSocketTheAskerHearsEachStepWithItsId)
 {
     SceneService scenes(service, runner);
