@@ -14,6 +14,7 @@
 
 #include "app/quit_on_signals.h"
 #include "cli/cli_options.h"
+#include "cli/cli_scenes.h"
 #include "cli/cli_session.h"
 #include "cli/serial_ports.h"
 #include "owner/service_config.h"
@@ -66,6 +67,8 @@ int main(int argc, char *argv[])
             request->port = config.port;
         if (!request->speedGiven)
             request->settings = config.speed + ",N,8,1";
+        if (request->scenesPath.empty())
+            request->scenesPath = config.scenes;
     }
     if (request->verb == CliRequest::Ports) {
         if (listSerialPorts(std::cout) == 0)
@@ -128,6 +131,9 @@ int main(int argc, char *argv[])
         while (lockHolder(resolved) == "qv550-cli" && waited.elapsed() < request->timeoutMs.value_or(10000))
             QThread::msleep(20);
     }
+    if (request->verb == CliRequest::Scene || request->verb == CliRequest::Scenes
+        || request->verb == CliRequest::SceneCancel)
+        return runCliScenes(*request, *line, std::cout, std::cerr, ownerSocket);
     if (request->verb == CliRequest::State)
         return runCliState(*request, *line, std::cout, std::cerr, ownerSocket);
     if (request->verb != CliRequest::Sequence)

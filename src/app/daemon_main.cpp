@@ -37,6 +37,9 @@
 #include "owner/live_owner.h"
 #include "owner/owner_server.h"
 #include "owner/owner_service.h"
+#include "owner/scene_book.h"
+#include "owner/scene_runner.h"
+#include "owner/scene_service.h"
 #include "owner/shared_line.h"
 #include "pjlink/pjlink_search.h"
 #include "pjlink/pjlink_server.h"
@@ -74,6 +77,7 @@ constexpr Option kOptions[] = {
     {"pjlink-password-file", "A file whose first line is the PJLink password.", "FILE"},
     {"pjlink-inputs", "Input modes as PJLink inputs (1:31 2:11 3:21 4:22).", "TABLE"},
     {"pjlink-search", "Answer PJLink searches (%2SRCH) on UDP [ADDRESS:]PORT (4352 is PJLink's).", "ADDR:PORT"},
+    {"scenes", "Run the scenes of this JSON file when asked (qv550-cli scene NAME, MQTT, the socket); a bad file stops the start.", "FILE"},
 };
 // clang-format on
 
@@ -184,6 +188,17 @@ int main(int argc, char *argv[])
         settings.poll = false;
     const std::string device = settings.port;
 
+    // A bad scene file is told before anything is opened: a room's scenes
+    // are not found missing on the morning they are wanted.
+    std::optional<SceneBook> sceneBook;
+    if (!settings.scenes.empty()) {
+        sceneBook = readSceneFile(settings.scenes, whyNot);
+        if (!sceneBook) {
+            std::cerr << "qv550d: " << whyNot << '\n';
+            return 2;
+        }
+    }
+
     Journal journal(std::cerr, "qv550d", std::getenv("JOURNAL_STREAM") != nullptr);
     DeviceMap devices;
     devices.setDevice(1, device);
@@ -202,6 +217,19 @@ int main(int argc, char *argv[])
     OwnerService service(shared, lineName(device),
         "qv550d (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
     service.setLiveState(&live.state, &live.poller);
+    QtTimer sceneNext("sceneNext", 1), sceneAsk("sceneAsk", SceneRunner::kConfirmMs),
+        sceneDeadline("sceneDeadline", 1000);
+    SceneRunner scenes(service, live.state, sceneNext, sceneAsk, sceneDeadline, LiveOwner::steadyMs);
+    SceneService sceneService(service, scenes);
+    if (sceneBook) {
+        journal.info(std::to_string(sceneBook->scenes.size()) + " scenes from " + settings.scenes);
+        scenes.setBook(std::move(*sceneBook));
+    }
+    // Which scene runs, each step as it ends, and how it ended.
+    scenes.listen([&journal](const QJsonObject &event) {
+        const bool failed = event.value(QStringLiteral("end")) == QStringLiteral("failed");
+        journal.say(failed ? 4 : 6, "scene " + sceneEventText(event));
+    });
     OwnerServer server(service);
     // As a system service, the socket is in the unit's runtime folder, for
     // its group (those who may use the port themselves); otherwise this user's.
@@ -287,6 +315,8 @@ int main(int argc, char *argv[])
         link.willTopic = "qv550/" + topicSegment(bridgeSettings.name) + "/availability";
         link.willPayload = "offline";
         mqtt = std::make_unique<MosquittoLink>(link, say);
+        for (const Scene &scene : scenes.book().scenes)
+            bridgeSettings.scenes.push_back(scene.name);
         bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, mqttRefresh, bridgeSettings);
         journal.info("publishing on " + bridge->base() + "/ at " + settings.mqtt);
         mqtt->start();

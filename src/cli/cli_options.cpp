@@ -39,6 +39,13 @@ Commands:
   seq NAME...     the commands in turn, with nothing from another program
                   between them (the line is leased from its owner, or the
                   port held); stops at the first that fails, one result a line
+  scene NAME      runs a scene of the owner's scene file (qv550d --scenes),
+                  or with no owner and --scenes FILE, runs it here on the
+                  port; one line per step as it ends (--json: one object per
+                  step, and one for the end); stops at a step that fails
+  scenes          the owner's scenes (or those of --scenes FILE), one a line:
+                  the name and its steps
+  scene-cancel    stops the scene the owner is running
 
 Options:
   --port DEVICE   a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, or
@@ -58,6 +65,8 @@ Options:
                   monitor, status (null unless a whole reply was decoded),
                   complete, elapsed_ms, via, and error when there was none
   --log FILE      append every line sent and every arrival to FILE
+  --scenes FILE   a scene file, for scene and scenes when no owner serves the
+                  line (also scenes = FILE in the --config file)
   -h, --help      this text
   --version       the version
 
@@ -74,6 +83,8 @@ Exit status:
      reached in time; for state: the power status is not known)
   2  usage error: an unknown command or option, a bad value
   3  the port could not be opened (the reason on standard error)
+For scene: 0 every step ran, 1 a step failed or the scene was stopped, 2 no
+such scene or a bad scene file, 3 the port or the owner could not be reached.
 )";
 
 namespace {
@@ -109,9 +120,9 @@ std::optional<std::string> nearestCommandName(std::string_view typed)
 {
     std::optional<std::string> best;
     std::size_t bestDistance = 3;
-    for (const std::string_view name :
-        {std::string_view("list"), std::string_view("ports"), std::string_view("send"),
-            std::string_view("wait"), std::string_view("seq"), std::string_view("state")}) {
+    for (const std::string_view name : {std::string_view("list"), std::string_view("ports"),
+             std::string_view("send"), std::string_view("wait"), std::string_view("seq"),
+             std::string_view("state"), std::string_view("scene"), std::string_view("scenes")}) {
         if (const std::size_t distance = editDistance(typed, name); distance < bestDistance) {
             bestDistance = distance;
             best = std::string(name);
@@ -164,7 +175,7 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
         } else if (name == "--port" || name == "--speed" || name == "--address" || name == "--timeout"
-            || name == "--log" || name == "--config" || name == "--line-wait") {
+            || name == "--log" || name == "--config" || name == "--line-wait" || name == "--scenes") {
             if (i + 1 >= arguments.size()) {
                 whyNot = name + " needs a value";
                 return std::nullopt;
@@ -206,6 +217,8 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             request.lineWaitMs = ms;
         } else if (name == "--log") {
             request.logPath = value;
+        } else if (name == "--scenes") {
+            request.scenesPath = value;
         } else {
             whyNot = "unknown option " + name;
             return std::nullopt;
@@ -246,6 +259,15 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
                 return std::nullopt;
             }
         }
+    } else if (verb == "scene") {
+        if (!takes(1))
+            return std::nullopt;
+        request.verb = CliRequest::Scene;
+        request.argument = words[1];
+    } else if (verb == "scenes" || verb == "scene-cancel") {
+        if (!takes(0))
+            return std::nullopt;
+        request.verb = verb == "scenes" ? CliRequest::Scenes : CliRequest::SceneCancel;
     } else if (verb == "seq") {
         if (words.size() < 2) {
             whyNot = "'seq' takes one command name or more";

@@ -8,11 +8,24 @@
 #include <vector>
 
 struct CliRequest {
-    enum Verb { Command, Send, List, Ports, Wait, Help, Version, Sequence, State };
+    enum Verb {
+        Command,
+        Send,
+        List,
+        Ports,
+        Wait,
+        Help,
+        Version,
+        Sequence,
+        State,
+        Scene,
+        Scenes,
+        SceneCancel
+    };
     Verb verb = Help;
     std::string command;               // the command's name, for Command
     std::vector<std::string> sequence; // the commands' names, for Sequence
-    std::string argument;              // the line for Send, the status for Wait
+    std::string argument;              // the line for Send, the status for Wait, the scene's name
     std::optional<std::string> port;   // --port; otherwise the panel's COM1
     std::string settings = "19200,N,8,1";
     bool speedGiven = false;
@@ -22,7 +35,8 @@ struct CliRequest {
     std::optional<int> timeoutMs;   // --timeout
     int lineWaitMs = 10000;         // --line-wait: how long to wait for a busy line
     bool json = false;
-    std::string logPath; // --log; empty: no log
+    std::string logPath;    // --log; empty: no log
+    std::string scenesPath; // --scenes: run scenes here when no owner does
 };
 
 // Parses the arguments after the program's name; on a usage error returns

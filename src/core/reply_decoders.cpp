@@ -286,6 +286,34 @@ std::vector<std::string_view> powerStatusTexts()
     return texts;
 }
 
+std::optional<std::vector<std::string>> statusTexts(StatusQuery query)
+{
+    std::vector<std::string> texts;
+    const auto add = [&texts](const auto &table) {
+        for (const auto &entry : table)
+            texts.push_back(std::string(entry.text).substr(1));
+    };
+    switch (query) {
+    case StatusQuery::CR0:
+        add(kCr0);
+        return texts;
+    case StatusQuery::CR1:
+        add(kCr1);
+        return texts;
+    case StatusQuery::CR4:
+        add(kCr4);
+        return texts;
+    case StatusQuery::CRA:
+        add(kCra);
+        return texts;
+    case StatusQuery::CR7:
+        add(cr7Table());
+        return texts;
+    default:
+        return std::nullopt;
+    }
+}
+
 double roundHalfEven(double value)
 {
     if (!std::isfinite(value))

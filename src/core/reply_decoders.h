@@ -36,6 +36,11 @@ std::string_view replyForm(StatusQuery query);
 // The texts the power status query can give, without their leading space.
 std::vector<std::string_view> powerStatusTexts();
 
+// Every text the query's decoder can give, without its leading space; nothing
+// for a query whose text carries the reply's figures (lamp hours,
+// temperatures, PC type, pressure), which can be any text.
+std::optional<std::vector<std::string>> statusTexts(StatusQuery query);
+
 // Rounds to the nearest integer, halves to the even neighbour.
 double roundHalfEven(double value);
 

@@ -10,8 +10,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -83,7 +85,23 @@ std::vector<DiscoveryMessage> discoveryMessages(
     origin[QStringLiteral("name")] = QStringLiteral("qv550d");
     origin[QStringLiteral("sw_version")] = QStringLiteral(PANEL_VERSION);
     std::vector<DiscoveryMessage> messages;
-    for (const Entity &entity : kEntities) {
+    // A scene is one more button, its object id from its name.
+    std::vector<Entity> entities(kEntities.begin(), kEntities.end());
+    std::vector<std::string> sceneTexts; // what the scene buttons' views point into
+    sceneTexts.reserve(options.scenes.size() * 3);
+    for (const std::string &scene : options.scenes) {
+        std::string object = "scene_" + scene;
+        std::replace(object.begin(), object.end(), '-', '_');
+        sceneTexts.push_back(object);
+        sceneTexts.push_back("Scene " + scene);
+        QJsonObject press;
+        press[QStringLiteral("scene")] = qs(scene);
+        sceneTexts.push_back(QJsonDocument(press).toJson(QJsonDocument::Compact).toStdString());
+        const std::size_t at = sceneTexts.size() - 3;
+        entities.push_back(Entity{"button", sceneTexts[at], sceneTexts[at + 1], Source::None, {}, {}, {}, {},
+            sceneTexts[at + 2], "mdi:play-box-outline"});
+    }
+    for (const Entity &entity : entities) {
         const bool commands = entity.component != "sensor" && entity.component != "binary_sensor";
         const std::string topic = options.prefix + "/" + std::string(entity.component) + "/" + node + "/"
             + std::string(entity.object) + "/config";

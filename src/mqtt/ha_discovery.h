@@ -2,8 +2,8 @@
 #pragma once
 // Home Assistant's MQTT discovery for one projector: one device with a power
 // switch, an input select, the power status, the four lamps' hours, the two
-// temperatures and the pressure, a problem sensor, and buttons for the
-// common commands. Each entity is one row of a table; one loop makes the
+// temperatures and the pressure, a problem sensor, buttons for the
+// common commands, and a button per scene. Each entity is one row of a table; one loop makes the
 // retained config messages, each carrying the availability topic (and, for a
 // room behind a bridge, the bridge's own state as a second one).
 
@@ -23,6 +23,8 @@ struct DiscoveryOptions {
     // Without commands the switch, select and buttons are removed (an empty
     // retained config removes an entity), so nothing offers what is refused.
     bool commands = true;
+    // The owner's scenes: a button each, pressing it runs the scene.
+    std::vector<std::string> scenes;
 };
 
 // `name`: the projector's topic segment; `base`: "qv550/<name>".

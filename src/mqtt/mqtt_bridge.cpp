@@ -138,6 +138,7 @@ void MqttBridge::announce()
     options.prefix = settings_.discoveryPrefix;
     options.bridgeTopic = settings_.bridgeTopic;
     options.commands = settings_.commands != MqttCommands::None;
+    options.scenes = settings_.scenes;
     for (const DiscoveryMessage &config : discoveryMessages(settings_.name, base(), options))
         link_.publish(config.topic, config.payload, true);
     // After the configs, or Home Assistant shows the entities unavailable.

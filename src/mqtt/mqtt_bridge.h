@@ -11,7 +11,8 @@
 //                 reader's ages (and each value's read_at) are never older
 //   readings      the same as figures (power, input, lamp hours, temperatures,
 //                 pressure, problem), retained, for dashboards and alarms
-//   command       a command's name, {"command": NAME} or {"send": LINE}, with
+//   command       a command's name, {"command": NAME}, {"scene": NAME} (its
+//                 steps then reach the reply topic as they end) or {"send": LINE}, with
 //                 "id", "address", "timeout_ms" and "sent_at" (when it was
 //                 sent: a stale command is refused), bounded so that no
 //                 publisher can hold the line, and restricted by mqtt-commands
@@ -24,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mqtt/readings.h"
 
@@ -59,6 +61,7 @@ struct BridgeSettings {
     std::string owner;
     std::function<std::int64_t()> wallClockMs; // for sent_at; empty: this machine's clock
     std::function<void(int priority, const std::string &)> log;
+    std::vector<std::string> scenes; // the owner's scenes, a button each in discovery
 };
 
 // `name` as a topic segment: anything but letters, digits, '-' and '_' becomes '_'.

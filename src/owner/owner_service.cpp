@@ -114,6 +114,12 @@ bool OwnerService::answeredFromCache(
     return true;
 }
 
+std::string OwnerService::clientName(int client) const
+{
+    const auto found = clients_.find(client);
+    return found == clients_.end() ? "client " + std::to_string(client) : found->second.name;
+}
+
 bool OwnerService::awaitingReplies(int client) const
 {
     const auto found = clients_.find(client);
@@ -192,7 +198,8 @@ void OwnerService::handle(int client, const std::string &text)
     const QJsonValue id = request.value(QStringLiteral("id"));
     static const QSet<QString> kVerbs = {QStringLiteral("command"), QStringLiteral("send"),
         QStringLiteral("lease"), QStringLiteral("release"), QStringLiteral("hello"),
-        QStringLiteral("subscribe"), QStringLiteral("speed"), QStringLiteral("state")};
+        QStringLiteral("subscribe"), QStringLiteral("speed"), QStringLiteral("state"),
+        QStringLiteral("scene"), QStringLiteral("scenes"), QStringLiteral("scene_cancel")};
     static const QSet<QString> kOptions
         = {QStringLiteral("id"), QStringLiteral("address"), QStringLiteral("timeout_ms"),
             QStringLiteral("wait"), QStringLiteral("max_age_ms"), QStringLiteral("line_wait_ms")};
@@ -214,6 +221,13 @@ void OwnerService::handle(int client, const std::string &text)
         return error(
             client, id, "no request: give command, send, lease, release, hello, subscribe, speed or state");
     const QJsonValue argument = request.value(verb);
+
+    if (verb.startsWith(QStringLiteral("scene"))) {
+        if (!sceneRequests_)
+            return error(client, id, "this owner runs no scenes");
+        return sceneRequests_(
+            client, request, [this, client](const QJsonObject &object) { reply(client, object); });
+    }
 
     if (verb == QStringLiteral("hello")) {
         QJsonObject hello;
@@ -366,6 +380,8 @@ void OwnerService::handle(int client, const std::string &text)
     transaction.mayWait = wait.toBool(true);
     transaction.lineWaitMs = lineWaitMs;
     transaction.addressPrefix = prefix;
+    if (onClientSends)
+        onClientSends(client, transaction.line);
     ++clients_[client].awaiting;
     transaction.done = [this, client, id, prefix, watchMs, expects = transaction.expectsReply](
                            const TransactionResult &result) {

@@ -23,6 +23,11 @@
 //   {"id": 7, "speed": 9600}                the line's speed; every client is told
 //   {"id": 8, "state": true}                the live state: {"state": {...}, "choices": {...}}
 //   {"id": 9, "subscribe": "state"}         then {"event": "state", ...} on every change
+//   {"id": 10, "scene": "presentation"}     runs a scene (with --scenes): {"id": 10,
+//                                           "scene": ..., "run": N}, then {"event": "scene",
+//                                           "id": 10, ...} as each step ends and at the end
+//   {"id": 11, "scenes": true}              the scenes and their steps
+//   {"id": 12, "scene_cancel": true}        stops the running scene
 // A command that is one of the nine status queries, without an address, is
 // answered from the live state when its value is younger than the query's
 // maximum age (or "max_age_ms"), with "cached": true and "age_ms": nothing
@@ -62,6 +67,17 @@ public:
     // The live state to answer from and to report (and its poller, if it
     // polls); without it "state" is refused.
     void setLiveState(LiveState *state, const Poller *poller);
+    // Requests about scenes ("scene", "scenes", "scene_cancel") are handed
+    // to this with a way to answer the client, then and later; without it
+    // they are refused.
+    using SceneRequests = std::function<void(
+        int client, const QJsonObject &request, std::function<void(const QJsonObject &)> answer)>;
+    void setSceneRequests(SceneRequests handler) { sceneRequests_ = std::move(handler); }
+    // A client as messages name it.
+    std::string clientName(int client) const;
+    // Every line a client asks to send, as it is taken: a press at a panel
+    // that is this owner's client stops a running scene.
+    std::function<void(int client, const std::string &line)> onClientSends;
 
 private:
     struct Client {
@@ -87,6 +103,7 @@ private:
     std::string owner_;
     LiveState *live_ = nullptr;
     const Poller *poller_ = nullptr;
+    SceneRequests sceneRequests_;
     std::map<int, Client> clients_;
     int nextClient_ = 1;
 };

@@ -82,6 +82,7 @@ constexpr std::array kSettings = {
         if (v != "yes" && v != "no") { why = "pjlink-allow-no-password is yes or no"; return false; }
         c.pjlinkAllowNoPassword = v == "yes"; return true; }},
     Setting{"pjlink-search", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlinkSearch = v; return true; }},
+    Setting{"scenes", [](ServiceConfig &c, const std::string &v, std::string &) { c.scenes = v; return true; }},
 };
 // clang-format on
 

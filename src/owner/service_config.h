@@ -23,6 +23,7 @@
 //   pjlink-inputs = 1:31 2:11 3:21 4:22  input mode : PJLink input
 //   pjlink-allow-no-password = no        yes: listen beyond loopback without a password
 //   pjlink-search = 4352                 answer PJLink searches on UDP [ADDRESS:]PORT
+//   scenes = /etc/qv550/scenes.json      named scenes the owner runs (checked at start)
 // A password is never given on the command line, where every user sees it.
 
 #include <optional>
@@ -56,6 +57,7 @@ struct ServiceConfig {
     std::string pjlinkInputs;
     bool pjlinkAllowNoPassword = false;
     std::string pjlinkSearch;
+    std::string scenes; // the scene file; empty: none
 };
 
 struct MqttAddress {

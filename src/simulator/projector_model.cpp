@@ -162,6 +162,9 @@ std::optional<std::string> ProjectorModel::answer(std::string_view text, std::in
 std::optional<std::string> ProjectorModel::command(std::string_view code, std::int64_t nowMs)
 {
     if (code == "C00") {
+        // Busy cooling down: the lamps may not strike again yet.
+        if (state_.power == Power::CoolingDown)
+            return std::string(kError);
         if (state_.power == Power::Standby) {
             state_.power = Power::CountDown;
             state_.powerChangeAt = nowMs + timing_.countDownMs;

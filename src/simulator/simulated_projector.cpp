@@ -39,7 +39,7 @@ Addresses: a line with no prefix or with this projector's "A00n" is
 answered; "AFFF" (all projectors) is obeyed but never answered, so that
 several projectors on one line cannot answer at once.
 Power: C00 starts a count down that ends in power on, C01 a cool-down that
-ends in stand by.)";
+ends in stand by; C00 while cooling down answers ERR.)";
 
 namespace {
 

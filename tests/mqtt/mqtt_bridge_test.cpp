@@ -519,7 +519,7 @@ TEST(Discovery, EveryEntityCarriesHomeAssistantsRequiredKeysAndOneDevice)
 {
     const auto messages = discoveryMessages("hall_left", "qv550/hall_left");
     const auto bridged
-        = discoveryMessages("hall_left", "qv550/hall_left", {"ha", "bridges/room/state", true});
+        = discoveryMessages("hall_left", "qv550/hall_left", {"ha", "bridges/room/state", true, {}});
     ASSERT_EQ(bridged.size(), messages.size());
     std::map<std::string, int> components;
     for (const DiscoveryMessage &message : messages) {
@@ -568,19 +568,46 @@ TEST(Discovery, EveryEntityCarriesHomeAssistantsRequiredKeysAndOneDevice)
         QStringLiteral("{{ value_json.lamp_hours[1] if value_json.lamp_hours else None }}"));
 }
 
+TEST(Discovery, EachSceneIsAButtonWhosePressRunsItAndNoneWithoutCommands)
+{
+    DiscoveryOptions options;
+    options.scenes = {"presentation", "room-off"};
+    std::map<std::string, QJsonObject> buttons;
+    for (const DiscoveryMessage &message : discoveryMessages("hall", "qv550/hall", options)) {
+        if (message.topic.find("/scene_") != std::string::npos)
+            buttons[message.topic] = json(message.payload);
+    }
+    ASSERT_EQ(buttons.size(), 2U);
+    const QJsonObject off = buttons["homeassistant/button/qv550_hall/scene_room_off/config"];
+    EXPECT_EQ(off.value(QStringLiteral("name")), QStringLiteral("Scene room-off"));
+    EXPECT_EQ(off.value(QStringLiteral("unique_id")), QStringLiteral("qv550_hall_scene_room_off"));
+    EXPECT_EQ(off.value(QStringLiteral("command_topic")), QStringLiteral("qv550/hall/command"));
+    EXPECT_EQ(json(off.value(QStringLiteral("payload_press")).toString().toStdString())
+                  .value(QStringLiteral("scene")),
+        QStringLiteral("room-off"));
+    options.commands = false; // nothing offers what is refused
+    for (const DiscoveryMessage &message : discoveryMessages("hall", "qv550/hall", options)) {
+        if (message.topic.find("/scene_") != std::string::npos) {
+            EXPECT_TRUE(message.payload.empty()) << message.topic;
+        }
+    }
+}
+
 TEST(ServiceSettings, TheFileAndTheCommandLineAcceptAndRefuseAlike)
 {
     ServiceConfig config;
     std::string whyNot;
     ASSERT_TRUE(
         readServiceConfig("# hall\nport = /dev/ttyUSB0\n\nname = hall-left  # the left one\npoll = no\n"
-                          "mqtt = mqtts://broker.example\nmqtt-user = qv550\ntemperature-limit = 55.5\n",
+                          "mqtt = mqtts://broker.example\nmqtt-user = qv550\ntemperature-limit = 55.5\n"
+                          "scenes = /etc/qv550/scenes.json\n",
             config, whyNot))
         << whyNot;
     EXPECT_EQ(config.port, "/dev/ttyUSB0");
     EXPECT_EQ(config.name, "hall-left");
     EXPECT_FALSE(config.poll);
     EXPECT_EQ(config.limits.temperatureAbove, 55.5);
+    EXPECT_EQ(config.scenes, "/etc/qv550/scenes.json");
     struct Bad {
         std::string text;
         std::string why;

@@ -48,6 +48,7 @@ TEST(Power, OnCountsDownThenRunsAndOffCoolsDownThenStandsBy)
     EXPECT_EQ(projector.answer("CR7", 100), "0F\r");
     EXPECT_EQ(projector.answer("C01", 150), "\x06");
     EXPECT_EQ(projector.answer("CR0", 349), "20\r");
+    EXPECT_EQ(projector.answer("C00", 349), "ERR\r"); // busy cooling down: refused
     EXPECT_EQ(projector.answer("CR0", 350), "80\r");
 }
 
