@@ -34,6 +34,8 @@
 #include "serial/owner_socket.h"
 #include "serial/qt_serial_control.h"
 #include "timers/qt_timer.h"
+#include "web/web_face.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -58,6 +60,9 @@ constexpr Option kOptions[] = {
     {"discovery-prefix", "Home Assistant's discovery prefix (homeassistant).", "PREFIX"},
     {"temperature-limit", "A temperature above this many °C is a problem (60).", "C"},
     {"pressure-limit", "A pressure below this many hPa is a problem (600).", "HPA"},
+    {"http", "Serve the touch page on [ADDR:]PORT (127.0.0.1 without ADDR); off by default.", "[ADDR:]PORT"},
+    {"http-pin-file", "A file whose first line is the touch page's PIN or passphrase.", "FILE"},
+    {"http-without-pin", "yes: let a page listener off loopback run without a PIN (no).", "YES|NO"},
 };
 // clang-format on
 
@@ -232,6 +237,56 @@ int main(int argc, char *argv[])
         bridge = std::make_unique<MqttBridge>(*mqtt, service, live.state, mqttRefresh, bridgeSettings);
         journal.info("publishing on " + bridge->base() + "/ at " + settings.mqtt);
         mqtt->start();
+    }
+
+    std::unique_ptr<WebFace> web;
+    std::unique_ptr<WebServer> webServer;
+    if (!settings.http.empty()) {
+        const auto address = parseHttpAddress(settings.http, whyNot);
+        QHostAddress host(QString::fromStdString(address->host));
+        if (address->host == "localhost")
+            host = QHostAddress(QHostAddress::LocalHost);
+        if (host.isNull()) {
+            journal.warning("http: " + address->host + " is not an address of this machine");
+            return 2;
+        }
+        WebSettings page;
+        page.version = PANEL_VERSION;
+        page.line = device;
+        page.loopbackOnly = host.isLoopback();
+        if (!settings.httpPinFile.empty()) {
+            page.pin = firstLineOf(settings.httpPinFile, whyNot);
+            if (!whyNot.empty() || page.pin.empty()) {
+                journal.warning(
+                    whyNot.empty() ? "the PIN file " + settings.httpPinFile + " is empty" : whyNot);
+                return 2;
+            }
+            struct stat info { };
+            if (stat(settings.httpPinFile.c_str(), &info) == 0 && (info.st_mode & 004))
+                journal.say(4, "the PIN file " + settings.httpPinFile + " is readable by every user");
+        }
+        // Anyone on the room's network could drive the projector.
+        if (!page.loopbackOnly && page.pin.empty() && !settings.httpWithoutPin) {
+            journal.warning("http on " + address->host
+                + " reaches the network: give a PIN (http-pin-file) or say http-without-pin = yes");
+            return 2;
+        }
+        web = std::make_unique<WebFace>(
+            service, live.state, &LiveOwner::steadyMs,
+            [](int interval) -> std::unique_ptr<Timer> {
+                return std::make_unique<QtTimer>("webHold", interval);
+            },
+            page);
+        webServer = std::make_unique<WebServer>(*web);
+        if (!webServer->listen(host, static_cast<quint16>(address->port), whyNot)) {
+            journal.warning("http: " + whyNot);
+            return 1;
+        }
+        const std::string shown = host.protocol() == QAbstractSocket::IPv6Protocol
+            ? "[" + host.toString().toStdString() + "]"
+            : host.toString().toStdString();
+        journal.info("the touch page on http://" + shown + ":" + std::to_string(webServer->port()) + "/"
+            + (page.pin.empty() ? " (no PIN)" : ""));
     }
 
     shared.setCommPort(1);

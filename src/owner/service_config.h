@@ -18,6 +18,9 @@
 //   discovery-prefix = homeassistant
 //   temperature-limit = 60               °C: hotter is a problem
 //   pressure-limit = 600                 hPa: thinner air is a problem
+//   http = 127.0.0.1:8550                the touch page, on [ADDR:]PORT (loopback without ADDR)
+//   http-pin-file = /etc/qv550/hall-left.pin     the page's PIN, its first line
+//   http-without-pin = no                yes: a listener off loopback may have no PIN
 // A password is never given on the command line, where every user sees it.
 
 #include <optional>
@@ -45,6 +48,14 @@ struct ServiceConfig {
     std::string mqttBridgeTopic;
     std::string discoveryPrefix = "homeassistant";
     ProblemLimits limits;
+    std::string http;
+    std::string httpPinFile;
+    bool httpWithoutPin = false;
+};
+
+struct HttpAddress {
+    std::string host = "127.0.0.1";
+    int port = 0;
 };
 
 struct MqttAddress {
@@ -63,3 +74,6 @@ bool readServiceConfig(const std::string &text, ServiceConfig &config, std::stri
 // mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883). A reason never
 // repeats a user or password written into the URL.
 std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string &whyNot);
+
+// [ADDR:]PORT, an IPv6 address in brackets; without ADDR, 127.0.0.1.
+std::optional<HttpAddress> parseHttpAddress(const std::string &text, std::string &whyNot);
