@@ -10,9 +10,12 @@
 #include "web/web_face.h"
 
 #include <QJsonDocument>
+#include <QMessageAuthenticationCode>
+#include <QPasswordDigestor>
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <charconv>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -145,7 +148,20 @@ WebFace::WebFace(OwnerService &service, LiveState &state, std::function<std::int
     std::function<std::unique_ptr<Timer>(int)> makeTimer, WebSettings settings)
     : service_(service), state_(state), now_(std::move(now)), makeTimer_(std::move(makeTimer)),
       settings_(std::move(settings))
-{ }
+{
+    // Tokens are signed, not stored: a qv550d started again still knows the
+    // pages it let in, and a new PIN shuts every one of them out. Without
+    // a PIN the key is new each time, as the page then gets a token with itself.
+    if (needsPin()) {
+        key_ = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256,
+            QByteArray::fromStdString(settings_.pin), QByteArrayLiteral("qv550d page sessions"), 20000, 32);
+    } else {
+        for (int i = 0; i < 8; ++i) {
+            const quint32 word = QRandomGenerator::system()->generate();
+            key_.append(reinterpret_cast<const char *>(&word), sizeof word);
+        }
+    }
+}
 
 WebFace::~WebFace()
 {
@@ -155,26 +171,24 @@ WebFace::~WebFace()
 
 std::string WebFace::makeToken()
 {
-    if (settings_.newToken)
-        return settings_.newToken();
-    std::string token;
-    for (int i = 0; i < 8; ++i) {
-        char part[9];
-        std::snprintf(part, sizeof part, "%08x", QRandomGenerator::system()->generate());
-        token += part;
+    std::string nonce = settings_.random ? settings_.random(16) : std::string();
+    if (nonce.empty()) {
+        for (int i = 0; i < 4; ++i) {
+            const quint32 word = QRandomGenerator::system()->generate();
+            nonce.append(reinterpret_cast<const char *>(&word), sizeof word);
+        }
     }
-    return token;
+    const std::string payload
+        = std::to_string(now_()) + "." + QByteArray::fromStdString(nonce).toHex().toStdString();
+    return payload + "." + signature(payload);
 }
 
-void WebFace::pruneTokens()
+std::string WebFace::signature(const std::string &payload) const
 {
-    const std::int64_t now = now_();
-    std::erase_if(tokens_, [&](const auto &entry) { return now - entry.second > kTokenLifeMs; });
-    while (tokens_.size() > kMaxTokens) {
-        auto oldest = std::min_element(
-            tokens_.begin(), tokens_.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
-        tokens_.erase(oldest);
-    }
+    return QMessageAuthenticationCode::hash(
+        QByteArray::fromStdString(payload), key_, QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
 }
 
 WebFace::Login WebFace::login(const std::string &peer, const std::string &pin)
@@ -217,8 +231,6 @@ WebFace::Login WebFace::login(const std::string &peer, const std::string &pin)
     strikes_.erase(peer);
     result.status = 200;
     result.token = makeToken();
-    tokens_[result.token] = now;
-    pruneTokens();
     return result;
 }
 
@@ -226,10 +238,7 @@ std::string WebFace::tokenForPage()
 {
     if (needsPin())
         return {};
-    const std::string token = makeToken();
-    tokens_[token] = now_();
-    pruneTokens();
-    return token;
+    return makeToken();
 }
 
 std::string WebFace::cookieFor(const std::string &token)
@@ -243,8 +252,18 @@ bool WebFace::tokenValid(const std::string &cookie) const
     const std::string token = cookieValue(cookie, kCookie);
     if (token.empty())
         return false;
-    const auto found = tokens_.find(token);
-    return found != tokens_.end() && now_() - found->second <= kTokenLifeMs;
+    // issued.nonce.signature
+    const auto dot = token.rfind('.');
+    const auto first = token.find('.');
+    if (dot == std::string::npos || first == dot
+        || !timeSafeEqual(token.substr(dot + 1), signature(token.substr(0, dot))))
+        return false;
+    std::int64_t issued = 0;
+    const auto parsed = std::from_chars(token.data(), token.data() + first, issued);
+    if (parsed.ec != std::errc() || parsed.ptr != token.data() + first)
+        return false;
+    const std::int64_t age = now_() - issued;
+    return age >= 0 && age <= kTokenLifeMs;
 }
 
 std::string WebFace::admission(
@@ -276,6 +295,10 @@ int WebFace::open(const std::string &peer, std::function<void(const std::string 
     hello[QStringLiteral("version")] = qs(settings_.version);
     hello[QStringLiteral("line")] = qs(settings_.line);
     hello[QStringLiteral("layout")] = layout();
+    QJsonArray values;
+    for (const LiveQuery &query : kLiveQueries)
+        values.append(qs(query.name));
+    hello[QStringLiteral("values")] = values;
     QJsonObject wrapped;
     wrapped[QStringLiteral("hello")] = hello;
     sendTo(id, wrapped);

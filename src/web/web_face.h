@@ -24,6 +24,7 @@
 // longer than kAliveMs, or when the page goes, the repeats stop. A repeat is
 // skipped while the last one is still on the line, so nothing piles up.
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -38,11 +39,12 @@ class OwnerService;
 class Timer;
 
 struct WebSettings {
-    std::string pin;                       // empty: no PIN (only where allowed)
-    bool loopbackOnly = true;              // the listener is on a loopback address: Host must name one
-    std::string version;                   // the page reloads when this changes
-    std::string line;                      // the line served, for the page's title
-    std::function<std::string()> newToken; // empty: 32 random bytes, in hex
+    std::string pin;          // empty: no PIN (only where allowed)
+    bool loopbackOnly = true; // the listener is on a loopback address: Host must name one
+    std::string version;      // the page reloads when this changes
+    std::string line;         // the line served, for the page's title
+    // Random bytes for a token (16 are asked); empty: the system's generator.
+    std::function<std::string(int)> random;
 };
 
 class WebFace {
@@ -53,7 +55,6 @@ public:
     static constexpr int kLockoutMs = 60000;    // doubled for each further lockout, up to 15 min
     static constexpr int kMaxLockoutMs = 900000;
     static constexpr std::int64_t kTokenLifeMs = 12LL * 3600 * 1000;
-    static constexpr std::size_t kMaxTokens = 64; // the oldest goes first
     static constexpr std::size_t kMaxAddresses = 1024;
     static constexpr int kAliveMs = 250; // a hold without a keep-alive this long ends
     static constexpr int kAliveCheckMs = 25;
@@ -130,7 +131,7 @@ private:
     void sendTo(int page, const QJsonObject &object);
     void refuse(int page, const QJsonValue &id, const std::string &why);
     std::string makeToken();
-    void pruneTokens();
+    std::string signature(const std::string &payload) const;
 
     OwnerService &service_;
     LiveState &state_;
@@ -139,7 +140,7 @@ private:
     WebSettings settings_;
     std::map<int, Page> pages_;
     int nextPage_ = 1;
-    std::map<std::string, std::int64_t> tokens_; // token -> issued at
+    QByteArray key_; // signs tokens
     std::map<std::string, Strikes> strikes_;
 };
 

@@ -89,8 +89,14 @@ void WebServer::route()
             QJsonObject session;
             session[QStringLiteral("version")] = QStringLiteral(PANEL_VERSION);
             session[QStringLiteral("pin")] = face_.needsPin();
-            session[QStringLiteral("session")] = face_.tokenValid(header(request, "Cookie"));
-            return json(session, QHttpServerResponse::StatusCode::Ok);
+            // Without a PIN a page that comes back after a restart gets a new token here.
+            const std::string token = face_.tokenForPage();
+            session[QStringLiteral("session")]
+                = !token.empty() || face_.tokenValid(header(request, "Cookie"));
+            QHttpServerResponse response = json(session, QHttpServerResponse::StatusCode::Ok);
+            if (!token.empty())
+                response.addHeader("Set-Cookie", QByteArray::fromStdString(WebFace::cookieFor(token)));
+            return response;
         });
     server_->route(QStringLiteral("/login"), QHttpServerRequest::Method::Post,
         [this](const QHttpServerRequest &request) {

@@ -21,6 +21,7 @@ let heardAt = 0;
 let nextId = 1;
 let held = null;           // {name, button, timer}
 let values = {};           // the last state, with when it came
+let order = [];            // the nine values in the owner's order
 let stateAt = 0;
 const pending = new Map(); // id -> caption
 
@@ -172,7 +173,8 @@ function ago(ms) {
 function renderValues() {
   const list = $('value-list');
   list.textContent = '';
-  for (const [name, value] of Object.entries(values)) {
+  for (const name of order.length ? order : Object.keys(values)) {
+    const value = values[name] || {};
     const term = document.createElement('dt');
     term.textContent = name;
     const text = document.createElement('dd');
@@ -194,6 +196,8 @@ function renderValues() {
 }
 
 function showState(message) {
+  if (!stateAt)
+    performance.mark('first-state'); // for the page's benchmark
   values = message.state || {};
   stateAt = Date.now();
   const lit = new Set(message.lit || []);
@@ -215,6 +219,7 @@ function received(event) {
       return location.reload();
     version = message.hello.version;
     $('line').textContent = message.hello.line || '';
+    order = message.hello.values || [];
     if (!built)
       build(message.hello.layout);
     attempt = 0;
