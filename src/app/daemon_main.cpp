@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,6 +146,44 @@ int main(int argc, char *argv[])
     }
 
     Journal journal(std::cerr, "qv550d", std::getenv("JOURNAL_STREAM") != nullptr);
+
+    // The touch page's settings, checked before the line is taken.
+    std::optional<WebSettings> webPage;
+    QHostAddress webHost;
+    int webPort = 0;
+    if (!settings.http.empty()) {
+        const auto address = parseHttpAddress(settings.http, whyNot);
+        webHost = QHostAddress(QString::fromStdString(address->host));
+        webPort = address->port;
+        if (address->host == "localhost")
+            webHost = QHostAddress(QHostAddress::LocalHost);
+        if (webHost.isNull()) {
+            journal.warning("http: " + address->host + " is not an address of this machine");
+            return 2;
+        }
+        WebSettings page;
+        page.version = PANEL_VERSION;
+        page.line = device;
+        page.loopbackOnly = webHost.isLoopback();
+        if (!settings.httpPinFile.empty()) {
+            page.pin = firstLineOf(settings.httpPinFile, whyNot);
+            if (!whyNot.empty() || page.pin.empty()) {
+                journal.warning(
+                    whyNot.empty() ? "the PIN file " + settings.httpPinFile + " is empty" : whyNot);
+                return 2;
+            }
+            struct stat info { };
+            if (stat(settings.httpPinFile.c_str(), &info) == 0 && (info.st_mode & 004))
+                journal.say(4, "the PIN file " + settings.httpPinFile + " is readable by every user");
+        }
+        // Anyone on the room's network could drive the projector.
+        if (!page.loopbackOnly && page.pin.empty() && !settings.httpWithoutPin) {
+            journal.warning("http on " + address->host
+                + " reaches the network: give a PIN (http-pin-file) or say http-without-pin = yes");
+            return 2;
+        }
+        webPage = page;
+    }
     DeviceMap devices;
     devices.setDevice(1, device);
     QtSerialControl line(devices);
@@ -241,52 +280,23 @@ int main(int argc, char *argv[])
 
     std::unique_ptr<WebFace> web;
     std::unique_ptr<WebServer> webServer;
-    if (!settings.http.empty()) {
-        const auto address = parseHttpAddress(settings.http, whyNot);
-        QHostAddress host(QString::fromStdString(address->host));
-        if (address->host == "localhost")
-            host = QHostAddress(QHostAddress::LocalHost);
-        if (host.isNull()) {
-            journal.warning("http: " + address->host + " is not an address of this machine");
-            return 2;
-        }
-        WebSettings page;
-        page.version = PANEL_VERSION;
-        page.line = device;
-        page.loopbackOnly = host.isLoopback();
-        if (!settings.httpPinFile.empty()) {
-            page.pin = firstLineOf(settings.httpPinFile, whyNot);
-            if (!whyNot.empty() || page.pin.empty()) {
-                journal.warning(
-                    whyNot.empty() ? "the PIN file " + settings.httpPinFile + " is empty" : whyNot);
-                return 2;
-            }
-            struct stat info { };
-            if (stat(settings.httpPinFile.c_str(), &info) == 0 && (info.st_mode & 004))
-                journal.say(4, "the PIN file " + settings.httpPinFile + " is readable by every user");
-        }
-        // Anyone on the room's network could drive the projector.
-        if (!page.loopbackOnly && page.pin.empty() && !settings.httpWithoutPin) {
-            journal.warning("http on " + address->host
-                + " reaches the network: give a PIN (http-pin-file) or say http-without-pin = yes");
-            return 2;
-        }
+    if (webPage) {
         web = std::make_unique<WebFace>(
             service, live.state, &LiveOwner::steadyMs,
             [](int interval) -> std::unique_ptr<Timer> {
                 return std::make_unique<QtTimer>("webHold", interval);
             },
-            page);
+            *webPage);
         webServer = std::make_unique<WebServer>(*web);
-        if (!webServer->listen(host, static_cast<quint16>(address->port), whyNot)) {
+        if (!webServer->listen(webHost, static_cast<quint16>(webPort), whyNot)) {
             journal.warning("http: " + whyNot);
             return 1;
         }
-        const std::string shown = host.protocol() == QAbstractSocket::IPv6Protocol
-            ? "[" + host.toString().toStdString() + "]"
-            : host.toString().toStdString();
+        const std::string shown = webHost.protocol() == QAbstractSocket::IPv6Protocol
+            ? "[" + webHost.toString().toStdString() + "]"
+            : webHost.toString().toStdString();
         journal.info("the touch page on http://" + shown + ":" + std::to_string(webServer->port()) + "/"
-            + (page.pin.empty() ? " (no PIN)" : ""));
+            + (webPage->pin.empty() ? " (no PIN)" : ""));
     }
 
     shared.setCommPort(1);

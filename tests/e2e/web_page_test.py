@@ -10,6 +10,7 @@
 #   web_page_test.py BINDIR --bench         the page's transfer size and time to first state
 # A missing browser, driver or selenium is a failure, never a skip.
 import base64
+import datetime
 import json
 import os
 import signal
@@ -73,6 +74,7 @@ class LineLog:
     def __init__(self, path):
         self.path = path
         self.lines = []
+        self.stamped = []  # (the simulator's own clock, in s since 1970, line)
         self.lock = threading.Lock()
         self.running = True
         open(path, "a").close()
@@ -85,15 +87,17 @@ class LineLog:
             while self.running:
                 chunk = log.read()
                 if not chunk:
-                    time.sleep(0.003)
+                    time.sleep(0.001 if bench else 0.003)
                     continue
                 pending += chunk
                 *whole, pending = pending.split(b"\n")
                 now = time.monotonic()
                 with self.lock:
                     for line in whole:
-                        # "2026-03-01T18:30:00.250 C00": the time, then the line as received
-                        self.lines.append((now, line.split(b" ", 1)[1].decode("latin-1")))
+                        # "2026-03-01T18:30:00.250 C00": the time (local), then the line as received
+                        stamp, text_ = line.decode("latin-1").split(" ", 1)
+                        self.lines.append((now, text_))
+                        self.stamped.append((datetime.datetime.fromisoformat(stamp).timestamp(), text_))
 
     def since(self, moment, text=None):
         with self.lock:
@@ -167,6 +171,12 @@ def start_daemon():
     return started
 
 
+# A listener off loopback without a PIN is refused before anything is served.
+refused = subprocess.run([f"{bindir}/qv550d", "--port", device, "--http", f"0.0.0.0:{port}"],
+                         stderr=subprocess.PIPE, env=environment, timeout=10)
+if not bench:
+    check(refused.returncode == 2 and b"give a PIN" in refused.stderr,
+          "qv550d refuses a page off loopback without a PIN (status 2)")
 daemon = start_daemon()
 
 options = webdriver.ChromeOptions()
@@ -217,6 +227,22 @@ try:
                     first_state_ms: performance.getEntriesByName('first-state')[0].startTime};""")
         print(f"page transfer {figures['transfer']} bytes ({figures['body']} bytes of page, script and styles; goal < 150 kB)")
         print(f"time to first state shown {figures['first_state_ms']:.1f} ms from navigation start (goal < 300 ms)")
+        # Press to bytes on the line: from the page's click (the browser's clock) to the
+        # simulator's receipt (its own log's clock); both are this machine's clock, in ms.
+        delays = []
+        for _ in range(30):
+            before = time.monotonic()
+            clicked = browser.execute_script(
+                "const t = Date.now(); document.querySelector('button[data-name=\"display-clear\"]').click(); return t;")
+            if wait_for(lambda: line.since(before, "C1E"), 5, 0.001):
+                with line.lock:
+                    arrived = [at for at, text_ in line.stamped if text_ == "C1E"][-1]
+                delays.append(arrived * 1000 - clicked)
+            wait_for(lambda: "ACK" in text("result"), 2)
+            time.sleep(0.05)
+        delays.sort()
+        print(f"press to bytes on the line: p50 {delays[len(delays) // 2]:.1f} ms, "
+              f"p95 {delays[int(len(delays) * 0.95)]:.1f} ms over {len(delays)} presses (goal p50 < 20 ms)")
         sys.exit(0)
 
     # Who may use it: a wrong PIN is refused by the server, the right one opens the page.
@@ -312,6 +338,9 @@ try:
 
     if shots:
         os.makedirs(shots, exist_ok=True)
+        wait_for(lambda: pressed("power-on"), 20)
+        button("status").click()
+        wait_for(lambda: "Power ON" in text("result"), 5)
         browser.set_window_size(412, 915)
         wait_for(lambda: False, 0.5)
         browser.save_screenshot(os.path.join(shots, "web-page-phone.png"))

@@ -3,7 +3,7 @@
 // and their limit per address, signed tokens, which WebSockets are let in,
 // presses through the owner, holds repeated at the panel's periods and
 // stopped by release, silence or a closed page, the bounds on pages and
-// messages, and the layout the page is built from.
+// messages, the layout the page is built from, and the listener's settings.
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
+#include "owner/service_config.h"
 #include "serial_double.h"
 #include "timers/virtual_clock.h"
 #include "web/web_face.h"
@@ -399,6 +400,58 @@ TEST_F(Web, TheLayoutHasEveryNamedCommandOnceInTheWindowsGroups)
     EXPECT_TRUE(names.contains(QStringLiteral("fan-max")));
     EXPECT_EQ(cookieValue("a=1; qv550_session=x.y.z; b=2", "qv550_session"), "x.y.z");
     EXPECT_EQ(cookieValue("xqv550_session=1", "qv550_session"), "");
+}
+
+} // namespace
+
+namespace {
+
+TEST(WebSettings, TheListenerAndItsPinAreReadFromTheConfigAsFromTheCommandLine)
+{
+    struct Case {
+        std::string text;
+        std::string host; // empty: refused
+        int port;
+    };
+    const std::vector<Case> cases = {
+        {"8550", "127.0.0.1", 8550},
+        {"0.0.0.0:8550", "0.0.0.0", 8550},
+        {"192.0.2.10:80", "192.0.2.10", 80},
+        {"[::1]:8550", "::1", 8550},
+        {"localhost:1", "localhost", 1},
+        {"hall:65535", "hall", 65535},
+        {"0", "", 0},
+        {"65536", "", 0},
+        {":8550", "", 0},
+        {"127.0.0.1:", "", 0},
+        {"127.0.0.1:85x", "", 0},
+        {"a b:8550", "", 0},
+        {"http://127.0.0.1:8550", "", 0},
+    };
+    for (const Case &c : cases) {
+        std::string why;
+        const auto address = parseHttpAddress(c.text, why);
+        EXPECT_EQ(address.has_value(), !c.host.empty()) << c.text;
+        if (address) {
+            EXPECT_EQ(address->host, c.host) << c.text;
+            EXPECT_EQ(address->port, c.port) << c.text;
+        } else {
+            EXPECT_FALSE(why.empty()) << c.text;
+        }
+    }
+    ServiceConfig config;
+    std::string why;
+    EXPECT_TRUE(config.http.empty()); // off unless asked for
+    EXPECT_FALSE(config.httpWithoutPin);
+    ASSERT_TRUE(readServiceConfig(
+        "http = 0.0.0.0:8550\nhttp-pin-file = /etc/qv550/hall.pin\nhttp-without-pin = yes\n", config, why))
+        << why;
+    EXPECT_EQ(config.http, "0.0.0.0:8550");
+    EXPECT_EQ(config.httpPinFile, "/etc/qv550/hall.pin");
+    EXPECT_TRUE(config.httpWithoutPin);
+    EXPECT_FALSE(readServiceConfig("http = 8550x\n", config, why));
+    EXPECT_NE(why.find("line 1"), std::string::npos);
+    EXPECT_FALSE(applySetting(config, "http-without-pin", "true", why));
 }
 
 } // namespace

@@ -217,6 +217,8 @@ function received(event) {
   if (message.hello) {
     if (version !== null && message.hello.version !== version)
       return location.reload();
+    if (version !== null)
+      say('online again', false); // what was said during the outage is over
     version = message.hello.version;
     $('line').textContent = message.hello.line || '';
     order = message.hello.values || [];
