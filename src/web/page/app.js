@@ -6,8 +6,8 @@
 // refused on the spot, never queued for later.
 'use strict';
 
-const HEARTBEAT_MS = 500;   // a ping this often ...
-const SILENCE_MS = 1500;    // ... and offline when nothing came for this long
+const HEARTBEAT_MS = 250;   // a ping this often ...
+const SILENCE_MS = 1000;    // ... and offline when one is not answered within this
 const ALIVE_MS = 100;       // keep-alive of a hold
 const BACKOFF_MS = [500, 1000, 2000, 4000, 8000];
 
@@ -17,7 +17,7 @@ let online = false;
 let version = null;
 let built = false;
 let attempt = 0;
-let heardAt = 0;
+let pingedAt = 0;           // when the ping not yet answered went out
 let nextId = 1;
 let held = null;           // {name, button, timer}
 let values = {};           // the last state, with when it came
@@ -207,7 +207,7 @@ function showState(message) {
 }
 
 function received(event) {
-  heardAt = Date.now();
+  pingedAt = 0; // anything heard answers it
   let message;
   try {
     message = JSON.parse(event.data);
@@ -245,7 +245,7 @@ function received(event) {
 function connect() {
   const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/ws');
   socket = ws;
-  heardAt = Date.now();
+  pingedAt = 0;
   ws.onmessage = received;
   ws.onclose = () => {
     if (socket !== ws)
@@ -268,7 +268,9 @@ function retry() {
 async function check() {
   let session;
   try {
-    const answer = await fetch('/session', {cache: 'no-store', credentials: 'same-origin'});
+    // A server that hangs is no answer either.
+    const answer = await fetch('/session', {cache: 'no-store', credentials: 'same-origin',
+                                            signal: AbortSignal.timeout(3000)});
     session = await answer.json();
   } catch (e) {
     return retry();
@@ -317,17 +319,22 @@ $('command-line').addEventListener('submit', (event) => {
     ask(null, 'SEND ' + text, {send: text});
 });
 
+// Silence is measured from a ping not yet answered, not from the last
+// message: a tab whose timers the browser slows down is not taken for offline.
 setInterval(() => {
-  if (socket && socket.readyState === WebSocket.OPEN) {
-    send({ping: Date.now()});
-    if (online && Date.now() - heardAt > SILENCE_MS) {
-      // Nothing heard: the network is gone even if the socket does not know yet.
-      const stale = socket;
-      socket = null;
-      stale.close();
-      setOnline(false);
-      retry();
-    }
+  if (!socket || socket.readyState !== WebSocket.OPEN)
+    return;
+  if (!pingedAt) {
+    pingedAt = Date.now();
+    send({ping: pingedAt});
+  } else if (online && Date.now() - pingedAt > SILENCE_MS) {
+    // No answer: the network is gone even if the socket does not know yet.
+    const stale = socket;
+    socket = null;
+    pingedAt = 0;
+    stale.close();
+    setOnline(false);
+    retry();
   }
 }, HEARTBEAT_MS);
 setInterval(() => { if (online) renderValues(); }, 1000);
