@@ -392,6 +392,14 @@ bool WebFace::message(int id, const std::string &text)
         const QJsonValue line = object.value(QStringLiteral("send"));
         if (!line.isString() || line.toString().isEmpty())
             return refuse(id, pageId, "send takes the line to send"), true;
+        // What a person types on the line: printable, and short (the CR is added).
+        if (line.toString().size() > kLongestLine)
+            return refuse(id, pageId, "a line is at most " + std::to_string(kLongestLine) + " characters"),
+                   true;
+        for (const QChar c : line.toString()) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                return refuse(id, pageId, "a line to send is printable text (the CR is added)"), true;
+        }
         request[QStringLiteral("send")] = line;
     } else {
         return refuse(id, pageId, "a message is press, send, hold, alive or release"), true;

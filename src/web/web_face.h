@@ -50,6 +50,7 @@ struct WebSettings {
 class WebFace {
 public:
     static constexpr std::size_t kMessageLimit = 4096;
+    static constexpr qsizetype kLongestLine = 64; // the page's command line
     static constexpr int kMaxPages = 32;
     static constexpr int kWrongPinsAllowed = 5; // then the address waits
     static constexpr int kLockoutMs = 60000;    // doubled for each further lockout, up to 15 min

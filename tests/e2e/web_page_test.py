@@ -308,6 +308,35 @@ try:
     values = text("value-list")
     check("Input mode 2" in values and "s ago" in values, "the values are shown with their age")
 
+    # The technician's tools: hidden until asked for; the matrix, an address, any line.
+    check(not button("matrix-1-dvi").is_displayed(), "the input matrix is behind the technician switch")
+    browser.find_element(By.ID, "technician").click()
+    before = time.monotonic()
+    button("matrix-1-dvi").click()
+    check(wait_for(lambda: line.since(before, "CF INPUT1 DIGITAL"), 5) is not None,
+          "the matrix's 1 DVI sends CF INPUT1 DIGITAL")
+    wait_for(lambda: "ACK" in text("result"), 5)
+    browser.find_element(By.CSS_SELECTOR, '#address option[value="1"]').click()
+    field = browser.find_element(By.ID, "line-text")
+    field.send_keys("CR1")
+    field.submit()
+    check(wait_for(lambda: line.since(before, "A001CR1"), 5) is not None, "the command line sends A001CR1 to address 001")
+    check(wait_for(lambda: "Input mode" in text("result"), 5) is not None, "and shows the decoded reply")
+    browser.find_element(By.CSS_SELECTOR, '#address option[value="single"]').click()
+    browser.find_element(By.ID, "technician").click()
+
+    # A hold from the keyboard: Space down repeats, Space up stops.
+    from selenium.webdriver.common.keys import Keys
+    volume_down = button("vol-down")
+    browser.execute_script("arguments[0].focus()", volume_down)
+    keyed_at = time.monotonic()
+    ActionChains(browser).key_down(Keys.SPACE).perform()
+    check(wait_for(lambda: len(line.since(keyed_at, "C0A")) >= 3, 5) is not None, "Space held on VOL - repeats C0A")
+    ActionChains(browser).key_up(Keys.SPACE).perform()
+    up_at = time.monotonic()
+    wait_for(lambda: False, 0.6)
+    check(all(at <= up_at + 0.3 for at, _ in line.since(keyed_at, "C0A")), "and stops when Space is let go")
+
     # A 1 s hold repeats at the button's period (vol-up: 250 ms) and stops on release.
     volume = button("vol-up")
     ActionChains(browser).click_and_hold(volume).perform()

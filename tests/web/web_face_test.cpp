@@ -233,7 +233,9 @@ TEST_F(Web, APressGoesThroughTheOwnerAndItsResultComesBackWithThePagesId)
     const std::size_t before = serial.writes().size();
     for (const char *bad :
         {R"({"id": 44, "press": "power-onn"})", R"({"id": 45, "press": "power-on", "address": "9"})",
-            R"({"id": 46, "send": ""})", R"({"id": 47, "lease": 10})", "[1, 2]", "\xff\xfe{"}) {
+            R"({"id": 46, "send": ""})", R"({"id": 48, "send": "CR0\rC00"})",
+            R"({"id": 49, "send": "C000000000000000000000000000000000000000000000000000000000000000000"})",
+            R"({"id": 47, "lease": 10})", "[1, 2]", "\xff\xfe{"}) {
         const std::size_t messages = heard.size();
         EXPECT_TRUE(web->message(page, bad)) << bad;
         run(SharedLine::kPanelQuietMs + 10);
