@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
   qt6-qpa-plugins libxkbcommon-x11-0
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
@@ -15,6 +15,7 @@ packages=(
   dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   socat ser2net python3-serial
   mosquitto mosquitto-clients libmosquitto-dev libssl-dev systemd openssl
+  chromium chromium-driver python3-selenium
   lintian desktop-file-utils appstream dpkg-dev file debhelper
   debootstrap systemd-container procps
 )

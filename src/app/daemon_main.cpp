@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +50,8 @@
 #include "serial/owner_socket.h"
 #include "serial/qt_serial_control.h"
 #include "timers/qt_timer.h"
+#include "web/web_face.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -78,6 +81,9 @@ constexpr Option kOptions[] = {
     {"pjlink-inputs", "Input modes as PJLink inputs (1:31 2:11 3:21 4:22).", "TABLE"},
     {"pjlink-search", "Answer PJLink searches (%2SRCH) on UDP [ADDRESS:]PORT (4352 is PJLink's).", "ADDR:PORT"},
     {"scenes", "Run the scenes of this JSON file when asked (qv550-cli scene NAME, MQTT, the socket); a bad file stops the start.", "FILE"},
+    {"http", "Serve the touch page on [ADDR:]PORT (127.0.0.1 without ADDR); off by default.", "[ADDR:]PORT"},
+    {"http-pin-file", "A file whose first line is the touch page's PIN or passphrase.", "FILE"},
+    {"http-without-pin", "yes: let a page listener off loopback run without a PIN (no).", "YES|NO"},
 };
 // clang-format on
 
@@ -200,6 +206,44 @@ int main(int argc, char *argv[])
     }
 
     Journal journal(std::cerr, "qv550d", std::getenv("JOURNAL_STREAM") != nullptr);
+
+    // The touch page's settings, checked before the line is taken.
+    std::optional<WebSettings> webPage;
+    QHostAddress webHost;
+    int webPort = 0;
+    if (!settings.http.empty()) {
+        const auto address = parseHttpAddress(settings.http, whyNot);
+        webHost = QHostAddress(QString::fromStdString(address->host));
+        webPort = address->port;
+        if (address->host == "localhost")
+            webHost = QHostAddress(QHostAddress::LocalHost);
+        if (webHost.isNull()) {
+            journal.warning("http: " + address->host + " is not an address of this machine");
+            return 2;
+        }
+        WebSettings page;
+        page.version = PANEL_VERSION;
+        page.line = device;
+        page.loopbackOnly = webHost.isLoopback();
+        if (!settings.httpPinFile.empty()) {
+            page.pin = firstLineOf(settings.httpPinFile, whyNot);
+            if (!whyNot.empty() || page.pin.empty()) {
+                journal.warning(
+                    whyNot.empty() ? "the PIN file " + settings.httpPinFile + " is empty" : whyNot);
+                return 2;
+            }
+            struct stat info { };
+            if (stat(settings.httpPinFile.c_str(), &info) == 0 && (info.st_mode & 004))
+                journal.say(4, "the PIN file " + settings.httpPinFile + " is readable by every user");
+        }
+        // Anyone on the room's network could drive the projector.
+        if (!page.loopbackOnly && page.pin.empty() && !settings.httpWithoutPin) {
+            journal.warning("http on " + address->host
+                + " reaches the network: give a PIN (http-pin-file) or say http-without-pin = yes");
+            return 2;
+        }
+        webPage = page;
+    }
     DeviceMap devices;
     devices.setDevice(1, device);
     QtSerialControl line(devices);
@@ -386,6 +430,27 @@ int main(int argc, char *argv[])
         journal.info("PJLink search on UDP " + where->address + ":" + std::to_string(search->port()));
     }
 
+    std::unique_ptr<WebFace> web;
+    std::unique_ptr<WebServer> webServer;
+    if (webPage) {
+        web = std::make_unique<WebFace>(
+            service, live.state, &LiveOwner::steadyMs,
+            [](int interval) -> std::unique_ptr<Timer> {
+                return std::make_unique<QtTimer>("webHold", interval);
+            },
+            *webPage);
+        webServer = std::make_unique<WebServer>(*web);
+        if (!webServer->listen(webHost, static_cast<quint16>(webPort), whyNot)) {
+            journal.warning("http: " + whyNot);
+            return 1;
+        }
+        const std::string shown = webHost.protocol() == QAbstractSocket::IPv6Protocol
+            ? "[" + webHost.toString().toStdString() + "]"
+            : webHost.toString().toStdString();
+        journal.info("the touch page on http://" + shown + ":" + std::to_string(webServer->port()) + "/"
+            + (webPage->pin.empty() ? " (no PIN)" : ""));
+    }
+
     shared.setCommPort(1);
     shared.setSettings(settings.speed + ",N,8,1");
     try {
@@ -421,13 +486,19 @@ int main(int argc, char *argv[])
         // would end, where the running one can go on.
         if (readSettings(fresh, whyNot) && !fresh.mqttPasswordFile.empty())
             (void)firstLineOf(fresh.mqttPasswordFile, whyNot);
-        // So are the PJLink face's settings, for the same reason.
+        // So are the faces' settings and the scenes, for the same reason.
         if (whyNot.empty() && !fresh.pjlinkPasswordFile.empty())
             (void)firstLineOf(fresh.pjlinkPasswordFile, whyNot);
         if (whyNot.empty() && !fresh.pjlink.empty() && !parsePjlinkListen(fresh.pjlink, whyNot))
             whyNot = "pjlink: " + whyNot;
         if (whyNot.empty() && !fresh.pjlinkInputs.empty() && !parsePjlinkInputs(fresh.pjlinkInputs, whyNot))
             whyNot = "pjlink-inputs: " + whyNot;
+        if (whyNot.empty() && !fresh.httpPinFile.empty())
+            (void)firstLineOf(fresh.httpPinFile, whyNot);
+        if (whyNot.empty() && !fresh.http.empty() && !parseHttpAddress(fresh.http, whyNot))
+            whyNot = "http: " + whyNot;
+        if (whyNot.empty() && !fresh.scenes.empty())
+            (void)readSceneFile(fresh.scenes, whyNot);
         if (!whyNot.empty()) {
             journal.warning("not reloaded, the running settings are kept: " + whyNot);
             return;

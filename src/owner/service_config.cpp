@@ -83,6 +83,13 @@ constexpr std::array kSettings = {
         c.pjlinkAllowNoPassword = v == "yes"; return true; }},
     Setting{"pjlink-search", [](ServiceConfig &c, const std::string &v, std::string &) { c.pjlinkSearch = v; return true; }},
     Setting{"scenes", [](ServiceConfig &c, const std::string &v, std::string &) { c.scenes = v; return true; }},
+    Setting{"http", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (!parseHttpAddress(v, why)) return false;
+        c.http = v; return true; }},
+    Setting{"http-pin-file", [](ServiceConfig &c, const std::string &v, std::string &) { c.httpPinFile = v; return true; }},
+    Setting{"http-without-pin", [](ServiceConfig &c, const std::string &v, std::string &why) {
+        if (v != "yes" && v != "no") { why = "http-without-pin is yes or no"; return false; }
+        c.httpWithoutPin = v == "yes"; return true; }},
 };
 // clang-format on
 
@@ -182,5 +189,33 @@ std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string 
         return std::nullopt;
     }
     address.host = rest;
+    return address;
+}
+
+std::optional<HttpAddress> parseHttpAddress(const std::string &text, std::string &whyNot)
+{
+    HttpAddress address;
+    std::string digits = text;
+    const auto colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        std::string host = text.substr(0, colon);
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        if (host.empty()
+            || host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:")
+                != std::string::npos) {
+            whyNot = "http is [ADDR:]PORT, not \"" + text + "\"";
+            return std::nullopt;
+        }
+        address.host = host;
+        digits = text.substr(colon + 1);
+    }
+    int port = 0;
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1 || port > 65535) {
+        whyNot = "the http port in \"" + text + "\" is not a number from 1 to 65535";
+        return std::nullopt;
+    }
+    address.port = port;
     return address;
 }

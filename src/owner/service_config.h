@@ -24,6 +24,9 @@
 //   pjlink-allow-no-password = no        yes: listen beyond loopback without a password
 //   pjlink-search = 4352                 answer PJLink searches on UDP [ADDRESS:]PORT
 //   scenes = /etc/qv550/scenes.json      named scenes the owner runs (checked at start)
+//   http = 127.0.0.1:8550                the touch page, on [ADDR:]PORT (loopback without ADDR)
+//   http-pin-file = /etc/qv550/hall-left.pin     the page's PIN, its first line
+//   http-without-pin = no                yes: a listener off loopback may have no PIN
 // A password is never given on the command line, where every user sees it.
 
 #include <optional>
@@ -58,6 +61,15 @@ struct ServiceConfig {
     bool pjlinkAllowNoPassword = false;
     std::string pjlinkSearch;
     std::string scenes; // the scene file; empty: none
+    // The touch page.
+    std::string http;
+    std::string httpPinFile;
+    bool httpWithoutPin = false;
+};
+
+struct HttpAddress {
+    std::string host = "127.0.0.1";
+    int port = 0;
 };
 
 struct MqttAddress {
@@ -76,3 +88,6 @@ bool readServiceConfig(const std::string &text, ServiceConfig &config, std::stri
 // mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883). A reason never
 // repeats a user or password written into the URL.
 std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string &whyNot);
+
+// [ADDR:]PORT, an IPv6 address in brackets; without ADDR, 127.0.0.1.
+std::optional<HttpAddress> parseHttpAddress(const std::string &text, std::string &whyNot);
