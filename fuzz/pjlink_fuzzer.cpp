@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto retry = clock.createTimer(PjlinkSession::kRetryMs);
     SerialDouble serial;
     serial.setPortOpen(true);
-    SharedLine shared(serial, *watch, *quiet, *lease);
+    auto lineWait = clock.createTimer(1000);
+    SharedLine shared(serial, *watch, *quiet, *lease, *lineWait, [&clock] { return clock.now(); });
     auto poll = clock.createTimer(1000);
     LiveOwner live(shared, *poll, [&clock] { return clock.now(); });
     OwnerService service(shared, "fuzz", "fuzz");

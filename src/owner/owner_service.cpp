@@ -35,10 +35,12 @@ QString qs(const std::string &text)
 OwnerService::OwnerService(SharedLine &line, std::string lineName, std::string owner)
     : line_(line), lineName_(std::move(lineName)), owner_(std::move(owner))
 {
-    line_.onTraffic = [this](std::string_view bytes, bool sent) {
+    line_.onTraffic = [this](std::string_view bytes, bool sent, const std::string &by) {
         QJsonObject event;
         event[QStringLiteral("event")] = QStringLiteral("traffic");
         event[QStringLiteral("direction")] = sent ? QStringLiteral("sent") : QStringLiteral("received");
+        if (!by.empty())
+            event[QStringLiteral("by")] = qs(by);
         event[QStringLiteral("hex")] = qs(hexText(bytes, ""));
         event[QStringLiteral("monitor")] = qs(monitorLine(std::string(bytes)));
         broadcast(event, true);

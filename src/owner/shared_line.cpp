@@ -16,6 +16,9 @@
 
 namespace {
 
+// Who wrote a line, in traffic events, when the panel did.
+constexpr const char *kPanel = "the panel";
+
 // Where a reply ends: just past its first CR or ACK, or npos.
 std::size_t replyEnd(const std::string &bytes)
 {
@@ -126,7 +129,7 @@ void SharedLine::setOutput(std::string_view bytes)
         ++panelWritesHeld_;
         return;
     }
-    write(bytes);
+    write(bytes, kPanel);
 }
 
 std::string SharedLine::input()
@@ -136,11 +139,11 @@ std::string SharedLine::input()
     return all;
 }
 
-void SharedLine::write(std::string_view bytes)
+void SharedLine::write(std::string_view bytes, const std::string &by)
 {
     line_.setOutput(bytes);
     if (onTraffic)
-        onTraffic(bytes, true);
+        onTraffic(bytes, true, by);
 }
 
 void SharedLine::refuse(Transaction &transaction, const std::string &why)
@@ -307,7 +310,10 @@ void SharedLine::tryStart()
         written_ = false;
         started_ = std::chrono::steady_clock::now();
         try {
-            write(current_->line);
+            write(current_->line,
+                current_->background ? std::string("a poll")
+                    : nameOf         ? nameOf(current_->client)
+                                     : "client " + std::to_string(current_->client));
         } catch (const ControlError &error) {
             finish(error.description());
             continue;
@@ -383,7 +389,7 @@ void SharedLine::finish(std::optional<std::string> error)
     if (!panelWaiting_.empty()) {
         const std::string held = std::exchange(panelWaiting_, {});
         try {
-            write(held);
+            write(held, kPanel);
         } catch (const ControlError &) {
             // The line went down meanwhile; the panel hears of it as a lost line.
         }
@@ -443,7 +449,7 @@ void SharedLine::onLineEvent()
     if (arrived.empty())
         return;
     if (onTraffic)
-        onTraffic(arrived, false);
+        onTraffic(arrived, false, {});
     if (current_) {
         reply_ += arrived;
         const std::size_t end = replyEnd(reply_);

@@ -125,8 +125,10 @@ public:
     std::size_t queued() const { return queue_.size(); }
     bool draining() const { return draining_; }
 
-    // Everything that goes over the line, as it goes: for subscribers.
-    std::function<void(std::string_view bytes, bool sent)> onTraffic;
+    // Everything that goes over the line, as it goes: for subscribers. `by`
+    // names who sent a line: a client as nameOf() names it, "the panel" or
+    // "a poll"; empty for what arrived.
+    std::function<void(std::string_view bytes, bool sent, const std::string &by)> onTraffic;
     // The line's speed changed: for clients to be told.
     std::function<void(const std::string &settings)> onSettings;
     // The port number changed: the owner serves the new line.
@@ -163,7 +165,7 @@ private:
     bool heldByOneOfOurs() const;
     void finish(std::optional<std::string> error = std::nullopt);
     void failAll(const std::string &why);
-    void write(std::string_view bytes);
+    void write(std::string_view bytes, const std::string &by);
     void toPanel(std::int16_t event);
     std::string downReason() const;
     std::string holderName() const;

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -354,11 +358,20 @@ TEST_F(Pjlink, ASetGoesThroughTheOwnerAndIsOkOnlyAfterTheProjectorsAck)
 {
     open();
     known("CR0\r", "80\r");
+    // The owner's traffic says who sent each line.
+    QStringList sentBy;
+    const int watcher = service.connect([&sentBy](const std::string &line) {
+        const QJsonObject event = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (event.value(QStringLiteral("direction")) == QStringLiteral("sent"))
+            sentBy << event.value(QStringLiteral("by")).toString();
+    });
+    service.receive(watcher, "{\"id\":1,\"subscribe\":\"traffic\"}\n");
     EXPECT_EQ(ask("%1POWR 1\r"), "");
     EXPECT_EQ(serial.writes(), Lines{"C00\r"});
     projector("\x06");
     EXPECT_EQ(said, "%1POWR=OK\r");
     EXPECT_EQ(logged, Lines{"PJLink 192.0.2.7: POWR 1: power-on"});
+    EXPECT_EQ(sentBy, QStringList{QStringLiteral("PJLink 192.0.2.7")});
 
     on();
     serial.setOnWrite([this](const std::string &) {});
