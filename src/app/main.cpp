@@ -18,6 +18,10 @@
 #include "owner/live_lights.h"
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
+#include "owner/panel_scenes.h"
+#include "owner/scene_book.h"
+#include "owner/scene_runner.h"
+#include "owner/scene_service.h"
 #include "owner/state_feed.h"
 #include "serial/owner_socket.h"
 #include "owner/shared_line.h"
@@ -55,6 +59,11 @@ struct Options {
                        "lamps, and the last freeze, screen, image and fan choice); the data panel's status "
                        "line lists the values read, with their age, when pointed at. On a line that qv550d "
                        "serves, the service's state is shown.")};
+    QCommandLineOption scenes{{QStringLiteral("scenes")},
+        QStringLiteral("Run the scenes of this JSON file when asked (qv550-cli scene NAME) while the panel "
+                       "serves its line; a press at the panel stops the running one. A bad file is told, "
+                       "and the panel goes on without scenes."),
+        QStringLiteral("FILE")};
     QCommandLineOption demo{{QStringLiteral("demo")},
         QStringLiteral("Attach COM1 to a simulated projector on a new pseudo-terminal, to try "
                        "the panel without one (it answers as qv550-sim does).")};
@@ -69,7 +78,7 @@ struct Options {
                            "speed choice cannot reach the far port; over RFC 2217 it sets it."));
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({com1, com2, log, live, demo});
+        parser.addOptions({com1, com2, log, live, scenes, demo});
         parser.addPositionalArgument(QStringLiteral("DEVICE"),
             QStringLiteral("Device that COM1 opens, as with --com1 (give one or the other)."),
             QStringLiteral("[DEVICE]"));
@@ -210,6 +219,19 @@ int main(int argc, char *argv[])
     LiveOwner live(shared, pollTimer);
     service.setLiveState(&live.state, &live.poller);
     const bool showLive = options.parser.isSet(options.live);
+    // Scenes run here as they do in qv550d, while the panel serves the line.
+    QtTimer sceneNext("sceneNext", 1), sceneAsk("sceneAsk", SceneRunner::kConfirmMs),
+        sceneDeadline("sceneDeadline", 1000);
+    SceneRunner sceneRunner(service, live.state, sceneNext, sceneAsk, sceneDeadline, LiveOwner::steadyMs);
+    SceneService sceneService(service, sceneRunner);
+    std::string scenesProblem;
+    if (options.parser.isSet(options.scenes)) {
+        const std::string file = options.parser.value(options.scenes).toStdString();
+        if (auto book = readSceneFile(file, scenesProblem))
+            sceneRunner.setBook(std::move(*book));
+        else
+            std::fprintf(stderr, "qv550-control: no scenes: %s\n", scenesProblem.c_str());
+    }
     // A line another program of ours already serves is used through it,
     // found by any name of the line (no waiting here: the panel tries again).
     port.setOwnerLookup([&server](const std::string &device) -> std::optional<std::string> {
@@ -303,8 +325,16 @@ int main(int argc, char *argv[])
         } else
             lights->show(live.state.toJson(), live.state.choicesJson());
     });
-    shared.onLeaseChanged = [&form](const std::string &holder) {
-        form.setCaption("Label22", holder.empty() ? std::string() : " The line is held by " + holder);
+    PanelScenes panelScenes(shared, sceneRunner, [&form](const std::string &text) {
+        form.setCaption("Label22", text);
+        std::fprintf(stderr, "qv550-control:%s\n", text.c_str());
+    });
+    // A scene's own bursts of commands hold the line briefly: the scene's
+    // step stays in view rather than its lease.
+    shared.onLeaseChanged = [&form, &panelScenes](const std::string &holder) {
+        form.setCaption("Label22",
+            holder.empty() || holder.rfind("scene \"", 0) == 0 ? panelScenes.status()
+                                                               : " The line is held by " + holder);
     };
 
     const auto startupFailure = panel.Form_Load();
@@ -317,10 +347,13 @@ int main(int argc, char *argv[])
     // The window stays open with the port closed; the user is told why. The
     // port's own failure closes when the port opens by itself.
     if (!mappingProblem.empty()) {
-        QTimer::singleShot(0, &form, [&messageBox, text = "The port mapping was not used: " + mappingProblem] {
-            messageBox.warning(text);
-        });
+        QTimer::singleShot(
+            0, &form, [&messageBox, text = "The port mapping was not used: " + mappingProblem] {
+                messageBox.warning(text);
+            });
     }
+    if (!scenesProblem.empty())
+        form.setCaption("Label22", " No scenes: " + scenesProblem);
     if (startupFailure) {
         QTimer::singleShot(0, &form, [&messageBox, &panel, text = *startupFailure] {
             if (!panel.lineKeeper().lineUp())

@@ -5,6 +5,7 @@
 #include "owner/scene_service.h"
 
 #include "owner/owner_service.h"
+#include "owner/panel_scenes.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 
@@ -26,8 +27,7 @@ SceneService::SceneService(OwnerService &service, SceneRunner &runner) : service
     // own reading of the state) are no press.
     service_.onClientSends = [this](int client, const std::string &line) {
         const std::string name = service_.clientName(client);
-        const std::size_t code = line.rfind("A00", 0) == 0 || line.rfind("AFFF", 0) == 0 ? 4 : 0;
-        if (runner_.running() && name.rfind(kPanelProgram, 0) == 0 && line.compare(code, 2, "CR") != 0)
+        if (runner_.running() && name.rfind(kPanelProgram, 0) == 0 && isPanelPress(line))
             runner_.stop("a press at the panel (" + name + ")");
     };
     runner_.listen([this](const QJsonObject &event) {

@@ -107,6 +107,8 @@ void SharedLine::setSettings(std::string_view settings)
 
 void SharedLine::setOutput(std::string_view bytes)
 {
+    if (onPanelWrites)
+        onPanelWrites(bytes);
     // The person at the panel is not turned away for a script, but a leased
     // line is promised to its holder, and the panel is told who has it.
     if (leaseHolder_)

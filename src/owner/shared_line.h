@@ -142,6 +142,9 @@ public:
     std::function<void(const std::string &sent, const std::string &reply, bool complete)> onExchange;
     // The line came up (true) or went down (false).
     std::function<void(bool up)> onConnection;
+    // The panel writes `line`: told first, so that what the panel's owner
+    // runs (a scene) can give way before the line is found leased.
+    std::function<void(std::string_view line)> onPanelWrites;
 
     // How long transactions have held the line since the start, in ms: for
     // telling what polling costs the line.

@@ -304,6 +304,8 @@ int WebFace::open(const std::string &peer, std::function<void(const std::string 
     sendTo(id, wrapped);
     // The state now and on every change, as any subscriber of the owner gets it.
     service_.receive(page.client, "{\"id\":\"state\",\"subscribe\":\"state\"}\n");
+    // The scenes the owner runs, for the page's scene buttons.
+    service_.receive(page.client, "{\"id\":\"scenes\",\"scenes\":true}\n");
     return id;
 }
 
@@ -401,8 +403,13 @@ bool WebFace::message(int id, const std::string &text)
                 return refuse(id, pageId, "a line to send is printable text (the CR is added)"), true;
         }
         request[QStringLiteral("send")] = line;
+    } else if (object.contains(QStringLiteral("scene"))) {
+        const QJsonValue name = object.value(QStringLiteral("scene"));
+        if (!name.isString() || name.toString().isEmpty())
+            return refuse(id, pageId, "scene takes a scene's name"), true;
+        request[QStringLiteral("scene")] = name; // the owner knows its scenes
     } else {
-        return refuse(id, pageId, "a message is press, send, hold, alive or release"), true;
+        return refuse(id, pageId, "a message is press, send, scene, hold, alive or release"), true;
     }
     if (const QJsonValue address = object.value(QStringLiteral("address")); address.isString())
         request[QStringLiteral("address")] = address;
@@ -523,10 +530,26 @@ void WebFace::fromOwner(int id, const std::string &line)
         }
         return;
     }
+    if (ownerId == QStringLiteral("scenes")) {
+        QJsonObject scenes;
+        scenes[QStringLiteral("scenes")] = object.value(QStringLiteral("scenes")).toArray();
+        return sendTo(id, scenes);
+    }
     const auto asked = page.asked.find(ownerId.toStdString());
     if (asked == page.asked.end())
         return; // the subscription's own answer
     object.remove(QStringLiteral("id"));
+    // A scene answers with its start, then each step as it ends, then its
+    // end: the page hears them all under its own id.
+    if (object.value(QStringLiteral("event")) == QStringLiteral("scene")) {
+        object.remove(QStringLiteral("event"));
+        QJsonObject progress;
+        progress[QStringLiteral("id")] = asked->second;
+        progress[QStringLiteral("scene")] = object;
+        if (object.contains(QStringLiteral("end")))
+            page.asked.erase(asked);
+        return sendTo(id, progress);
+    }
     QJsonObject reply;
     reply[QStringLiteral("id")] = asked->second;
     reply[QStringLiteral("result")] = object;

@@ -10,6 +10,7 @@
 // Page to owner, one JSON object a message:
 //   {"id": 7, "press": "power-on"}             a command by name ("address" optional)
 //   {"id": 8, "send": "CR0"}                   any line (the technician's command line)
+//   {"id": 9, "scene": "presentation"}         a scene of the owner's
 //   {"hold": "vol-up"}                         a hold starts: sent now, then repeated
 //   {"alive": "vol-up"}                        the finger is still down (every 100 ms)
 //   {"release": "vol-up"}                      the finger is up
@@ -17,7 +18,10 @@
 // Owner to page:
 //   {"hello": {"version": ..., "layout": [...], "line": ...}}   once, first
 //   {"state": {...}, "choices": {...}, "lit": [names]}          at once and on every change
+//   {"scenes": [{"name", "steps"}]}            the owner's scenes, once, after the state
 //   {"id": 7, "result": {...}}                 the owner's reply (or {"error": ...})
+//   {"id": 9, "scene": {"scene", "step", "steps", "did", "ok", "detail", "end", "why", ...}}
+//                                              a scene's start, each step as it ends, its end
 //   {"hold": "vol-up", "ended": "released"}    a hold ended, and why
 // A hold is repeated here, at the period the panel's button repeats at, only
 // while the page says it is alive: at "released", at the first silence

@@ -23,6 +23,7 @@ namespace {
 
 const QString kPanel = QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-control");
 const QString kSimulator = QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-sim");
+const QString kCli = QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli");
 
 // The centre of a control, in logical pixels of the client area, from its
 // twips box and the offset of its container.
@@ -49,17 +50,21 @@ protected:
     QString device;
 
     virtual void beforeThePanel() { }
+    virtual QStringList simulatorArguments() const { return {}; }
+    virtual QStringList panelArguments() const { return {}; }
+    bool panelErrorsRead = false; // read by the test rather than passed on
     void SetUp() override
     {
         ASSERT_TRUE(x.problem().empty()) << x.problem();
-        simulator.start(kSimulator, {QStringLiteral("--log"), logPath()});
+        simulator.start(kSimulator, QStringList{QStringLiteral("--log"), logPath()} + simulatorArguments());
         ASSERT_TRUE(simulator.waitForReadyRead(5000))
             << "the simulator did not start: " << kSimulator.toStdString();
         device = QString::fromLocal8Bit(simulator.readLine().trimmed());
         beforeThePanel();
         panel.setProcessEnvironment(x.environment());
-        panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        panel.start(kPanel, {QStringLiteral("--com1"), device});
+        panel.setProcessChannelMode(
+            panelErrorsRead ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
+        panel.start(kPanel, QStringList{QStringLiteral("--com1"), device} + panelArguments());
         ASSERT_TRUE(panel.waitForStarted(5000)) << "cannot start " << kPanel.toStdString();
         window = x.waitForWindow(QStringLiteral("QV550  CONTROL"));
         ASSERT_FALSE(window.isEmpty()) << "the panel's window did not appear";
@@ -132,6 +137,92 @@ TEST_F(RealPrograms, PowerOnSendsC00AloneAndWithTheAddressChosenInTheDataPanel)
     click(kAddress002);
     click(kPowerOn);
     EXPECT_EQ(lines(2), QStringList({QStringLiteral("C00"), QStringLiteral("A002C00")}));
+}
+
+// The panel serving its line runs scenes asked of it; a press at the
+// panel stops the running one. The projector counts down for 2 s.
+class PanelScenes : public RealPrograms {
+protected:
+    PanelScenes() { panelErrorsRead = true; }
+    void beforeThePanel() override
+    {
+        QFile file(scenesPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            R"({"presentation": [{"command": "power-on"}, {"wait": {"status": "Power ON"}, "timeout_s": 20},
+                                         {"command": "input-2"}, {"expect": {"mode": "Input mode 2"}}],
+                       "slow": [{"command": "input-3"}, {"delay_s": 30}, {"command": "input-4"}]})");
+    }
+    QStringList simulatorArguments() const override
+    {
+        return {QStringLiteral("--countdown"), QStringLiteral("2000")};
+    }
+    QStringList panelArguments() const override { return {QStringLiteral("--scenes"), scenesPath()}; }
+    QString scenesPath() const { return scratch.filePath(QStringLiteral("room.json")); }
+    QStringList cliArguments(const QStringList &more) const
+    {
+        return QStringList{QStringLiteral("--port"), device} + more;
+    }
+};
+
+TEST_F(PanelScenes, ASceneRunsThroughThePanelsLineAndAPressThereStopsIt)
+{
+    QProcess cli;
+    cli.start(kCli, cliArguments({QStringLiteral("scene"), QStringLiteral("presentation")}));
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    EXPECT_EQ(cli.exitCode(), 0) << out.toStdString() << cli.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("presentation: done"))) << out.toStdString();
+    EXPECT_TRUE(lines().contains(QStringLiteral("C06")));
+
+    QProcess slow;
+    slow.start(kCli, cliArguments({QStringLiteral("scene"), QStringLiteral("slow")}));
+    ASSERT_TRUE(slow.waitForStarted(5000));
+    for (int waited = 0; waited < 10000 && !lines().contains(QStringLiteral("C07")); waited += 50)
+        QThread::msleep(50);
+    ASSERT_TRUE(lines().contains(QStringLiteral("C07"))) << "the slow scene's first step never went";
+    click(kPowerOn);
+    ASSERT_TRUE(slow.waitForFinished(10000)) << "a press at the panel did not stop the scene";
+    EXPECT_EQ(slow.exitCode(), 1);
+    EXPECT_TRUE(slow.readAllStandardOutput().contains("slow: stopped, a press at the panel"));
+    EXPECT_EQ(lines().count(QStringLiteral("C00")), 2); // the press went, after the presentation's
+    EXPECT_FALSE(lines().contains(QStringLiteral("C08")));
+    // What the status line said, the panel says on its standard error too.
+    std::string said;
+    for (int waited = 0; waited < 5000 && said.find("Scene slow stopped") == std::string::npos;
+         waited += 50) {
+        panel.waitForReadyRead(50);
+        said += panel.readAllStandardError().toStdString();
+    }
+    EXPECT_NE(said.find(" Scene presentation 2/4: wait status = Power ON"), std::string::npos) << said;
+    EXPECT_NE(said.find(" Scene presentation done"), std::string::npos) << said;
+    EXPECT_NE(said.find(" Scene slow stopped: a press at the panel"), std::string::npos) << said;
+}
+
+// A scene file with a fault: the panel says why and opens without scenes.
+class PanelWithABadSceneFile : public PanelScenes {
+protected:
+    void beforeThePanel() override
+    {
+        QFile file(scenesPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"on": [{"command": "power-onn"}]})");
+    }
+};
+
+TEST_F(PanelWithABadSceneFile, SaysWhyAndGoesOnWithoutScenes)
+{
+    std::string said;
+    for (int waited = 0; waited < 5000 && said.find("power-onn") == std::string::npos; waited += 50) {
+        panel.waitForReadyRead(50);
+        said += panel.readAllStandardError().toStdString();
+    }
+    EXPECT_NE(said.find("qv550-control: no scenes: " + scenesPath().toStdString()
+                  + ": scene \"on\", step 1: unknown command \"power-onn\""),
+        std::string::npos)
+        << said;
+    click(kPowerOn); // the panel works on
+    EXPECT_TRUE(lines(1).contains(QStringLiteral("C00")));
 }
 
 TEST_F(RealPrograms, AZoomHeld300msSendsThePressAndOneLinePer50ms)

@@ -161,11 +161,15 @@ device = simulator.stdout.readline().decode().strip()
 line = LineLog(log_path)
 port = free_port()
 daemon_log = open(os.path.join(scratch, "qv550d.log"), "ab")
+scenes_path = os.path.join(scratch, "scenes.json")
+with open(scenes_path, "w") as scenes_file:
+    json.dump({"lecture": [{"command": "input-3"}, {"expect": {"mode": "Input mode 3"}, "timeout_s": 5},
+                           {"delay_s": 0.6}, {"command": "input-2"}]}, scenes_file)
 
 
 def start_daemon():
     started = subprocess.Popen([f"{bindir}/qv550d", "--port", device, "--http", f"127.0.0.1:{port}",
-                                "--http-pin-file", pin_path], stderr=daemon_log, env=environment)
+                                "--http-pin-file", pin_path, "--scenes", scenes_path], stderr=daemon_log, env=environment)
     if not wait_for(lambda: socket.create_connection(("127.0.0.1", port), timeout=0.2).close() or True, 10, 0.05):
         print("FAIL: qv550d does not listen")
     return started
@@ -308,6 +312,19 @@ try:
     values = text("value-list")
     check("Input mode 2" in values and "s ago" in values, "the values are shown with their age")
 
+    # A scene button runs the owner's scene; its progress shows step by step.
+    scene = browser.find_element(By.CSS_SELECTOR, 'button[data-scene="lecture"]')
+    before = time.monotonic()
+    scene.click()
+    check(wait_for(lambda: "lecture 2/4 expect mode = Input mode 3: ok" in text("scene-progress"), 5) is not None,
+          "the scene's progress shows each step as it ends")
+    check(scene.get_attribute("aria-busy") == "true", "and its button is marked while it runs")
+    check(wait_for(lambda: text("scene-progress") == "lecture: done", 5) is not None
+          and "Scene lecture: done" in text("result"), "the scene's end shows")
+    check([entry[1] for entry in line.since(before) if entry[1] in ("C06", "C07")] == ["C07", "C06"],
+          "the scene sent input 3, then, after its wait, input 2")
+    check(scene.get_attribute("aria-busy") == "false", "its button is no longer marked")
+
     # The technician's tools: hidden until asked for; the matrix, an address, any line.
     check(not button("matrix-1-dvi").is_displayed(), "the input matrix is behind the technician switch")
     browser.find_element(By.ID, "technician").click()
@@ -398,12 +415,15 @@ try:
     outage = time.monotonic()
     button("power-off").click()
     check("not sent, offline" in text("result"), "a press during the outage is refused on the page")
+    browser.find_element(By.CSS_SELECTOR, 'button[data-scene="lecture"]').click()
+    check(text("result") == "Scene lecture: not sent, offline", "so is a scene's")
     daemon = start_daemon()
     back = wait_for(lambda: text("connection") == "online", 20)
     check(back is not None, "the page is back online by itself once qv550d answers again")
     check(browser.execute_script("return window.qv550Mark") == "same page", "without reloading the page")
     wait_for(lambda: False, 1.0)
-    check(not line.since(outage, "C01"), "the press refused during the outage was never sent later")
+    check(not line.since(outage, "C01") and not line.since(outage, "C07"),
+          "the presses refused during the outage were never sent later")
     check(browser.execute_script("return window.qv550Mark") == "same page", "and no reload follows")
 
     if shots:

@@ -15,6 +15,7 @@
 
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
+#include "owner/panel_scenes.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
@@ -344,6 +345,56 @@ TEST_F(SceneLine, APressAtThePanelStopsTheSceneItsQueriesAndOtherClientsDoNot)
     clock.advance(20000);
     EXPECT_EQ(count("C06\r"), 0); // the scene's input-2 never followed
     EXPECT_EQ(model.state().inputMode, 4);
+}
+
+// The panel that owns its line: its presses reach the shared line directly.
+TEST_F(SceneLine, OnAPanelsOwnLineTheStatusLineFollowsTheSceneAndAPressStopsIt)
+{
+    std::vector<std::string> shown;
+    PanelScenes panel(shared, runner, [&shown](const std::string &text) { shown.push_back(text); });
+    const int run = start("presentation");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), " Scene presentation 1/4: command power-on");
+    for (int waited = 0; waited < 5000 && shown.back() != " Scene presentation 2/4: wait status = Power ON";
+         waited += 10)
+        clock.advance(10);
+    EXPECT_EQ(panel.status(), " Scene presentation 2/4: wait status = Power ON");
+    shared.setOutput("CR0\r"); // the panel's query: it reads, it does not press
+    shared.setOutput("A001CR1\r");
+    clock.advance(700);
+    EXPECT_TRUE(runner.running());
+    shared.setOutput("C08\r"); // input-4, pressed in the room
+    const auto end = runUntilEnd(run, 0);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(shown.back(), " Scene presentation stopped: a press at the panel");
+    clock.advance(20000);
+    EXPECT_EQ(count("C06\r"), 0); // the scene's input-2 never followed
+    EXPECT_EQ(count("C08\r"), 1);
+}
+
+TEST_F(SceneLine, APanelPressWhileTheScenesBurstHoldsTheLineIsTakenNotRefused)
+{
+    std::vector<std::string> shown;
+    PanelScenes panel(shared, runner, [&shown](const std::string &text) { shown.push_back(text); });
+    const int run = start("shutdown");
+    for (int waited = 0; waited < 1000 && !shared.leaseHolder(); ++waited)
+        clock.advance(1);
+    ASSERT_TRUE(shared.leaseHolder());
+    EXPECT_NO_THROW(shared.setOutput("C07\r"));
+    ASSERT_TRUE(runUntilEnd(run, 0));
+    EXPECT_FALSE(shared.leaseHolder());
+    clock.advance(5000);
+    EXPECT_EQ(count("C07\r"), 1);
+    EXPECT_EQ(count("C01\r"), 0); // its power-off never followed
+}
+
+TEST(Scenes, APanelLineIsAPressUnlessItIsAQuery)
+{
+    const std::vector<std::pair<std::string, bool>> lines
+        = {{"CR0\r", false}, {"A001CR1\r", false}, {"AFFFCR0\r", false}, {"C00\r", true}, {"A002C06\r", true},
+            {"AFFFC01\r", true}, {"C\r", true}, {"", true}};
+    for (const auto &[line, press] : lines)
+        EXPECT_EQ(isPanelPress(line), press) << line;
 }
 
 TEST_F(SceneLine, OnTheSocketTheAskerHearsEachStepWithItsId)

@@ -18,6 +18,9 @@
 
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
+#include "owner/scene_book.h"
+#include "owner/scene_runner.h"
+#include "owner/scene_service.h"
 #include "owner/service_config.h"
 #include "serial_double.h"
 #include "timers/virtual_clock.h"
@@ -247,6 +250,52 @@ TEST_F(Web, APressGoesThroughTheOwnerAndItsResultComesBackWithThePagesId)
     }
     // Longer than the limit: the page is dropped.
     EXPECT_FALSE(web->message(page, std::string(WebFace::kMessageLimit + 1, ' ')));
+}
+
+TEST_F(Web, ThePageHearsTheOwnersScenesAndAScenesEveryStepUnderItsOwnId)
+{
+    std::unique_ptr<Timer> next = clock.createTimer(1), ask = clock.createTimer(SceneRunner::kConfirmMs),
+                           deadline = clock.createTimer(1000);
+    SceneRunner runner(service, live.state, *next, *ask, *deadline, [this] { return clock.now(); });
+    SceneService scenes(service, runner);
+    std::string whyNot;
+    auto book = parseScenes(
+        R"({"room": [{"command": "input-2"}, {"delay_s": 1}, {"command": "input-3"}]})", "room.json", whyNot);
+    ASSERT_TRUE(book) << whyNot;
+    runner.setBook(std::move(*book));
+    auto web = face();
+    std::vector<QJsonObject> heard;
+    const int page = open(*web, heard);
+    const auto listed = std::find_if(heard.begin(), heard.end(),
+        [](const QJsonObject &m) { return m.contains(QStringLiteral("scenes")); });
+    ASSERT_NE(listed, heard.end());
+    const QJsonArray names = listed->value(QStringLiteral("scenes")).toArray();
+    ASSERT_EQ(names.size(), 1);
+    EXPECT_EQ(names[0].toObject().value(QStringLiteral("name")), QStringLiteral("room"));
+
+    EXPECT_TRUE(web->message(page, R"({"id": 50, "scene": "room"})"));
+    run(5000);
+    std::vector<QJsonObject> progress;
+    for (const QJsonObject &m : heard) {
+        if (m.value(QStringLiteral("id")) == 50)
+            progress.push_back(m.value(QStringLiteral("scene")).toObject());
+    }
+    ASSERT_EQ(progress.size(), 5U); // started, three steps, the end
+    EXPECT_TRUE(progress[0].value(QStringLiteral("started")).toBool());
+    EXPECT_EQ(progress[2].value(QStringLiteral("did")), QStringLiteral("delay 1 s"));
+    EXPECT_EQ(progress[3].value(QStringLiteral("step")), 3);
+    EXPECT_EQ(progress[4].value(QStringLiteral("end")), QStringLiteral("done"));
+    EXPECT_EQ(std::count(serial.writes().begin(), serial.writes().end(), "C07\r"), 1);
+
+    // An unknown scene is the owner's refusal; what is no name, the page's.
+    const std::size_t written = serial.writes().size();
+    for (const char *bad : {R"({"id": 51, "scene": "rooom"})", R"({"id": 52, "scene": 5})"}) {
+        EXPECT_TRUE(web->message(page, bad)) << bad;
+        run(100);
+        EXPECT_TRUE(heard.back().value(QStringLiteral("result")).toObject().contains(QStringLiteral("error")))
+            << bad;
+    }
+    EXPECT_EQ(serial.writes().size(), written);
 }
 
 TEST_F(Web, TheLitStateNamesTheButtonsOfWhatTheProjectorDoes)

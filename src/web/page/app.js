@@ -41,6 +41,8 @@ function setOnline(up) {
       button.setAttribute('aria-pressed', 'false');
     for (const [id, caption] of pending)
       say(caption + ': no answer (offline)', true);
+    for (const button of document.querySelectorAll('#scene-buttons button'))
+      button.setAttribute('aria-busy', 'false');
     pending.clear();
     renderValues();
   }
@@ -79,6 +81,46 @@ function build(layout) {
     groups.append(section);
   }
   built = true;
+}
+
+// The owner's scenes, a button each; their progress comes as the owner
+// runs them, a line for each step as it ends.
+function buildScenes(scenes) {
+  const row = $('scene-buttons');
+  row.textContent = '';
+  for (const scene of scenes) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = scene.name;
+    button.dataset.scene = scene.name;
+    button.title = (scene.steps || []).join('; ');
+    button.setAttribute('aria-label', 'Scene ' + scene.name);
+    button.addEventListener('click', () => ask(button, 'Scene ' + scene.name, {scene: scene.name}));
+    row.append(button);
+  }
+  $('scenes').hidden = scenes.length === 0;
+}
+
+function sceneProgress(id, event) {
+  const name = event.scene || '';
+  let text;
+  if (event.started)
+    text = name + ': started, ' + event.steps + ' steps';
+  else if (event.end)
+    text = name + ': ' + event.end + (event.why ? ', ' + event.why : '');
+  else
+    text = name + ' ' + event.step + '/' + event.steps + ' ' + event.did + ': '
+      + (event.ok ? 'ok' : event.continued ? 'failed, going on' : 'failed') + (event.detail ? ', ' + event.detail : '');
+  const progress = $('scene-progress');
+  progress.textContent = text;
+  const failed = event.end ? event.end !== 'done' : event.ok === false;
+  progress.classList.toggle('error', failed);
+  for (const button of document.querySelectorAll('#scene-buttons button'))
+    button.setAttribute('aria-busy', !event.end && button.dataset.scene === name ? 'true' : 'false');
+  if (event.end) {
+    pending.delete(id);
+    say('Scene ' + text, failed);
+  }
 }
 
 function refused(button, what) {
@@ -230,6 +272,10 @@ function received(event) {
     setOnline(true);
   } else if (message.state) {
     showState(message);
+  } else if (Array.isArray(message.scenes)) {
+    buildScenes(message.scenes);
+  } else if (message.scene && typeof message.scene === 'object') {
+    sceneProgress(message.id, message.scene);
   } else if ('result' in message) {
     const caption = pending.get(message.id) || 'hold';
     pending.delete(message.id);
