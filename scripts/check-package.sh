@@ -105,12 +105,16 @@ desktop-file-validate "$unpacked/usr/share/applications/org.qv550.control.deskto
 appstreamcli validate --no-net --pedantic "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml"
 grep -q "<release version=\"$version\"" "$unpacked/usr/share/metainfo/org.qv550.control.metainfo.xml" \
   || { echo "the AppStream data has no release $version"; exit 1; }
+# Each output is read whole before it is looked at: a reader that stops at
+# its first match would end a longer writer with SIGPIPE, which pipefail
+# takes for the program's failure.
 for program in qv550-control qv550-cli qv550-sim qv550d; do
-  env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --help | grep -q . \
-    || { echo "$program --help printed nothing"; exit 1; }
-  env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --version | grep -qxF "$program $version" \
-    || { echo "$program --version is not $version"; exit 1; }
-  zcat "$unpacked"/usr/share/man/man*/"$program".[18].gz | head -1 | grep -qF "\"$program $version\"" \
+  help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --help)
+  [ -n "$help" ] || { echo "$program --help printed nothing"; exit 1; }
+  said=$(env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/$program" --version)
+  [ "$said" = "$program $version" ] || { echo "$program --version is not $version: $said"; exit 1; }
+  page=$(zcat "$unpacked"/usr/share/man/man*/"$program".[18].gz)
+  grep -qF "\"$program $version\"" <<<"${page%%$'\n'*}" \
     || { echo "the man page of $program is not of $version"; exit 1; }
 done
 echo "the packages pass lintian --pedantic, desktop-file-validate, appstreamcli and systemd-analyze, hold their files, carry version $version throughout, and their programs run"

@@ -220,8 +220,9 @@ void OwnerService::handle(int client, const std::string &text)
     if (!request.contains(QStringLiteral("id")))
         return error(client, id, "a request needs an \"id\"");
     if (verb.isEmpty())
-        return error(
-            client, id, "no request: give command, send, lease, release, hello, subscribe, speed or state");
+        return error(client, id,
+            "no request: give command, send, lease, release, hello, subscribe, speed, state, scene, "
+            "scenes or scene_cancel");
     const QJsonValue argument = request.value(verb);
 
     if (verb.startsWith(QStringLiteral("scene"))) {

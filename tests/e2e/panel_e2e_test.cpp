@@ -325,7 +325,7 @@ int boxesAppearing(XSession &x, int milliseconds, bool dismiss)
         shown = !boxes.isEmpty();
         if (shown && dismiss) {
             x.run(QStringLiteral("xdotool"),
-                {QStringLiteral("key"), QStringLiteral("--window"), boxes.first(), QStringLiteral("Return")});
+                {QStringLiteral("key"), QStringLiteral("--window"), boxes.first(), QStringLiteral("Escape")});
         }
         QThread::msleep(50);
     }
@@ -364,13 +364,46 @@ protected:
     XSession x;
     SerialRig rig;
     QProcess panel;
+    QString window;
+    // The title is the panel's own again once the line is back: only what is
+    // beside it says the line is down.
+    bool titleBecomesPlain(int milliseconds)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            if (x.run(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}).trimmed()
+                == QStringLiteral("ZORP  QV550  CONTROL  Ver.140"))
+                return true;
+            QThread::msleep(50);
+        } while (waited.elapsed() < milliseconds);
+        return false;
+    }
+    // The title stays plain for `span` ms on end, within `limit` ms.
+    bool titleStaysPlain(int span, int limit)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < limit) {
+            if (!titleBecomesPlain(limit))
+                return false;
+            QElapsedTimer plain;
+            plain.start();
+            while (plain.elapsed() < span && titleBecomesPlain(0))
+                QThread::msleep(100);
+            if (plain.elapsed() >= span)
+                return true;
+        }
+        return false;
+    }
     void SetUp() override
     {
         ASSERT_TRUE(x.problem().empty()) << x.problem();
         ASSERT_TRUE(rig.plug());
         panel.setProcessEnvironment(x.environment());
         panel.start(kPanel, {QStringLiteral("--com1"), QString::fromStdString(rig.panelEnd())});
-        ASSERT_FALSE(x.waitForWindow(QStringLiteral("QV550  CONTROL")).isEmpty());
+        window = x.waitForWindow(QStringLiteral("QV550  CONTROL"));
+        ASSERT_FALSE(window.isEmpty());
         QThread::msleep(300);
         ASSERT_TRUE(boxesOn(x).isEmpty());
     }
@@ -398,9 +431,11 @@ TEST_F(OutageBoxes, OneOutageGivesOneBoxHoweverFastItIsDismissed)
     rig.unplug();
     EXPECT_EQ(boxesAppearing(x, 7000, true), 1);
     ASSERT_TRUE(rig.plug());
-    QThread::msleep(4000); // it stays up: the outage is over
-    rig.unplug();          // a new outage is told again
-    EXPECT_EQ(boxesAppearing(x, 3000, true), 1);
+    // The line is back, and stays up past the panel's 3 s of settling (the
+    // title plain all along): the outage is over, and a new one is told again.
+    ASSERT_TRUE(titleStaysPlain(3000 + 1000, 30000));
+    rig.unplug();
+    EXPECT_EQ(boxesAppearing(x, 7000, true), 1);
 }
 
 TEST(SmallScreens, AtTwiceTheScaleEveryPartTheUserOpensIsOnTheScreen)
