@@ -300,6 +300,8 @@ int main(int argc, char *argv[])
     const auto followTheDevice = [&] {
         if (keeper.lineUp() && !lineWasUp)
             server.followDevice(device);
+        else if (!keeper.lineUp() && lineWasUp)
+            server.forgetDevice();
         lineWasUp = keeper.lineUp();
     };
     // What arrives outside any transaction has no panel to go to.

@@ -41,6 +41,9 @@ public:
     // the line has been opened anew (the device may have come back under
     // another node): a stale alias of ours goes, another owner's is left.
     void followDevice(const std::string &device);
+    // The line is down: it leads to no device now, and a device that comes
+    // up under that node later may be another line's.
+    void forgetDevice() { dropAlias(); }
     // Stops listening, drops every client, removes the socket file and the
     // alias.
     void stop();

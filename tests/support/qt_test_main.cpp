@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QSerialPort>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,13 @@ int main(int argc, char **argv)
     }
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // A runtime folder of this test's own, as a user's session has one: the
+    // owners its programs start, and their sockets, are never another
+    // test's, however many run at once. A test that needs none removes it
+    // from its programs' environment.
+    QTemporaryDir runtime;
+    if (!std::getenv("XDG_RUNTIME_DIR") && runtime.isValid())
+        setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
