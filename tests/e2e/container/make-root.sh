@@ -9,7 +9,7 @@ set -euo pipefail
 root="$1"
 # systemd and its PID 1, the programs' libraries, the broker and its
 # clients, socat for the serial pairs, and the tools the test runs inside.
-include="systemd,systemd-sysv,dbus,libqt6core6,libqt6network6,libqt6serialport6,libmosquitto1,mosquitto,mosquitto-clients,socat,procps,util-linux,passwd,adduser"
+include="systemd,systemd-sysv,dbus,libqt6core6,libqt6network6,libqt6serialport6,libqt6httpserver6,libqt6websockets6,libssl3,libmosquitto1,mosquitto,mosquitto-clients,socat,procps,util-linux,passwd,adduser"
 stamp="bookworm minbase $include"
 if [ -f "$root.stamp" ] && [ "$(cat "$root.stamp")" = "$stamp" ] && [ -x "$root/lib/systemd/systemd" ]; then
   exit 0
