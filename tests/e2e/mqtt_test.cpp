@@ -34,22 +34,6 @@ namespace {
 const QString kBin = QStringLiteral(PANEL_BINARY_DIR "/bin/");
 
 // `count` messages on `topic` (retained ones first), as "topic payload" lines.
-QStringList received(const MqttBroker &broker, const QString &topic, int count, int seconds = 5)
-{
-    QProcess sub;
-    sub.start(QStringLiteral("mosquitto_sub"),
-        broker.login()
-            + QStringList{QStringLiteral("-v"), QStringLiteral("-t"), topic, QStringLiteral("-C"),
-                QString::number(count), QStringLiteral("-W"), QString::number(seconds)});
-    sub.waitForFinished((seconds + 2) * 1000);
-    return QString::fromUtf8(sub.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QJsonObject payloadOf(const QString &line)
-{
-    return QJsonDocument::fromJson(line.mid(line.indexOf(QLatin1Char(' ')) + 1).toUtf8()).object();
-}
-
 void publish(const MqttBroker &broker, const QString &topic, const QString &payload,
     const QStringList &options = {}, const QString &user = QStringLiteral("qv"))
 {

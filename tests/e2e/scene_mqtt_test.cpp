@@ -16,22 +16,6 @@
 
 namespace {
 
-QStringList received(const MqttBroker &broker, const QString &topic, int count, int seconds)
-{
-    QProcess sub;
-    sub.start(QStringLiteral("mosquitto_sub"),
-        broker.login()
-            + QStringList{QStringLiteral("-v"), QStringLiteral("-t"), topic, QStringLiteral("-C"),
-                QString::number(count), QStringLiteral("-W"), QString::number(seconds)});
-    sub.waitForFinished((seconds + 2) * 1000);
-    return QString::fromUtf8(sub.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QJsonObject payloadOf(const QString &line)
-{
-    return QJsonDocument::fromJson(line.mid(line.indexOf(QLatin1Char(' ')) + 1).toUtf8()).object();
-}
-
 TEST(SceneMqtt, TheScenesButtonRunsItAndEachStepIsToldOnTheReplyTopic)
 {
     QTemporaryDir folder;

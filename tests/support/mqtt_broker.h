@@ -6,6 +6,8 @@
 // clients refused, nothing kept between runs.
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
@@ -95,3 +97,22 @@ private:
     QString config_;
     QProcess process_;
 };
+
+// What a subscriber to `topic` reads: up to `count` messages ("topic payload"
+// lines), retained ones first, within `seconds`.
+inline QStringList received(const MqttBroker &broker, const QString &topic, int count, int seconds = 5)
+{
+    QProcess sub;
+    sub.start(QStringLiteral("mosquitto_sub"),
+        broker.login()
+            + QStringList{QStringLiteral("-v"), QStringLiteral("-t"), topic, QStringLiteral("-C"),
+                QString::number(count), QStringLiteral("-W"), QString::number(seconds)});
+    sub.waitForFinished((seconds + 2) * 1000);
+    return QString::fromUtf8(sub.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The JSON payload of such a line.
+inline QJsonObject payloadOf(const QString &line)
+{
+    return QJsonDocument::fromJson(line.mid(line.indexOf(QLatin1Char(' ')) + 1).toUtf8()).object();
+}
