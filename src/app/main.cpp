@@ -14,11 +14,12 @@
 #include <string_view>
 
 #include "app/quit_on_signals.h"
+#include "core/view.h"
 #include "owner/owner_server.h"
-#include "owner/live_lights.h"
+#include "panel/live_lights.h"
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
-#include "owner/panel_scenes.h"
+#include "panel/panel_scenes.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
@@ -32,12 +33,12 @@
 #include "serial/qt_serial_control.h"
 #include "serial/traffic_log.h"
 #include "timers/qt_timer.h"
-#include "timers/timer_ticks.h"
+#include "panel/timer_ticks.h"
 #include "ui/fonts.h"
 #include "ui/form1.h"
-#include "ui/panel.h"
+#include "panel/panel.h"
 #include "ui/qt_message_box.h"
-#include "ui/window_sizes.h"
+#include "panel/window_sizes.h"
 
 namespace {
 
@@ -326,13 +327,13 @@ int main(int argc, char *argv[])
             lights->show(live.state.toJson(), live.state.choicesJson());
     });
     PanelScenes panelScenes(shared, sceneRunner, [&form](const std::string &text) {
-        form.setCaption("Label22", text);
+        form.setCaption(role::kStatusLine, text);
         std::fprintf(stderr, "qv550-control:%s\n", text.c_str());
     });
     // A scene's own bursts of commands hold the line briefly: the scene's
     // step stays in view rather than its lease.
     shared.onLeaseChanged = [&form, &panelScenes](const std::string &holder) {
-        form.setCaption("Label22",
+        form.setCaption(role::kStatusLine,
             holder.empty() || holder.rfind("scene \"", 0) == 0 ? panelScenes.status()
                                                                : " The line is held by " + holder);
     };
@@ -353,7 +354,7 @@ int main(int argc, char *argv[])
             });
     }
     if (!scenesProblem.empty())
-        form.setCaption("Label22", " No scenes: " + scenesProblem);
+        form.setCaption(role::kStatusLine, " No scenes: " + scenesProblem);
     if (startupFailure) {
         QTimer::singleShot(0, &form, [&messageBox, &panel, text = *startupFailure] {
             if (!panel.lineKeeper().lineUp())

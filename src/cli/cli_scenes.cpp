@@ -23,7 +23,7 @@
 #include "owner/scene_service.h"
 #include "owner/shared_line.h"
 #include "serial/owner_socket.h"
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 #include "timers/qt_timer.h"
 
 namespace {

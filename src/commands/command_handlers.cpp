@@ -8,8 +8,8 @@
 #include "core/message_box.h"
 #include "core/panel_state.h"
 #include "core/view.h"
-#include "serial/serial_control.h"
-#include "timers/timer.h"
+#include "core/serial_control.h"
+#include "core/timer.h"
 
 const CatalogueEntry *catalogueEntryFor(std::string_view control)
 {
@@ -82,7 +82,7 @@ bool CommandHandlers::click(std::string_view control)
         sendEntered();
         break;
     case LocalAction::Clear:
-        view_.setText("Text1", "");
+        view_.setText(role::kCommandBox, "");
         break;
     case LocalAction::ShowPorts:
         view_.setVisible("Frame8", true);
@@ -123,7 +123,7 @@ void CommandHandlers::sendEntered()
     // The line carries bytes: a character no byte can hold is refused whole
     // rather than sent mangled, before anything changes.
     std::string unsendable;
-    const auto bytes = lineBytesFromUtf8(view_.text("Text1"), unsendable);
+    const auto bytes = lineBytesFromUtf8(view_.text(role::kCommandBox), unsendable);
     if (!bytes) {
         messageBox_.warning("The command was not sent: \"" + unsendable
             + "\" cannot be sent on the serial line, which carries one byte per "

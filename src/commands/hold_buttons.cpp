@@ -10,7 +10,7 @@
 #include "core/exchange.h"
 #include "core/panel_state.h"
 #include "core/view.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 const HoldButton *holdButtonFor(std::string_view control)
 {

@@ -8,8 +8,8 @@
 #include "core/panel_state.h"
 #include "core/reply_decoders.h"
 #include "core/view.h"
-#include "serial/serial_control.h"
-#include "timers/timer.h"
+#include "core/serial_control.h"
+#include "core/timer.h"
 
 Exchange::Exchange(PanelState &state, SerialControl &serial, View &view, Timer &timer2, Timer &timer4)
     : state_(state), serial_(serial), view_(view), timer2_(timer2), timer4_(timer4)
@@ -19,17 +19,17 @@ void Exchange::Hyouji(const std::string &text, std::uint8_t kind)
 {
     if (kind == kTransmit) {
         serial_.setOutput(text);
-        view_.setCaption("Label11", monitorText(text));
+        view_.setCaption(role::kSentLine, monitorText(text));
         timer2_.setEnabled(true);
         state_.awaitingReply = 1;
         timer4_.setEnabled(true);
         return;
     }
     const std::string &monitor = rendered(text);
-    view_.setCaption("Label12", monitor);
+    view_.setCaption(role::kReceivedLine, monitor);
     const StatusQuery query = statusQueryFor(state_.commandText, state_.addressPrefix);
     if (auto status = decodeStatus(query, monitor, state_.pressureValue))
-        view_.setCaption("Label22", *status);
+        view_.setCaption(role::kStatusLine, *status);
 }
 
 const std::string &Exchange::rendered(const std::string &text)

@@ -7,7 +7,7 @@
 
 #include "core/panel_state.h"
 #include "core/window_geometry.h"
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 void Form_Load(PanelState &state, WindowGeometry &window, SerialControl &MSComm1,
     const std::function<void()> &selectOption1)

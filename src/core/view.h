@@ -7,6 +7,15 @@
 #include <string>
 #include <string_view>
 
+// The controls whose role the logic knows, by the names the window gives
+// them; everything else is named by the tables.
+namespace role {
+inline constexpr std::string_view kStatusLine = "Label22";   // the data panel's status line
+inline constexpr std::string_view kSentLine = "Label11";     // the monitor line of what was sent (TXD)
+inline constexpr std::string_view kReceivedLine = "Label12"; // the monitor line of what arrived (RXD)
+inline constexpr std::string_view kCommandBox = "Text1";     // the box for a line typed by hand
+} // namespace role
+
 class View {
 public:
     virtual ~View() = default;

@@ -28,7 +28,7 @@
 #include "mqtt/mqtt_link.h"
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 std::string topicSegment(const std::string &name)
 {

@@ -4,6 +4,8 @@
 
 #include "owner/journal.h"
 
+#include "core/view.h"
+
 #include <ostream>
 
 Journal::Journal(std::ostream &out, std::string program, bool prefixed)
@@ -42,7 +44,7 @@ void Journal::warning(std::string_view message)
 
 void Journal::setCaption(std::string_view control, std::string_view text)
 {
-    if (control == "Label22")
+    if (control == role::kStatusLine)
         line(6, text);
 }
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "owner/shared_line.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 Poller::Poller(SharedLine &line, LiveState &state, Timer &timer, std::function<std::int64_t()> now)
     : line_(line), state_(state), timer_(timer), now_(std::move(now))

@@ -11,7 +11,7 @@
 
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 namespace {
 

@@ -4,8 +4,9 @@
 
 #include "owner/scene_service.h"
 
+#include <algorithm>
+
 #include "owner/owner_service.h"
-#include "owner/panel_scenes.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 
@@ -121,4 +122,11 @@ std::string sceneEventText(const QJsonObject &event)
                                                                     : "failed")
         + (detail.empty() ? "" : ", " + detail) + " (" + std::to_string(tenths / 10) + "."
         + std::to_string(tenths % 10) + " s)";
+}
+
+bool isPanelPress(std::string_view line)
+{
+    // The address word, when there is one, comes first.
+    const std::size_t code = line.rfind("A00", 0) == 0 ? 4 : line.rfind("AFFF", 0) == 0 ? 4 : 0;
+    return line.substr(std::min(code, line.size()), 2) != "CR";
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 class OwnerService;
 class SceneRunner;
@@ -39,3 +40,7 @@ QJsonArray sceneList(const SceneBook &book);
 // A scene event as one line: "2/4 wait status = Power ON: ok, status "Power ON"
 // (3.2 s)", "presentation: done", "presentation: failed at step 2 (...)".
 std::string sceneEventText(const QJsonObject &event);
+
+// Whether a line the panel writes is a press rather than one of its queries
+// ("CR0", "A001CR1"): queries read the projector and change nothing.
+bool isPanelPress(std::string_view line);

@@ -12,7 +12,7 @@
 #include "commands/hold_buttons.h"
 #include "core/reply_decoders.h"
 #include "serial/open_failure.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include <string>
 #include <utility>
 
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 class Timer;
 

@@ -13,7 +13,7 @@
 
 #include "owner/owner_service.h"
 #include "pjlink/pjlink_answers.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 PjlinkSession::PjlinkSession(OwnerService &service, const LiveState &state, const PjlinkSettings &settings,
     Timer &idle, Timer &retry, Peer peer, std::function<void(const std::string &)> send,

@@ -12,7 +12,7 @@
 
 #include "core/control_error.h"
 #include "serial/line_settings.h"
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 class Line : public QObject {
 public:

@@ -11,7 +11,7 @@
 
 #include "core/message_box.h"
 #include "core/view.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ bool LineKeeper::onComm(std::int16_t event)
         switch (phase_) {
         case Phase::Settling:
             // Dropped again at once: the same outage goes on, without a box.
-            view_.setCaption("Label22", " " + MSComm1_.lostLineDescription());
+            view_.setCaption(role::kStatusLine, " " + MSComm1_.lostLineDescription());
             enter(Phase::Waiting);
             if (MSComm1_.lineKind() == LineKind::Device)
                 MSComm1_.setWatching(true);
@@ -266,7 +266,7 @@ void LineKeeper::up()
 void LineKeeper::showStatus(const std::string &text)
 {
     // Cleared by the display timer, as a decoded status is.
-    view_.setCaption("Label22", text);
+    view_.setCaption(role::kStatusLine, text);
     displayTimer_.setEnabled(true);
 }
 

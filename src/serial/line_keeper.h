@@ -21,7 +21,7 @@
 #include <optional>
 #include <string>
 
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 class MessageBox;
 class Timer;

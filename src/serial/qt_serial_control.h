@@ -17,7 +17,7 @@
 #include "serial/line.h"
 #include "serial/line_settings.h"
 #include "serial/open_failure.h"
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 class QtSerialControl : public QObject, public SerialControl {
 public:

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 class TrafficLog : public SerialControl {
 public:

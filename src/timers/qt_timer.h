@@ -5,7 +5,7 @@
 
 #include <QTimer>
 
-#include "timers/timer.h"
+#include "core/timer.h"
 
 class QtTimer : public Timer {
 public:

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "timers/timer.h"
+#include "core/timer.h"
 
 class VirtualClock {
 public:

@@ -10,8 +10,8 @@
 
 #include "commands/catalogue.h"
 #include "commands/hold_buttons.h"
-#include "ui/control_table.h"
-#include "ui/window_sizes.h"
+#include "panel/control_table.h"
+#include "panel/window_sizes.h"
 
 namespace {
 

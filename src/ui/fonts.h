@@ -5,7 +5,7 @@
 
 #include <QFont>
 
-#include "ui/control_table.h"
+#include "panel/control_table.h"
 
 void installFontSubstitutes();
 QFont fontFor(FontKey key);

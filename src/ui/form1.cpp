@@ -32,10 +32,10 @@
 #include "ui/click_label.h"
 #include "ui/fonts.h"
 #include "ui/logo_image.h"
-#include "ui/panel.h"
+#include "panel/panel.h"
 #include "ui/panel_accessibles.h"
 #include "ui/panel_style.h"
-#include "ui/window_sizes.h"
+#include "panel/window_sizes.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "core/view.h"
 #include "core/window_geometry.h"
-#include "ui/control_table.h"
+#include "panel/control_table.h"
 
 class Panel;
 

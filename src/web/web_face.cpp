@@ -23,12 +23,12 @@
 #include "commands/catalogue.h"
 #include "commands/hold_buttons.h"
 #include "commands/named_commands.h"
-#include "owner/live_lights.h"
+#include "panel/live_lights.h"
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
-#include "timers/timer.h"
-#include "timers/timer_ticks.h"
-#include "ui/control_table.h"
+#include "core/timer.h"
+#include "panel/timer_ticks.h"
+#include "panel/control_table.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
-#include "owner/panel_scenes.h"
+#include "panel/panel_scenes.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"

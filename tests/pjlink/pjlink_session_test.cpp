@@ -25,7 +25,7 @@
 #include "pjlink/pjlink_settings.h"
 #include "serial_double.h"
 #include "timers/virtual_clock.h"
-#include "ui/control_table.h"
+#include "panel/control_table.h"
 
 namespace {
 

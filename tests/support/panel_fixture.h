@@ -12,9 +12,9 @@
 
 #include "serial_double.h"
 #include "recording_view.h"
-#include "timers/timer_ticks.h"
+#include "panel/timer_ticks.h"
 #include "timers/virtual_clock.h"
-#include "ui/panel.h"
+#include "panel/panel.h"
 
 using Lines = std::vector<std::string>;
 

@@ -10,9 +10,9 @@
 #include "recording_view.h"
 #include "serial/qt_serial_control.h"
 #include "timers/qt_timer.h"
-#include "timers/timer_ticks.h"
+#include "panel/timer_ticks.h"
 #include "ui/form1.h"
-#include "ui/panel.h"
+#include "panel/panel.h"
 
 class RealPanel {
 public:

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 class SerialDouble : public SerialControl {
 public:

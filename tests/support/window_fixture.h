@@ -12,11 +12,11 @@
 
 #include "recording_view.h"
 #include "serial_double.h"
-#include "timers/timer_ticks.h"
+#include "panel/timer_ticks.h"
 #include "timers/virtual_clock.h"
 #include "ui/fonts.h"
 #include "ui/form1.h"
-#include "ui/panel.h"
+#include "panel/panel.h"
 
 class WindowFixture : public ::testing::Test {
 protected:

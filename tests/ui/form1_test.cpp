@@ -25,12 +25,12 @@
 #include "recording_view.h"
 #include "window_fixture.h"
 #include "serial_double.h"
-#include "timers/timer_ticks.h"
+#include "panel/timer_ticks.h"
 #include "timers/virtual_clock.h"
 #include "ui/fonts.h"
 #include "ui/form1.h"
-#include "ui/panel.h"
-#include "ui/window_sizes.h"
+#include "panel/panel.h"
+#include "panel/window_sizes.h"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include <set>
 
 #include "window_fixture.h"
-#include "owner/live_lights.h"
+#include "panel/live_lights.h"
 #include "owner/live_state.h"
 #include "ui/caption_layout.h"
-#include "ui/control_table.h"
+#include "panel/control_table.h"
 
 namespace {
 

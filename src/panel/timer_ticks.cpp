@@ -2,12 +2,12 @@
 // Tick handlers. The reply watch runs to its tick whether or not a reply came:
 // the tick closes the collection window for the exchange.
 
-#include "timers/timer_ticks.h"
+#include "panel/timer_ticks.h"
 
 #include "core/exchange.h"
 #include "core/panel_state.h"
 #include "core/view.h"
-#include "timers/timer.h"
+#include "core/timer.h"
 
 TimerTicks::TimerTicks(PanelState &state, View &view, Exchange &exchange, Timer &timer2, Timer &timer3,
     Timer &timer4, Timer &timer5)
@@ -34,7 +34,7 @@ void TimerTicks::Timer4_Timer()
 {
     view_.setCaption("Label11", "");
     view_.setCaption("Label12", "");
-    view_.setCaption("Label22", "");
+    view_.setCaption(role::kStatusLine, "");
     timer4_.setEnabled(false);
 }
 

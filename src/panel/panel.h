@@ -16,9 +16,9 @@
 #include "core/message_box.h"
 #include "core/panel_state.h"
 #include "serial/line_keeper.h"
-#include "serial/port_link.h"
-#include "timers/timer_ticks.h"
-#include "ui/window_sizes.h"
+#include "panel/port_link.h"
+#include "panel/timer_ticks.h"
+#include "panel/window_sizes.h"
 
 class MessageBox;
 class SerialControl;

@@ -2,14 +2,14 @@
 // The data panel opens by height alone: no control is shown or hidden to
 // reveal it, except the data panel button itself.
 
-#include "ui/window_sizes.h"
+#include "panel/window_sizes.h"
 
 #include "core/panel_state.h"
 #include "core/startup.h"
 #include "core/view.h"
 #include "core/window_geometry.h"
-#include "timers/timer.h"
-#include "ui/control_table.h"
+#include "core/timer.h"
+#include "panel/control_table.h"
 
 #include <algorithm>
 #include <cmath>

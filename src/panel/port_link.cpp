@@ -6,7 +6,7 @@
 // the number would leave a panel whose line had failed dead until restarted,
 // with the settings frame closing as if it had worked.
 
-#include "serial/port_link.h"
+#include "panel/port_link.h"
 
 #include <algorithm>
 #include <optional>
@@ -17,7 +17,7 @@
 #include "core/panel_state.h"
 #include "core/view.h"
 #include "serial/line_keeper.h"
-#include "serial/serial_control.h"
+#include "core/serial_control.h"
 
 PortLink::PortLink(PanelState &state, SerialControl &MSComm1, Exchange &exchange, View &view,
     MessageBox &messageBox, LineKeeper &keeper)

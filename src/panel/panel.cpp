@@ -4,14 +4,14 @@
 // time while the port is down, since a held button repeats every 50 ms; any
 // other failure gets a warning box.
 
-#include "ui/panel.h"
+#include "panel/panel.h"
 
 #include "core/control_error.h"
 #include "core/message_box.h"
 #include "core/startup.h"
 #include "core/view.h"
-#include "serial/serial_control.h"
-#include "timers/timer.h"
+#include "core/serial_control.h"
+#include "core/timer.h"
 
 Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowGeometry &window,
     PanelTimers timers, std::function<void()> endProgram)
@@ -46,7 +46,7 @@ template <typename Handler> void Panel::guarded(Handler &&handler)
         handler();
     } catch (const ControlError &error) {
         if (error.op() == ControlOp::Output) {
-            view_.setCaption("Label22", " NOT SENT: " + error.description());
+            view_.setCaption(role::kStatusLine, " NOT SENT: " + error.description());
             if (const auto box = lineKeeper_.notSentWarning(error.description()))
                 messageBox_.lineWarning(*box);
         } else {

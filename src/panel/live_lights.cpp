@@ -2,7 +2,7 @@
 // The read buttons are matched on the reply's code digits, not on the
 // decoded texts: thirteen power texts reduce to the first digit's phase.
 
-#include "owner/live_lights.h"
+#include "panel/live_lights.h"
 
 #include <QJsonValue>
 
@@ -138,5 +138,5 @@ void LiveLights::show(const QJsonObject &state, const QJsonObject &choices)
             view_.setLit(control, true);
     }
     lit_ = std::move(lit);
-    view_.setHint("Label22", liveStateText(state));
+    view_.setHint(role::kStatusLine, liveStateText(state));
 }

@@ -2,10 +2,11 @@
 // The status line is one line under the buttons: a step is told by its
 // number and what it does, an end by its outcome and why, nothing more.
 
-#include "owner/panel_scenes.h"
+#include "panel/panel_scenes.h"
 
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
+#include "owner/scene_service.h"
 #include "owner/shared_line.h"
 
 PanelScenes::PanelScenes(
@@ -41,9 +42,3 @@ void PanelScenes::heard(const QJsonObject &event)
     show_(status_);
 }
 
-bool isPanelPress(std::string_view line)
-{
-    // The address word, when there is one, comes first.
-    const std::size_t code = line.rfind("A00", 0) == 0 ? 4 : line.rfind("AFFF", 0) == 0 ? 4 : 0;
-    return line.substr(std::min(code, line.size()), 2) != "CR";
-}

@@ -33,7 +33,3 @@ private:
     std::function<void(const std::string &)> show_;
     std::string status_;
 };
-
-// Whether a line the panel writes is a press rather than one of its queries
-// ("CR0", "A001CR1"): queries read the projector and change nothing.
-bool isPanelPress(std::string_view line);

@@ -2,7 +2,7 @@
 // Look-ups into the control table, and the invariants the window relies on,
 // checked when the program is compiled.
 
-#include "ui/control_table.h"
+#include "panel/control_table.h"
 
 #include "commands/hold_buttons.h"
 

@@ -3,7 +3,7 @@
 
 #include "panel_fixture.h"
 
-#include "ui/window_sizes.h"
+#include "panel/window_sizes.h"
 
 namespace {
 
