@@ -109,6 +109,8 @@ def strip_code(text):
 
 
 BLOCK_KEYWORD = re.compile(r"^\s*(?:if|for|while|switch|catch|do|else|try)\b")
+# A brace right after a name, in a constructor's initialiser list.
+MEMBER_INIT = re.compile(r"\)\s*(?:noexcept\s*)?:\s*\w.*\w\s*$", re.S)
 QUALIFIERS = re.compile(r"\b(?:const|noexcept|override|final|mutable|volatile)\b")
 
 
@@ -136,13 +138,19 @@ def long_functions(path):
     last = 0
     for i, c in enumerate(code):
         if c == "{":
-            in_function = any(entry[0] for entry in stack)
+            in_function = any(entry[0] is True for entry in stack)
             head = code[last:i]
+            if not in_function and MEMBER_INIT.search(head):
+                # `b_{a}` among a constructor's initialisers: the head goes on.
+                stack.append(("init", i, head))
+                continue
             stack.append((not in_function and opens_function(head), i, head))
             last = i + 1
         elif c == "}":
             if stack:
                 is_function, start, head = stack.pop()
+                if is_function == "init":
+                    continue
                 if is_function:
                     first = code.count("\n", 0, start) + 1
                     lines = code.count("\n", start, i) + 1
