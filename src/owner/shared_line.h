@@ -180,8 +180,9 @@ public:
     std::string busyReason(int client) const;
 
 private:
-    // The one place the phase changes; a move the line cannot make is a
-    // fault of ours, caught by an assertion.
+    // The one place the phase changes. A move the line cannot make is a
+    // fault of ours: it is told on standard error, and the move made anyway,
+    // so that the line goes on.
     void moveTo(Phase next);
     // Where the line rests once the wire is free.
     Phase restingPhase() const;
