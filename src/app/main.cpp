@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The panel program: parse the device options, assemble the window, the
-// serial port and the timers, run start-up, and hand over to the event loop.
+// serial port, the line's sharing and the timers, run start-up, and hand over
+// to the event loop.
 
 #include <QApplication>
 #include <QScreen>
@@ -11,6 +12,8 @@
 #include <cstdio>
 #include <unistd.h>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/quit_on_signals.h"
@@ -20,6 +23,7 @@
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
 #include "panel/panel_scenes.h"
+#include "panel/panel_sharing.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
@@ -122,19 +126,221 @@ void fitTheScreen(char *argv[])
     // Not restarted: the window stays as large as it was.
 }
 
+int showHelp(int argc, char *argv[])
+{
+    // Help needs no display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qv550-control"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));
+    Options options;
+    options.parser.process(core);
+    return 0;
+}
+
+// The devices the port numbers open, and what the user is to be told of them.
+struct Devices {
+    DeviceMap map;
+    std::string mappingProblem;
+    std::unique_ptr<SimulatedProjector> simulated;
+};
+
+// Nothing when the devices are chosen; the exit status when the program
+// cannot go on.
+std::optional<int> chooseDevices(const Options &options, Devices &devices)
+{
+    const QCommandLineParser &parser = options.parser;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1 || (positional.size() == 1 && parser.isSet(options.com1))) {
+        std::fprintf(stderr,
+            "qv550-control: give one device for COM1, either as --com1 DEVICE or as DEVICE\n%s",
+            parser.helpText().toLocal8Bit().constData());
+        return 2;
+    }
+    // The user's port mapping fills in what the command line leaves open; a
+    // malformed file is told, and the defaults are used.
+    const bool com1Given = parser.isSet(options.com1) || positional.size() == 1 || parser.isSet(options.demo);
+    if (!com1Given || !parser.isSet(options.com2)) {
+        if (const auto mapping = readPortMapping(portMappingPath(), devices.mappingProblem))
+            mapping->fillIn(devices.map, com1Given, parser.isSet(options.com2));
+        else
+            std::fprintf(stderr, "qv550-control: %s\n", devices.mappingProblem.c_str());
+    }
+    if (parser.isSet(options.com1))
+        devices.map.setDevice(1, parser.value(options.com1).toStdString());
+    if (positional.size() == 1)
+        devices.map.setDevice(1, positional.front().toStdString());
+    if (parser.isSet(options.com2))
+        devices.map.setDevice(2, parser.value(options.com2).toStdString());
+    // A network address that can never work is a mistake to correct now, not
+    // a line to keep trying all night.
+    for (const std::int16_t number : {1, 2}) {
+        if (const std::string whyNot
+            = malformedNetworkName(devices.map.deviceFor(number).value_or(std::string()));
+            !whyNot.empty()) {
+            std::fprintf(stderr, "qv550-control: COM%d: %s\n", number, whyNot.c_str());
+            return 2;
+        }
+    }
+    if (parser.isSet(options.demo)) {
+        std::string error;
+        devices.simulated = SimulatedProjector::onNewPseudoTerminal(SimOptions{}, error);
+        if (!devices.simulated) {
+            std::fprintf(stderr, "qv550-control: no simulated projector: %s\n", error.c_str());
+            return 1;
+        }
+        devices.map.setDevice(1, devices.simulated->devicePath());
+    }
+    return std::nullopt;
+}
+
+// Everything the panel is made of, in the order it needs: the line and its
+// sharing, the live state and scenes, the window and its logic.
+struct PanelProgram {
+    PanelProgram(const Options &options, QtSerialControl &serialPort, SerialControl &wire);
+    // Start-up, the line's sharing decided, the window shown, and what the
+    // user is to be told.
+    void start(const std::string &mappingProblem);
+    PanelSharing::Seams sharingSeams();
+
+    QtSerialControl &port;
+    // Other programs of ours given this line talk through the panel, one
+    // transaction at a time, on a socket only this user can reach.
+    QtTimer shareWatch{"shareWatch", 500}, shareQuiet{"shareQuiet", SharedLine::kPanelQuietMs},
+        shareLease{"shareLease", 1000}, shareLineWait{"shareLineWait", 1000};
+    SharedLine shared;
+    OwnerService service{
+        shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")"};
+    OwnerServer server{service};
+    QtTimer pollTimer{"pollTimer", Poller::kPowerEveryMs};
+    LiveOwner live{shared, pollTimer};
+    // Scenes run here as they do in qv550d, while the panel serves the line.
+    QtTimer sceneNext{"sceneNext", 1}, sceneAsk{"sceneAsk", SceneRunner::kConfirmMs},
+        sceneDeadline{"sceneDeadline", 1000};
+    SceneRunner sceneRunner{service, live.state, sceneNext, sceneAsk, sceneDeadline, LiveOwner::steadyMs};
+    SceneService sceneService{service, sceneRunner};
+    std::string scenesProblem;
+    QtTimer timer1{"Timer1", kTimer1Design}, timer2{"Timer2", kTimer2Design}, timer3{"Timer3", kTimer3Design},
+        timer4{"Timer4", kTimer4Design}, timer5{"Timer5", kTimer5Design}, reopenTimer{"reopenTimer", 1000},
+        settleTimer{"settleTimer", 3000};
+    Form1 form;
+    QtMessageBox messageBox{&form};
+    Panel panel{shared, form, messageBox, form,
+        {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [this] { form.close(); }};
+    std::optional<LiveLights> lights;
+    QtTimer ownerCheck{"ownerCheck", PanelSharing::kCheckEveryMs};
+    PanelSharing sharing;
+    // The state of the other owner whose line the panel uses.
+    StateFeed feed{[this](const QJsonObject &state, const QJsonObject &choices) {
+        sharing.followedStateArrived(state, choices);
+    }};
+    PanelScenes panelScenes{shared, sceneRunner, [this](const std::string &text) {
+                                form.setCaption(role::kStatusLine, text);
+                                std::fprintf(stderr, "qv550-control:%s\n", text.c_str());
+                            }};
+};
+
+PanelProgram::PanelProgram(const Options &options, QtSerialControl &serialPort, SerialControl &wire)
+    : port(serialPort), shared(wire, shareWatch, shareQuiet, shareLease, shareLineWait),
+      sharing(sharingSeams(), ownerCheck, options.parser.isSet(options.live))
+{
+    service.setLiveState(&live.state, &live.poller);
+    if (options.parser.isSet(options.scenes)) {
+        const std::string file = options.parser.value(options.scenes).toStdString();
+        if (auto book = readSceneFile(file, scenesProblem))
+            sceneRunner.setBook(std::move(*book));
+        else
+            std::fprintf(stderr, "qv550-control: no scenes: %s\n", scenesProblem.c_str());
+    }
+    // A line another program of ours already serves is used through it,
+    // found by any name of the line (no waiting here: the panel tries again).
+    port.setOwnerLookup([this](const std::string &device) -> std::optional<std::string> {
+        const std::string path = ownerSocketFor(device, 0);
+        if ((server.listening() && server.path() == path) || !ownerAnswers(path))
+            return std::nullopt;
+        return path;
+    });
+    messageBox.setLineWarningsQuietWhile([this] { return port.throughAnotherOwner(); });
+    form.attach(&panel);
+    if (options.parser.isSet(options.live)) {
+        lights.emplace(form);
+        live.state.listen([this] { sharing.ownStateChanged(); });
+    }
+    // A scene's own bursts of commands hold the line briefly: the scene's
+    // step stays in view rather than its lease.
+    shared.onLeaseChanged = [this](const std::string &holder) {
+        form.setCaption(role::kStatusLine,
+            holder.empty() || holder.rfind("scene \"", 0) == 0 ? panelScenes.status()
+                                                               : " The line is held by " + holder);
+    };
+}
+
+PanelSharing::Seams PanelProgram::sharingSeams()
+{
+    PanelSharing::Seams seams;
+    seams.device = [this] { return port.device(); };
+    seams.socketFor = ownerSocketPath;
+    seams.ownerAnswers = ownerAnswers;
+    seams.servedPath = [this] { return server.listening() ? server.path() : std::string(); };
+    seams.serve = [this](const std::string &path, const std::string &device, std::string &whyNot) {
+        if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot))
+            return false;
+        service.setLineName(lineName(device));
+        server.followDevice(device); // found by the device's own name too
+        return true;
+    };
+    seams.stopServing = [this] { server.stop(); };
+    seams.forgetState = [this] { live.state.forget(); };
+    seams.poll = [this](bool on) {
+        if (!on)
+            return live.poller.stop();
+        live.poller.start();
+        live.poller.lineChanged(true); // the new line's power status first
+    };
+    seams.follow = [this](const std::string &path) { feed.follow(path); };
+    seams.refreshFollowed = [this] { feed.refresh(); };
+    seams.ownState = [this] { return live.state.toJson(); };
+    seams.ownChoices = [this] { return live.state.choicesJson(); };
+    seams.show = [this](const QJsonObject &state, const QJsonObject &choices) {
+        if (lights)
+            lights->show(state, choices);
+    };
+    seams.tell = [](const std::string &whyNot) {
+        std::fprintf(
+            stderr, "qv550-control: the line is not shared with other programs: %s\n", whyNot.c_str());
+    };
+    return seams;
+}
+
+void PanelProgram::start(const std::string &mappingProblem)
+{
+    const auto startupFailure = panel.Form_Load();
+    // Served once start-up has opened it (a client must not find the line
+    // down while the panel is still opening it), and again after each choice.
+    sharing.decide();
+    shared.onPortChanged = [this] { sharing.decide(); };
+    form.show();
+    // The window stays open with the port closed; the user is told why. The
+    // port's own failure closes when the port opens by itself.
+    if (!mappingProblem.empty()) {
+        QTimer::singleShot(0, &form,
+            [this, text = "The port mapping was not used: " + mappingProblem] { messageBox.warning(text); });
+    }
+    if (!scenesProblem.empty())
+        form.setCaption(role::kStatusLine, " No scenes: " + scenesProblem);
+    if (startupFailure) {
+        QTimer::singleShot(0, &form, [this, text = *startupFailure] {
+            if (!panel.lineKeeper().lineUp())
+                messageBox.lineWarning(text);
+        });
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (asksForHelp(argc, argv)) {
-        // Help needs no display.
-        QCoreApplication core(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("qv550-control"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(PANEL_VERSION));
-        Options options;
-        options.parser.process(core);
-        return 0;
-    }
+    if (asksForHelp(argc, argv))
+        return showHelp(argc, argv);
     QApplication app(argc, argv);
     fitTheScreen(argv);
     QApplication::setApplicationName(QStringLiteral("qv550-control"));
@@ -145,56 +351,13 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     Options options;
     options.parser.process(app);
-    const QStringList positional = options.parser.positionalArguments();
-    if (positional.size() > 1 || (positional.size() == 1 && options.parser.isSet(options.com1))) {
-        std::fprintf(stderr,
-            "qv550-control: give one device for COM1, either as --com1 DEVICE or as DEVICE\n%s",
-            options.parser.helpText().toLocal8Bit().constData());
-        return 2;
-    }
-
-    DeviceMap devices;
-    // The user's port mapping fills in what the command line leaves open; a
-    // malformed file is told, and the defaults are used.
-    std::string mappingProblem;
-    const bool com1Given
-        = options.parser.isSet(options.com1) || positional.size() == 1 || options.parser.isSet(options.demo);
-    if (!com1Given || !options.parser.isSet(options.com2)) {
-        if (const auto mapping = readPortMapping(portMappingPath(), mappingProblem))
-            mapping->fillIn(devices, com1Given, options.parser.isSet(options.com2));
-        else
-            std::fprintf(stderr, "qv550-control: %s\n", mappingProblem.c_str());
-    }
-    if (options.parser.isSet(options.com1))
-        devices.setDevice(1, options.parser.value(options.com1).toStdString());
-    if (positional.size() == 1)
-        devices.setDevice(1, positional.front().toStdString());
-    if (options.parser.isSet(options.com2))
-        devices.setDevice(2, options.parser.value(options.com2).toStdString());
-    // A network address that can never work is a mistake to correct now, not
-    // a line to keep trying all night.
-    for (const std::int16_t number : {1, 2}) {
-        if (const std::string whyNot
-            = malformedNetworkName(devices.deviceFor(number).value_or(std::string()));
-            !whyNot.empty()) {
-            std::fprintf(stderr, "qv550-control: COM%d: %s\n", number, whyNot.c_str());
-            return 2;
-        }
-    }
-    std::unique_ptr<SimulatedProjector> simulated;
-    if (options.parser.isSet(options.demo)) {
-        std::string error;
-        simulated = SimulatedProjector::onNewPseudoTerminal(SimOptions{}, error);
-        if (!simulated) {
-            std::fprintf(stderr, "qv550-control: no simulated projector: %s\n", error.c_str());
-            return 1;
-        }
-        devices.setDevice(1, simulated->devicePath());
-    }
+    Devices devices;
+    if (const auto status = chooseDevices(options, devices))
+        return *status;
 
     quitOnSignals(app);
     installFontSubstitutes();
-    QtSerialControl port(devices);
+    QtSerialControl port(devices.map);
     std::unique_ptr<TrafficLog> trafficLog;
     if (options.parser.isSet(options.log)) {
         const std::string path = options.parser.value(options.log).toStdString();
@@ -204,162 +367,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    SerialControl &wire = trafficLog ? static_cast<SerialControl &>(*trafficLog) : port;
-    // Other programs of ours given this line talk through the panel, one
-    // transaction at a time, on a socket only this user can reach.
-    QtTimer shareWatch("shareWatch", 500);
-    QtTimer shareQuiet("shareQuiet", SharedLine::kPanelQuietMs);
-    QtTimer shareLease("shareLease", 1000);
-    QtTimer shareLineWait("shareLineWait", 1000);
-    SharedLine shared(wire, shareWatch, shareQuiet, shareLease, shareLineWait);
-    SerialControl &MSComm1 = shared;
-    OwnerService service(
-        shared, {}, "qv550-control (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
-    OwnerServer server(service);
-    QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
-    LiveOwner live(shared, pollTimer);
-    service.setLiveState(&live.state, &live.poller);
-    const bool showLive = options.parser.isSet(options.live);
-    // Scenes run here as they do in qv550d, while the panel serves the line.
-    QtTimer sceneNext("sceneNext", 1), sceneAsk("sceneAsk", SceneRunner::kConfirmMs),
-        sceneDeadline("sceneDeadline", 1000);
-    SceneRunner sceneRunner(service, live.state, sceneNext, sceneAsk, sceneDeadline, LiveOwner::steadyMs);
-    SceneService sceneService(service, sceneRunner);
-    std::string scenesProblem;
-    if (options.parser.isSet(options.scenes)) {
-        const std::string file = options.parser.value(options.scenes).toStdString();
-        if (auto book = readSceneFile(file, scenesProblem))
-            sceneRunner.setBook(std::move(*book));
-        else
-            std::fprintf(stderr, "qv550-control: no scenes: %s\n", scenesProblem.c_str());
-    }
-    // A line another program of ours already serves is used through it,
-    // found by any name of the line (no waiting here: the panel tries again).
-    port.setOwnerLookup([&server](const std::string &device) -> std::optional<std::string> {
-        const std::string path = ownerSocketFor(device, 0);
-        if ((server.listening() && server.path() == path) || !ownerAnswers(path))
-            return std::nullopt;
-        return path;
-    });
-    std::optional<LiveLights> lights;
-    std::string followed; // the other owner whose state is shown
-    StateFeed feed([&](const QJsonObject &state, const QJsonObject &choices) {
-        if (lights && !followed.empty())
-            lights->show(state, choices);
-    });
-    // Every 5 s, while the panel is another owner's client or shows the live
-    // state: it serves its line once that owner has gone (and it opened the
-    // line itself), a lost owner's state is followed again, and the ages in
-    // the data panel move on. Otherwise it never wakes the panel.
-    QTimer ownerCheck;
-    ownerCheck.setInterval(5000);
-    const auto checkOwnerWhenNeeded = [&] {
-        if (showLive || !followed.empty()) {
-            if (!ownerCheck.isActive())
-                ownerCheck.start();
-        } else {
-            ownerCheck.stop();
-        }
-    };
-    const auto serveTheLine = [&] {
-        const std::string device = port.device();
-        const std::string path = device.empty() ? std::string() : ownerSocketPath(device);
-        if (path.empty() || (server.listening() && server.path() == path))
-            return;
-        const bool servedByAnother = ownerAnswers(path);
-        if (servedByAnother && followed == path)
-            return;
-        live.state.forget();   // another line, another projector
-        if (servedByAnother) { // the panel is that owner's client, and shows its state
-            server.stop();
-            live.poller.stop();
-            followed = path;
-            if (showLive)
-                feed.follow(followed);
-            checkOwnerWhenNeeded();
-            return;
-        }
-        followed.clear();
-        feed.follow({});
-        checkOwnerWhenNeeded();
-        if (showLive) {
-            live.poller.start();
-            live.poller.lineChanged(true); // the new line's power status first
-        }
-        server.stop();
-        std::string whyNot;
-        if (!prepareOwnerFolder(whyNot) || !server.listen(path, whyNot)) {
-            std::fprintf(
-                stderr, "qv550-control: the line is not shared with other programs: %s\n", whyNot.c_str());
-            return;
-        }
-        service.setLineName(lineName(device));
-        server.followDevice(device); // found by the device's own name too
-    };
-    QtTimer timer1("Timer1", kTimer1Design);
-    QtTimer timer2("Timer2", kTimer2Design);
-    QtTimer timer3("Timer3", kTimer3Design);
-    QtTimer timer4("Timer4", kTimer4Design);
-    QtTimer timer5("Timer5", kTimer5Design);
-    QtTimer reopenTimer("reopenTimer", 1000);
-    QtTimer settleTimer("settleTimer", 3000);
-    Form1 form;
-    QtMessageBox messageBox(&form);
-    messageBox.setLineWarningsQuietWhile([&port] { return port.throughAnotherOwner(); });
-    Panel panel(MSComm1, form, messageBox, form,
-        {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
-    form.attach(&panel);
-    if (showLive) {
-        lights.emplace(form);
-        live.state.listen([&] {
-            if (followed.empty())
-                lights->show(live.state.toJson(), live.state.choicesJson());
-        });
-    }
-    QObject::connect(&ownerCheck, &QTimer::timeout, [&] {
-        serveTheLine();
-        if (!showLive)
-            return;
-        if (!followed.empty()) {
-            feed.follow(followed);
-            feed.refresh();
-        } else
-            lights->show(live.state.toJson(), live.state.choicesJson());
-    });
-    PanelScenes panelScenes(shared, sceneRunner, [&form](const std::string &text) {
-        form.setCaption(role::kStatusLine, text);
-        std::fprintf(stderr, "qv550-control:%s\n", text.c_str());
-    });
-    // A scene's own bursts of commands hold the line briefly: the scene's
-    // step stays in view rather than its lease.
-    shared.onLeaseChanged = [&form, &panelScenes](const std::string &holder) {
-        form.setCaption(role::kStatusLine,
-            holder.empty() || holder.rfind("scene \"", 0) == 0 ? panelScenes.status()
-                                                               : " The line is held by " + holder);
-    };
-
-    const auto startupFailure = panel.Form_Load();
-    // Served once start-up has opened it (a client must not find the line
-    // down while the panel is still opening it), and again after each choice.
-    serveTheLine();
-    shared.onPortChanged = serveTheLine;
-    checkOwnerWhenNeeded();
-    form.show();
-    // The window stays open with the port closed; the user is told why. The
-    // port's own failure closes when the port opens by itself.
-    if (!mappingProblem.empty()) {
-        QTimer::singleShot(
-            0, &form, [&messageBox, text = "The port mapping was not used: " + mappingProblem] {
-                messageBox.warning(text);
-            });
-    }
-    if (!scenesProblem.empty())
-        form.setCaption(role::kStatusLine, " No scenes: " + scenesProblem);
-    if (startupFailure) {
-        QTimer::singleShot(0, &form, [&messageBox, &panel, text = *startupFailure] {
-            if (!panel.lineKeeper().lineUp())
-                messageBox.lineWarning(text);
-        });
-    }
+    PanelProgram program(options, port, trafficLog ? static_cast<SerialControl &>(*trafficLog) : port);
+    program.start(devices.mappingProblem);
     return QApplication::exec();
 }

@@ -8,6 +8,7 @@
 #include "owner/shared_line.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "commands/hold_buttons.h"
 #include "core/reply_decoders.h"
@@ -48,7 +49,55 @@ const HoldButton *heldButtonOf(const std::string &line)
 // transaction fits a gap.
 constexpr std::size_t kTypicalReplyBytes = 24;
 
+constexpr std::size_t kPhases = 5;
+constexpr std::size_t indexOf(SharedLine::Phase phase)
+{
+    return static_cast<std::size_t>(phase);
+}
+
+// kMoves[from][to]: the moves the line makes. A transaction starts only from
+// a resting phase and ends in one, or in draining first; a drain never ends
+// in another transaction at once, nor does the line rest where it already is.
+constexpr bool kMoves[kPhases][kPhases] = {
+    // to: Idle, PanelsTurn, Leased, Serving, Draining
+    {false, true, true, true, false}, // from Idle
+    {true, false, true, true, false}, // from PanelsTurn
+    {true, true, false, true, false}, // from Leased
+    {true, true, true, false, true},  // from Serving
+    {true, true, true, false, false}, // from Draining
+};
+
 } // namespace
+
+const char *SharedLine::phaseName(Phase phase)
+{
+    static constexpr const char *kNames[kPhases]
+        = {"idle", "the panel's turn", "leased", "serving", "draining"};
+    return kNames[indexOf(phase)];
+}
+
+bool SharedLine::legalMove(Phase from, Phase to)
+{
+    return kMoves[indexOf(from)][indexOf(to)];
+}
+
+SharedLine::Phase SharedLine::restingPhase() const
+{
+    if (leaseHolder_)
+        return Phase::Leased;
+    return quietTimer_.enabled() ? Phase::PanelsTurn : Phase::Idle;
+}
+
+void SharedLine::moveTo(Phase next)
+{
+    const Phase from = phase_;
+    if (!legalMove(from, next))
+        std::fprintf(stderr, "shared line: a move from %s to %s that should not happen\n", phaseName(from),
+            phaseName(next));
+    phase_ = next;
+    if (onPhase)
+        onPhase(from, next);
+}
 
 SharedLine::SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer, Timer &leaseTimer,
     Timer &deadlineTimer, std::function<std::int64_t()> now)
@@ -63,23 +112,22 @@ SharedLine::SharedLine(SerialControl &line, Timer &watchTimer, Timer &quietTimer
     line_.setOnComm([this] { onLineEvent(); });
     watchTimer_.setOnTick([this] {
         watchTimer_.setEnabled(false);
-        if (draining_) {
-            draining_ = false; // the line fell quiet, or never will
+        if (phase_ == Phase::Draining) {
+            moveTo(restingPhase()); // the line fell quiet, or never will
             tryStart();
             return;
         }
         // The watch ran out: whatever arrived, cut off; a late rest is
         // waited for before the next transaction.
-        const bool expects = current_->expectsReply;
-        draining_ = expects; // before finish() would start the next
-        finish();
-        if (expects)
-            startDraining();
+        if (phase_ == Phase::Serving)
+            finish(std::nullopt, current_->expectsReply);
     });
     quietTimer_.setOnTick([this] {
         quietTimer_.setEnabled(false);
         panelIntervals_[0] = panelIntervals_[1] = 0; // a new press starts a new rhythm
         panelUnanswered_ = 0;                        // what was not answered by now never will be
+        if (phase_ == Phase::PanelsTurn)
+            moveTo(restingPhase());
         tryStart();
     });
     // Its holder went quiet: nobody holds the line forever.
@@ -121,10 +169,12 @@ void SharedLine::setOutput(std::string_view bytes)
     panelWroteAt_ = now;
     ++panelUnanswered_;
     quietTimer_.setEnabled(true);
+    if (phase_ == Phase::Idle)
+        moveTo(Phase::PanelsTurn);
     panelLine_ = bytes;
     panelLastLine_ = bytes;
     panelReply_.clear();
-    if (current_) {
+    if (phase_ == Phase::Serving) {
         if (!line_.portOpen())
             line_.setOutput(bytes); // fails as the closed line does
         panelWaiting_.append(bytes);
@@ -205,6 +255,8 @@ std::optional<std::string> SharedLine::lease(int client, int seconds)
     leaseMs_ = std::clamp(seconds, 1, kLongestLeaseS) * 1000;
     leaseTimer_.setInterval(leaseMs_);
     leaseTimer_.setEnabled(true);
+    if (resting() && phase_ != Phase::Leased)
+        moveTo(Phase::Leased);
     if (fresh && onLeaseChanged)
         onLeaseChanged(holderName());
     return std::nullopt;
@@ -221,6 +273,8 @@ void SharedLine::leaseEnded()
 {
     leaseHolder_.reset();
     leaseTimer_.setEnabled(false);
+    if (phase_ == Phase::Leased)
+        moveTo(restingPhase());
     if (onLeaseChanged)
         onLeaseChanged({});
     tryStart();
@@ -253,9 +307,9 @@ std::string SharedLine::busyReason(int client) const
             return "the panel's held " + std::string(held->name);
         return "the panel's own exchanges";
     }
-    if (draining_)
+    if (phase_ == Phase::Draining)
         return "the end of a reply that came late";
-    if (current_)
+    if (phase_ == Phase::Serving)
         return "a transaction for "
             + (nameOf ? nameOf(current_->client) : "client " + std::to_string(current_->client));
     return "requests ahead of it";
@@ -276,16 +330,24 @@ bool SharedLine::fitsGap(const Transaction &transaction) const
 
 bool SharedLine::mayStart(const Transaction &transaction) const
 {
-    if (leaseHolder_ && *leaseHolder_ != transaction.client)
-        return false;
-    if (!quietTimer_.enabled())
+    switch (phase_) {
+    case Phase::Idle:
         return true;
-    return fitsGap(transaction);
+    case Phase::PanelsTurn:
+        return fitsGap(transaction);
+    case Phase::Leased:
+        // The panel's quiet time may still run out after a lease granted at once.
+        return *leaseHolder_ == transaction.client && (!quietTimer_.enabled() || fitsGap(transaction));
+    case Phase::Serving:
+    case Phase::Draining:
+        break;
+    }
+    return false;
 }
 
 void SharedLine::tryStart()
 {
-    while (!current_ && !draining_ && panelWaiting_.empty() && line_.connected()) {
+    while (resting() && line_.connected()) {
         // The first request whose client may go, polls only when nobody else waits.
         const auto mayGo
             = [this](const auto &waiting) { return !leaseHolder_ || *leaseHolder_ == waiting.second.client; };
@@ -308,6 +370,7 @@ void SharedLine::tryStart()
             continue;
         }
         current_ = std::move(transaction);
+        moveTo(Phase::Serving);
         reply_.clear();
         written_ = false;
         started_ = std::chrono::steady_clock::now();
@@ -365,13 +428,13 @@ void SharedLine::expire()
 
 void SharedLine::startDraining()
 {
-    draining_ = true;
+    moveTo(Phase::Draining);
     drainStarted_ = now_();
     watchTimer_.setInterval(kLineQuietMs);
     watchTimer_.setEnabled(true);
 }
 
-void SharedLine::finish(std::optional<std::string> error)
+void SharedLine::finish(std::optional<std::string> error, bool thenDrain)
 {
     watchTimer_.setEnabled(false);
     Transaction done = std::move(*current_);
@@ -388,6 +451,12 @@ void SharedLine::finish(std::optional<std::string> error)
     result.error = std::move(error);
     if (written_)
         busyMs_ += result.elapsedMs;
+    // A reply that does not fit may be the head of a tail still coming. The
+    // line moves before anything is told, so that nothing told starts the next.
+    if (thenDrain || (result.complete && !result.fits && !result.error))
+        startDraining();
+    else
+        moveTo(restingPhase());
     if (!panelWaiting_.empty()) {
         const std::string held = std::exchange(panelWaiting_, {});
         try {
@@ -396,9 +465,6 @@ void SharedLine::finish(std::optional<std::string> error)
             // The line went down meanwhile; the panel hears of it as a lost line.
         }
     }
-    // A reply that does not fit may be the head of a tail still coming.
-    if (result.complete && !result.fits && !result.error)
-        startDraining();
     if (written_ && onExchange)
         onExchange(result.sent, result.reply, result.complete);
     if (done.done)
@@ -408,10 +474,10 @@ void SharedLine::finish(std::optional<std::string> error)
 
 void SharedLine::failAll(const std::string &why)
 {
-    draining_ = false;
-    if (current_)
+    if (phase_ == Phase::Serving)
         finish(why);
-    draining_ = false;
+    if (phase_ == Phase::Draining)
+        moveTo(restingPhase());
     watchTimer_.setEnabled(false);
     while (!queue_.empty()) {
         Transaction waiting = std::move(queue_.front().second);
@@ -452,7 +518,7 @@ void SharedLine::onLineEvent()
         return;
     if (onTraffic)
         onTraffic(arrived, false, {});
-    if (current_) {
+    if (phase_ == Phase::Serving) {
         reply_ += arrived;
         const std::size_t end = replyEnd(reply_);
         if (end == std::string::npos)
@@ -466,7 +532,7 @@ void SharedLine::onLineEvent()
     }
     // Not quiet yet: the quiet time starts again, unless these are answers
     // to a held button's repeats, which the panel awaits.
-    if (draining_ && panelUnanswered_ == 0 && now_() - drainStarted_ < kLongestDrainMs)
+    if (phase_ == Phase::Draining && panelUnanswered_ == 0 && now_() - drainStarted_ < kLongestDrainMs)
         watchTimer_.setEnabled(true);
     forPanel_ += arrived;
     // Each reply's end answers one of the panel's lines, oldest first: a

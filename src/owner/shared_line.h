@@ -18,6 +18,11 @@
 //
 // Every request waits for the line at most its own limit (lineWaitMs); past
 // it, it ends unsent with the reason: who had the line.
+//
+// The line is always in one phase (SharedLine::Phase), and one function
+// moves it: while the wire is free it rests Idle, in the panel's turn or
+// leased; a transaction takes it to Serving, and a reply that came late or
+// did not fit to Draining before it rests again.
 
 #include <chrono>
 #include <cstdint>
@@ -60,6 +65,22 @@ struct Transaction {
 
 class SharedLine : public SerialControl {
 public:
+    // What the line is doing. The first three are where it rests while the
+    // wire is free, chosen by who may start: a lease outranks the panel's
+    // quiet time. A lease granted, or the panel writing, while a transaction
+    // is on the wire or its tail drains changes no phase: it is where the line
+    // rests afterwards.
+    enum class Phase {
+        Idle,       // the first waiting request goes
+        PanelsTurn, // the panel wrote a moment ago: a request only into a gap of its rhythm
+        Leased,     // only the lease holder's requests go
+        Serving,    // a transaction's line is out and its reply awaited
+        Draining,   // a reply came late or did not fit: the line must fall quiet first
+    };
+    static const char *phaseName(Phase phase);
+    // Whether the line ever moves from `from` to `to`.
+    static bool legalMove(Phase from, Phase to);
+
     // How long after the panel's last write no script starts: longer than
     // the slowest hold repeat (500 ms), so a held button keeps its period.
     static constexpr int kPanelQuietMs = 600;
@@ -123,7 +144,9 @@ public:
     void clientGone(int client);
     std::optional<int> leaseHolder() const { return leaseHolder_; }
     std::size_t queued() const { return queue_.size(); }
-    bool draining() const { return draining_; }
+    Phase phase() const { return phase_; }
+    // Every move of the phase, as it happens: for a log.
+    std::function<void(Phase from, Phase to)> onPhase;
 
     // Everything that goes over the line, as it goes: for subscribers. `by`
     // names who sent a line: a client as nameOf() names it, "the panel" or
@@ -157,6 +180,16 @@ public:
     std::string busyReason(int client) const;
 
 private:
+    // The one place the phase changes. A move the line cannot make is a
+    // fault of ours: it is told on standard error, and the move made anyway,
+    // so that the line goes on.
+    void moveTo(Phase next);
+    // Where the line rests once the wire is free.
+    Phase restingPhase() const;
+    bool resting() const
+    {
+        return phase_ == Phase::Idle || phase_ == Phase::PanelsTurn || phase_ == Phase::Leased;
+    }
     void onLineEvent();
     void tryStart();
     bool mayStart(const Transaction &transaction) const;
@@ -166,7 +199,9 @@ private:
     void startDraining();
     void refuse(Transaction &transaction, const std::string &why);
     bool heldByOneOfOurs() const;
-    void finish(std::optional<std::string> error = std::nullopt);
+    // Ends the transaction on the wire; `thenDrain` waits for the line to
+    // fall quiet before the next.
+    void finish(std::optional<std::string> error = std::nullopt, bool thenDrain = false);
     void failAll(const std::string &why);
     void write(std::string_view bytes, const std::string &by);
     void toPanel(std::int16_t event);
@@ -190,13 +225,13 @@ private:
     int panelUnanswered_ = 0; // the panel's lines whose replies have not ended yet
     std::int64_t panelLatencyMs_ = 0;
     double msPerByte_ = 10000.0 / 19200.0;
-    std::optional<Transaction> current_;
+    Phase phase_ = Phase::Idle;
+    std::optional<Transaction> current_; // while Serving
     std::chrono::steady_clock::time_point started_;
     std::string reply_;
     bool written_ = false;      // the current transaction's line reached the wire
-    bool draining_ = false;     // taking in a late reply before the next transaction
     std::string forPanel_;      // bytes outside transactions, for the panel's input()
-    std::string panelWaiting_;  // the panel's writes held while a transaction is on the line
+    std::string panelWaiting_;  // the panel's writes held while Serving
     std::string panelLine_;     // the panel's last line, while its reply is awaited
     std::string panelReply_;    // what came back for it so far
     std::string panelLastLine_; // the panel's last line, answered or not

@@ -369,123 +369,145 @@ void Form1::build()
 
 QWidget *Form1::createWidget(const ControlRow &row, QWidget *container)
 {
-    const std::string name(row.name);
     switch (row.kind) {
-    case ControlKind::Button: {
-        QPushButton *button = nullptr;
-        if (holdButtonFor(row.name)) {
-            auto *hold = new HoldPushButton;
-            hold->onPress = [this, name] {
-                if (panel_)
-                    panel_->mouseDown(name);
-            };
-            hold->onRelease = [this, name] {
-                if (panel_)
-                    panel_->mouseUp(name);
-            };
-            hold->onKeyPress = [this, name](bool autoRepeat) {
-                if (panel_)
-                    panel_->holdKeyDown(name, autoRepeat);
-            };
-            hold->onKeyRelease = [this, name](bool autoRepeat) {
-                if (panel_)
-                    panel_->holdKeyUp(name, autoRepeat);
-            };
-            hold->onStep = [this, name] {
-                if (panel_)
-                    panel_->holdStep(name);
-            };
-            button = hold;
-        } else {
-            button = new PanelButton;
-            connect(button, &QPushButton::clicked, this, [this, name] {
-                if (panel_)
-                    panel_->click(name);
-            });
-        }
-        button->setParent(container);
-        button->setText(literalCaption(row.caption));
-        button->setAutoDefault(false);
-        paint(button, QPalette::Button, QPalette::ButtonText, row);
-        return button;
-    }
-    case ControlKind::Label: {
-        auto *label = new ClickLabel;
-        label->setParent(container);
-        label->setTextFormat(Qt::PlainText); // received bytes end up here: never markup
-        label->setText(qs(row.caption));
-        label->setAlignment(alignmentOf(row.align));
-        // The matrix's row numbers are as tall as their rows: centred on
-        // them, level with the buttons' captions.
-        if (const CatalogueEntry *entry = catalogueEntryFor(row.name);
-            entry && entry->group == "Input selection matrix")
-            label->setAlignment((alignmentOf(row.align) & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
-        label->setAutoFillBackground(true);
-        if (row.border) {
-            label->border = true;
-            label->setContentsMargins(1, 1, 1, 1);
-        }
-        paint(label, QPalette::Window, QPalette::WindowText, row);
-        if (catalogueEntryFor(row.name)) {
-            label->setFocusPolicy(Qt::TabFocus);
-            label->onClick = [this, name] {
-                if (panel_)
-                    panel_->click(name);
-            };
-        }
-        return label;
-    }
-    case ControlKind::Frame: {
-        // Captionless: only the etched border shows, in the window's grey.
-        auto *frame = new QFrame(container);
-        frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
-        frame->setAutoFillBackground(true);
-        paint(frame, QPalette::Window, QPalette::WindowText, row);
-        return frame;
-    }
-    case ControlKind::Option: {
-        auto *option = new OptionButton(literalCaption(row.caption), container);
-        // A button fills with its Button role by default; the back colour is
-        // set on Window.
-        option->setBackgroundRole(QPalette::Window);
-        option->setAutoFillBackground(true);
-        option->setChecked(row.start == Start::Selected);
-        paint(option, QPalette::Window, QPalette::WindowText, row);
-        connect(option, &QRadioButton::clicked, this, [this, name] {
-            if (panel_)
-                panel_->click(name);
-        });
-        return option;
-    }
+    case ControlKind::Button:
+        return createButton(row, container);
+    case ControlKind::Label:
+        return createLabel(row, container);
+    case ControlKind::Frame:
+        return createFrame(row, container);
+    case ControlKind::Option:
+        return createOption(row, container);
     case ControlKind::TextBox:
         return new QLineEdit(container);
-    case ControlKind::Image: {
-        auto *image = new LogoImage;
-        image->setParent(container);
-        image->setPixmap(QPixmap(QStringLiteral(":/ui/image1.png")));
-        image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        image->setTextFormat(Qt::PlainText);
-        image->setAccessibleName(QStringLiteral("QV550 logo"));
-        image->onDoubleClick = [this] {
-            if (panel_)
-                panel_->dblClick("Image1");
-        };
-        image->onOpenFullHeight = [this] {
-            if (panel_)
-                panel_->openFullHeight();
-        };
-        image->onBackToCompact = [this] {
-            if (panel_)
-                panel_->backToCompact();
-        };
-        return image;
-    }
+    case ControlKind::Image:
+        return createImage(container);
     case ControlKind::Line:
     case ControlKind::Timer:
     case ControlKind::Serial:
         break;
     }
     return new QWidget(container);
+}
+
+QWidget *Form1::createButton(const ControlRow &row, QWidget *container)
+{
+    const std::string name(row.name);
+    QPushButton *button = nullptr;
+    if (holdButtonFor(row.name)) {
+        auto *hold = new HoldPushButton;
+        hold->onPress = [this, name] {
+            if (panel_)
+                panel_->mouseDown(name);
+        };
+        hold->onRelease = [this, name] {
+            if (panel_)
+                panel_->mouseUp(name);
+        };
+        hold->onKeyPress = [this, name](bool autoRepeat) {
+            if (panel_)
+                panel_->holdKeyDown(name, autoRepeat);
+        };
+        hold->onKeyRelease = [this, name](bool autoRepeat) {
+            if (panel_)
+                panel_->holdKeyUp(name, autoRepeat);
+        };
+        hold->onStep = [this, name] {
+            if (panel_)
+                panel_->holdStep(name);
+        };
+        button = hold;
+    } else {
+        button = new PanelButton;
+        connect(button, &QPushButton::clicked, this, [this, name] {
+            if (panel_)
+                panel_->click(name);
+        });
+    }
+    button->setParent(container);
+    button->setText(literalCaption(row.caption));
+    button->setAutoDefault(false);
+    paint(button, QPalette::Button, QPalette::ButtonText, row);
+    return button;
+}
+
+QWidget *Form1::createLabel(const ControlRow &row, QWidget *container)
+{
+    const std::string name(row.name);
+    auto *label = new ClickLabel;
+    label->setParent(container);
+    label->setTextFormat(Qt::PlainText); // received bytes end up here: never markup
+    label->setText(qs(row.caption));
+    label->setAlignment(alignmentOf(row.align));
+    // The matrix's row numbers are as tall as their rows: centred on
+    // them, level with the buttons' captions.
+    if (const CatalogueEntry *entry = catalogueEntryFor(row.name);
+        entry && entry->group == "Input selection matrix")
+        label->setAlignment((alignmentOf(row.align) & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
+    label->setAutoFillBackground(true);
+    if (row.border) {
+        label->border = true;
+        label->setContentsMargins(1, 1, 1, 1);
+    }
+    paint(label, QPalette::Window, QPalette::WindowText, row);
+    if (catalogueEntryFor(row.name)) {
+        label->setFocusPolicy(Qt::TabFocus);
+        label->onClick = [this, name] {
+            if (panel_)
+                panel_->click(name);
+        };
+    }
+    return label;
+}
+
+QWidget *Form1::createFrame(const ControlRow &row, QWidget *container)
+{
+    // Captionless: only the etched border shows, in the window's grey.
+    auto *frame = new QFrame(container);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    frame->setAutoFillBackground(true);
+    paint(frame, QPalette::Window, QPalette::WindowText, row);
+    return frame;
+}
+
+QWidget *Form1::createOption(const ControlRow &row, QWidget *container)
+{
+    const std::string name(row.name);
+    auto *option = new OptionButton(literalCaption(row.caption), container);
+    // A button fills with its Button role by default; the back colour is
+    // set on Window.
+    option->setBackgroundRole(QPalette::Window);
+    option->setAutoFillBackground(true);
+    option->setChecked(row.start == Start::Selected);
+    paint(option, QPalette::Window, QPalette::WindowText, row);
+    connect(option, &QRadioButton::clicked, this, [this, name] {
+        if (panel_)
+            panel_->click(name);
+    });
+    return option;
+}
+
+QWidget *Form1::createImage(QWidget *container)
+{
+    auto *image = new LogoImage;
+    image->setParent(container);
+    image->setPixmap(QPixmap(QStringLiteral(":/ui/image1.png")));
+    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image->setTextFormat(Qt::PlainText);
+    image->setAccessibleName(QStringLiteral("QV550 logo"));
+    image->onDoubleClick = [this] {
+        if (panel_)
+            panel_->dblClick("Image1");
+    };
+    image->onOpenFullHeight = [this] {
+        if (panel_)
+            panel_->openFullHeight();
+    };
+    image->onBackToCompact = [this] {
+        if (panel_)
+            panel_->backToCompact();
+    };
+    return image;
 }
 
 void Form1::setTabOrder()

@@ -62,6 +62,11 @@ private:
     void build();
     void placeOnScreen();
     QWidget *createWidget(const ControlRow &row, QWidget *container);
+    QWidget *createButton(const ControlRow &row, QWidget *container);
+    QWidget *createLabel(const ControlRow &row, QWidget *container);
+    QWidget *createFrame(const ControlRow &row, QWidget *container);
+    QWidget *createOption(const ControlRow &row, QWidget *container);
+    QWidget *createImage(QWidget *container);
     void setTabOrder();
 
     std::map<std::string, QWidget *, std::less<>> controls_;

@@ -358,6 +358,85 @@ TEST_F(Sharing, LeasesQueueLikeRequestsWithinTheirLimitAndAClientThatWillNotWait
     EXPECT_EQ(shared.queued(), 0U);
 }
 
+// The line's phase, step by step: where it rests after a transaction depends
+// on what happened while it was on the wire (a lease granted at once, the
+// panel writing, a tail draining), and every move it makes is one it may make.
+TEST_F(Sharing, ThePhaseMovesOnlyAsItMayAndRestsWhereTheLineIsPromised)
+{
+    using Phase = SharedLine::Phase;
+    std::vector<std::string> illegal;
+    shared.onPhase = [&illegal](Phase from, Phase to) {
+        if (!SharedLine::legalMove(from, to))
+            illegal.push_back(std::string(SharedLine::phaseName(from)) + " -> " + SharedLine::phaseName(to));
+    };
+    const auto leaseNow = [this](int client) {
+        Transaction lease;
+        lease.client = client;
+        lease.leaseS = 10;
+        lease.mayWait = false; // granted at once, whatever is on the wire
+        lease.done = [this, client](const TransactionResult &result) { results[client].push_back(result); };
+        shared.submit(std::move(lease));
+    };
+    struct Step {
+        const char *what;
+        std::function<void()> act;
+        Phase after;
+    };
+    const std::vector<std::vector<Step>> scenarios = {
+        {
+            {"client 1 asks", [&] { ask(1, "CR0\r"); }, Phase::Serving},
+            {"client 2 leases at once", [&] { leaseNow(2); }, Phase::Serving},
+            {"client 1 asks again", [&] { ask(1, "CR1\r"); }, Phase::Serving},
+            {"the reply ends", [&] { serial.feed("80\r"); }, Phase::Leased},
+            {"the holder asks", [&] { ask(2, "CR0\r"); }, Phase::Serving},
+            {"its reply ends", [&] { serial.feed("80\r"); }, Phase::Leased},
+            {"the holder lets go: client 1's turn", [&] { shared.release(2); }, Phase::Serving},
+            {"its reply ends", [&] { serial.feed("1\r"); }, Phase::Idle},
+        },
+        {
+            {"client 1 asks", [&] { ask(1, "CR0\r"); }, Phase::Serving},
+            {"the panel writes, held", [&] { shared.setOutput("C00\r"); }, Phase::Serving},
+            {"the reply ends, the panel's write goes", [&] { serial.feed("80\r"); }, Phase::PanelsTurn},
+            {"client 1 asks meanwhile", [&] { ask(1, "CR1\r"); }, Phase::PanelsTurn},
+            {"the panel falls quiet", [&] { clock.advance(SharedLine::kPanelQuietMs); }, Phase::Serving},
+            {"its reply ends", [&] { serial.feed("1\r"); }, Phase::Idle},
+        },
+        {
+            {"client 1 asks", [&] { ask(1, "CR3\r", 500); }, Phase::Serving},
+            {"its watch runs out", [&] { clock.advance(500); }, Phase::Draining},
+            {"the panel writes", [&] { shared.setOutput("C00\r"); }, Phase::Draining},
+            {"the line falls quiet", [&] { clock.advance(SharedLine::kLineQuietMs); }, Phase::PanelsTurn},
+            {"the panel falls quiet",
+                [&] { clock.advance(SharedLine::kPanelQuietMs - SharedLine::kLineQuietMs); }, Phase::Idle},
+            {"client 3 leases at once", [&] { leaseNow(3); }, Phase::Leased},
+            {"the lease runs out", [&] { clock.advance(10000); }, Phase::Idle},
+        },
+        {
+            {"client 1 asks", [&] { ask(1, "CR0\r"); }, Phase::Serving},
+            {"an answer that does not fit", [&] { serial.feed("8101\r"); }, Phase::Draining},
+            {"client 2 leases at once", [&] { leaseNow(2); }, Phase::Draining},
+            {"the line falls quiet", [&] { clock.advance(SharedLine::kLineQuietMs); }, Phase::Leased},
+            {"the holder asks", [&] { ask(2, "CR0\r"); }, Phase::Serving},
+            {"the line is lost", [&] { serial.vanish("unplugged"); }, Phase::Leased},
+        },
+    };
+    int number = 0;
+    for (const auto &steps : scenarios) {
+        ++number;
+        for (const Step &step : steps) {
+            step.act();
+            EXPECT_EQ(SharedLine::phaseName(shared.phase()), std::string(SharedLine::phaseName(step.after)))
+                << "scenario " << number << ": " << step.what;
+        }
+        // The next scenario starts on a fresh line.
+        clock.advance(SharedLine::kLongestLeaseS * 1000);
+        if (shared.leaseHolder())
+            shared.release(*shared.leaseHolder());
+        serial.connectNow();
+    }
+    EXPECT_TRUE(illegal.empty()) << illegal.front();
+}
+
 // The protocol: JSON lines in, JSON lines out.
 class Protocol : public Sharing {
 protected:
