@@ -16,7 +16,7 @@
 #include <string>
 
 #include "mqtt/readings.h"
-#include "owner/live_lights.h"
+#include "panel/live_lights.h"
 #include "owner/live_owner.h"
 #include "owner/owner_service.h"
 #include "owner/shared_line.h"

@@ -197,6 +197,15 @@ std::optional<int> chooseDevices(const Options &options, Devices &devices)
 // sharing, the live state and scenes, the window and its logic.
 struct PanelProgram {
     PanelProgram(const Options &options, QtSerialControl &serialPort, SerialControl &wire);
+    // The window and its parts go before the line they watch: a client whose
+    // lease ends as the server closes must not reach them.
+    ~PanelProgram()
+    {
+        shared.onLeaseChanged = {};
+        shared.onPortChanged = {};
+        shared.onPanelWrites = {};
+        server.stop();
+    }
     // Start-up, the line's sharing decided, the window shown, and what the
     // user is to be told.
     void start(const std::string &mappingProblem);
