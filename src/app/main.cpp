@@ -300,14 +300,13 @@ int main(int argc, char *argv[])
     QtTimer timer2("Timer2", kTimer2Design);
     QtTimer timer3("Timer3", kTimer3Design);
     QtTimer timer4("Timer4", kTimer4Design);
-    QtTimer timer5("Timer5", kTimer5Design);
     QtTimer reopenTimer("reopenTimer", 1000);
     QtTimer settleTimer("settleTimer", 3000);
     Form1 form;
     QtMessageBox messageBox(&form);
     messageBox.setLineWarningsQuietWhile([&port] { return port.throughAnotherOwner(); });
     Panel panel(MSComm1, form, messageBox, form,
-        {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [&form] { form.close(); });
+        {timer1, timer2, timer3, timer4, reopenTimer, settleTimer}, [&form] { form.close(); });
     form.attach(&panel);
     if (showLive) {
         lights.emplace(form);
