@@ -16,7 +16,7 @@
 #include "core/reply_decoders.h"
 #include "core/panel_state.h"
 #include "serial/line_keeper.h"
-#include "serial/port_link.h"
+#include "panel/port_link.h"
 #include "serial_double.h"
 #include "recording_view.h"
 #include "timers/virtual_clock.h"
