@@ -305,8 +305,8 @@ int main(int argc, char *argv[])
     Form1 form;
     QtMessageBox messageBox(&form);
     messageBox.setLineWarningsQuietWhile([&port] { return port.throughAnotherOwner(); });
-    Panel panel(MSComm1, form, messageBox, form,
-        {timer1, timer2, timer3, timer4, reopenTimer, settleTimer}, [&form] { form.close(); });
+    Panel panel(MSComm1, form, messageBox, form, {timer1, timer2, timer3, timer4, reopenTimer, settleTimer},
+        [&form] { form.close(); });
     form.attach(&panel);
     if (showLive) {
         lights.emplace(form);

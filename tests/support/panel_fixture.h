@@ -32,8 +32,8 @@ protected:
     RecordingMessageBox messageBox;
     FakeWindow window;
     int endCalls = 0;
-    Panel panel{serial, view, messageBox, window, {*timer1, *timer2, *timer3, *timer4, *reopenTimer, *settleTimer},
-        [this] { ++endCalls; }};
+    Panel panel{serial, view, messageBox, window,
+        {*timer1, *timer2, *timer3, *timer4, *reopenTimer, *settleTimer}, [this] { ++endCalls; }};
 
     // Start-up, as the program runs it; most tests begin here.
     void load() { ASSERT_FALSE(panel.Form_Load().has_value()); }

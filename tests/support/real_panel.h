@@ -43,5 +43,6 @@ public:
     QtTimer settleTimer{"settleTimer", 3000};
     RecordingMessageBox messageBox;
     Form1 form;
-    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, reopenTimer, settleTimer}, [] {}};
+    Panel panel{
+        serial, form, messageBox, form, {timer1, timer2, timer3, timer4, reopenTimer, settleTimer}, [] {}};
 };

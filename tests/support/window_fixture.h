@@ -30,7 +30,8 @@ protected:
     SerialDouble serial;
     RecordingMessageBox messageBox;
     Form1 form;
-    Panel panel{serial, form, messageBox, form, {*timer1, *timer2, *timer3, *timer4, *reopenTimer, *settleTimer}, [] {}};
+    Panel panel{serial, form, messageBox, form,
+        {*timer1, *timer2, *timer3, *timer4, *reopenTimer, *settleTimer}, [] {}};
 
     static void SetUpTestSuite() { installFontSubstitutes(); }
     void SetUp() override
