@@ -536,12 +536,10 @@ void flaps()
 {
     SerialDouble serial;
     QtTimer timer1{"Timer1", kTimer1Design}, timer2{"Timer2", kTimer2Design}, timer3{"Timer3", kTimer3Design},
-        timer4{"Timer4", kTimer4Design}, timer5{"Timer5", kTimer5Design}, reopen{"reopenTimer", 1000},
-        settle{"settleTimer", 3000};
+        timer4{"Timer4", kTimer4Design}, reopen{"reopenTimer", 1000}, settle{"settleTimer", 3000};
     Form1 form;
     QtMessageBox messageBox(&form);
-    Panel panel{
-        serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopen, settle}, [] {}};
+    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, reopen, settle}, [] {}};
     form.attach(&panel);
     panel.Form_Load();
     form.show();

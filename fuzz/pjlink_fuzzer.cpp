@@ -9,16 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <set>
 #include <string>
 
-#include "owner/live_owner.h"
-#include "owner/owner_service.h"
-#include "owner/shared_line.h"
+#include "fuzzed_owner.h"
 #include "pjlink/pjlink_session.h"
-#include "serial_double.h"
-#include "timers/virtual_clock.h"
 
 namespace {
 
@@ -37,55 +32,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 2)
         return 0;
-    VirtualClock clock;
-    auto watch = clock.createTimer(500);
-    auto quiet = clock.createTimer(SharedLine::kPanelQuietMs);
-    auto lease = clock.createTimer(1000);
-    auto idle = clock.createTimer(PjlinkSession::kIdleMs);
-    auto retry = clock.createTimer(PjlinkSession::kRetryMs);
-    SerialDouble serial;
-    serial.setPortOpen(true);
-    auto lineWait = clock.createTimer(1000);
-    SharedLine shared(serial, *watch, *quiet, *lease, *lineWait, [&clock] { return clock.now(); });
-    auto poll = clock.createTimer(1000);
-    LiveOwner live(shared, *poll, [&clock] { return clock.now(); });
-    OwnerService service(shared, "fuzz", "fuzz");
-    service.setLiveState(&live.state, &live.poller);
-    live.poller.start();
+    FuzzedOwner owner;
+    auto idle = owner.clock.createTimer(PjlinkSession::kIdleMs);
+    auto retry = owner.clock.createTimer(PjlinkSession::kRetryMs);
     PjlinkSettings settings;
     settings.name = "fuzz";
     bool closed = false;
     // The first byte: how the input is cut, and whether a password is asked.
     const std::string password = data[0] & 0x80 ? "secret" : "";
     PjlinkSession session(
-        service, live.state, settings, *idle, *retry, {"192.0.2.1", password, "0123abcd"},
+        owner.service, owner.live.state, settings, *idle, *retry, {"192.0.2.1", password, "0123abcd"},
         [&closed](const std::string &reply) {
             if (closed || !wellFormed(reply))
                 std::abort();
         },
         [&closed] { closed = true; }, [](const std::string &) {});
     session.start();
-    const std::size_t piece = 1 + (data[0] & 0x7F) % 97;
-    std::size_t at = 1;
-    bool fromController = true;
-    while (at < size) {
-        std::string bytes(reinterpret_cast<const char *>(data) + at, std::min(piece, size - at));
-        at += bytes.size();
-        if (fromController) {
-            // A digest that is right now and then, so that what follows it is read too.
-            if (!password.empty() && bytes.starts_with("MD5"))
-                bytes.replace(0, 3, PjlinkSession::digest("0123abcd", password));
-            session.receive(bytes);
-        } else {
-            serial.feed(bytes);
-            clock.advance(static_cast<int>(bytes.size()) * 13);
-        }
-        fromController = !fromController;
-    }
-    clock.advance(PjlinkSession::kIdleMs);
+    owner.alternate(data, size, 1 + (data[0] & 0x7F) % 97, 13, [&](std::string bytes) {
+        // A digest that is right now and then, so that what follows it is read too.
+        if (!password.empty() && bytes.starts_with("MD5"))
+            bytes.replace(0, 3, PjlinkSession::digest("0123abcd", password));
+        session.receive(bytes);
+        return true;
+    });
+    owner.clock.advance(PjlinkSession::kIdleMs);
     static const std::set<std::string> kSent = {"C00\r", "C01\r", "C05\r", "C06\r", "C07\r", "C08\r", "C0D\r",
         "C0E\r", "C0B\r", "C0C\r", "C43\r", "C44\r", "C09\r", "C0A\r"};
-    for (const std::string &written : serial.writes()) {
+    for (const std::string &written : owner.serial.writes()) {
         if (!kSent.count(written) && !written.starts_with("CR"))
             std::abort(); // the poller's queries start with CR
     }

@@ -229,12 +229,11 @@ struct PanelProgram {
     SceneService sceneService{service, sceneRunner};
     std::string scenesProblem;
     QtTimer timer1{"Timer1", kTimer1Design}, timer2{"Timer2", kTimer2Design}, timer3{"Timer3", kTimer3Design},
-        timer4{"Timer4", kTimer4Design}, timer5{"Timer5", kTimer5Design}, reopenTimer{"reopenTimer", 1000},
-        settleTimer{"settleTimer", 3000};
+        timer4{"Timer4", kTimer4Design}, reopenTimer{"reopenTimer", 1000}, settleTimer{"settleTimer", 3000};
     Form1 form;
     QtMessageBox messageBox{&form};
-    Panel panel{shared, form, messageBox, form,
-        {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [this] { form.close(); }};
+    Panel panel{shared, form, messageBox, form, {timer1, timer2, timer3, timer4, reopenTimer, settleTimer},
+        [this] { form.close(); }};
     std::optional<LiveLights> lights;
     QtTimer ownerCheck{"ownerCheck", PanelSharing::kCheckEveryMs};
     PanelSharing sharing;

@@ -48,7 +48,6 @@ public:
     void subscribe(const std::string &topic) override;
     void unsubscribe(const std::string &topic) override;
     bool connected() const override { return connected_; }
-    int connectionAttempts() const { return attempts_; }
 
 private:
     void connectNow();

@@ -145,12 +145,6 @@ std::optional<std::int64_t> LiveState::ageMs(std::size_t row) const
     return now_() - *value.readAt;
 }
 
-bool LiveState::fresh(std::size_t row) const
-{
-    const auto age = ageMs(row);
-    return age && *age <= kLiveQueries[row].maxAgeMs;
-}
-
 PowerPhase LiveState::power() const
 {
     const Value &value = values_[0];

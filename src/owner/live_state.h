@@ -82,8 +82,6 @@ public:
     static std::optional<std::size_t> rowFor(std::string_view sent);
     const Value &value(std::size_t row) const { return values_[row]; }
     std::optional<std::int64_t> ageMs(std::size_t row) const;
-    // A known value no older than the row's maxAgeMs.
-    bool fresh(std::size_t row) const;
     PowerPhase power() const;
     // Choices by group ("FREEZE"), for the settings no query reports.
     const std::map<std::string, Choice> &choices() const { return choices_; }

@@ -68,7 +68,6 @@ public:
     void lineChanged(bool up);
 
     int pollsSent() const { return pollsSent_; }
-    int backoffMs() const { return backoffMs_; }
 
 private:
     void schedule();

@@ -4,23 +4,15 @@
 
 #include "owner/service_config.h"
 
-#include "serial/config_comment.h"
+#include "core/config_lines.h"
+#include "core/host_port.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <sstream>
 #include <string_view>
 
 namespace {
-
-std::string trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
-}
 
 std::optional<double> number(const std::string &text)
 {
@@ -123,21 +115,13 @@ bool applySetting(
 
 bool readServiceConfig(const std::string &text, ServiceConfig &config, std::string &whyNot)
 {
-    std::istringstream lines(text);
-    std::string line;
-    for (int number = 1; std::getline(lines, line); ++number) {
-        const std::string content = trimmed(withoutComment(line));
-        if (content.empty())
-            continue;
-        const auto equals = content.find('=');
+    for (const ConfigLine &line : configLines(text)) {
         std::string why;
-        if (equals == std::string::npos) {
+        if (!line.assigns)
             why = "a setting is \"key = value\"";
-        } else if (applySetting(config, trimmed(content.substr(0, equals)),
-                       trimmed(content.substr(equals + 1)), why)) {
+        else if (applySetting(config, line.key, line.value, why))
             continue;
-        }
-        whyNot = "line " + std::to_string(number) + ": " + why;
+        whyNot = "line " + std::to_string(line.number) + ": " + why;
         return false;
     }
     return true;
@@ -164,58 +148,36 @@ std::optional<MqttAddress> parseMqttAddress(const std::string &url, std::string 
             + "\" carries a user or password: give them with mqtt-user and mqtt-password-file";
         return std::nullopt;
     }
-    const auto colon = rest.rfind(':');
-    const bool bracketed = rest.starts_with('[');
-    if (colon != std::string::npos && (!bracketed || rest.rfind(']') < colon)) {
-        int port = 0;
-        const std::string digits = rest.substr(colon + 1);
-        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-        if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1
-            || port > 65535) {
-            whyNot = "the broker's port in \"" + shown(url) + "\" is not a number from 1 to 65535";
-            return std::nullopt;
-        }
-        address.port = port;
-        rest.resize(colon);
-    }
-    if (bracketed && rest.size() > 2 && rest.back() == ']')
-        rest = rest.substr(1, rest.size() - 2);
-    // Only what a host name or an address is made of; the rest could be
-    // anything, a password too, so it is not repeated.
-    if (rest.empty()
-        || rest.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:")
-            != std::string::npos) {
+    HostPort where{{}, address.port};
+    // Only what a host name or an address is made of is taken; the rest
+    // could be anything, a password too, so it is not repeated.
+    switch (parseHostPort(rest, HostPortShape::HostRequired, where)) {
+    case HostPortFault::Host:
         whyNot = "no broker host in the URL: it is mqtt://HOST:PORT or mqtts://HOST:PORT";
         return std::nullopt;
+    case HostPortFault::Port:
+        whyNot = "the broker's port in \"" + shown(url) + "\" is not a number from 1 to 65535";
+        return std::nullopt;
+    case HostPortFault::None:
+        break;
     }
-    address.host = rest;
+    address.host = where.host;
+    address.port = where.port;
     return address;
 }
 
 std::optional<HttpAddress> parseHttpAddress(const std::string &text, std::string &whyNot)
 {
-    HttpAddress address;
-    std::string digits = text;
-    const auto colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        std::string host = text.substr(0, colon);
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
-        if (host.empty()
-            || host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:")
-                != std::string::npos) {
-            whyNot = "http is [ADDR:]PORT, not \"" + text + "\"";
-            return std::nullopt;
-        }
-        address.host = host;
-        digits = text.substr(colon + 1);
-    }
-    int port = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1 || port > 65535) {
+    HostPort where{HttpAddress().host, 0};
+    switch (parseHostPort(text, HostPortShape::PortRequired, where)) {
+    case HostPortFault::Host:
+        whyNot = "http is [ADDR:]PORT, not \"" + text + "\"";
+        return std::nullopt;
+    case HostPortFault::Port:
         whyNot = "the http port in \"" + text + "\" is not a number from 1 to 65535";
         return std::nullopt;
+    case HostPortFault::None:
+        break;
     }
-    address.port = port;
-    return address;
+    return HttpAddress{where.host, where.port};
 }

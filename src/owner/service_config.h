@@ -3,7 +3,7 @@
 // qv550d's settings, from its config file (/etc/qv550/NAME.conf for the
 // service qv550d@NAME) and its command line, which has the same names and
 // wins; qv550-cli --config takes the port and speed from it. The file is "key = value" lines; a '#' at the
-// start of a line or after a blank starts a comment (serial/config_comment.h).
+// start of a line or after a blank starts a comment (core/config_lines.h).
 //   port = /dev/serial/by-id/usb-...     the line
 //   speed = 19200                        or 9600
 //   name = hall-left                     the MQTT topic segment

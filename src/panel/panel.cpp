@@ -19,7 +19,7 @@ Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowG
       exchange_(state_, MSComm1, view, timers.timer2, timers.timer4),
       lineKeeper_(MSComm1, view, messageBox_, timers.reopen, timers.settle, timers.timer4),
       portLink_(state_, MSComm1, exchange_, view, messageBox_, lineKeeper_),
-      ticks_(state_, view, exchange_, timers.timer2, timers.timer3, timers.timer4, timers.timer5),
+      ticks_(state_, view, timers.timer2, timers.timer3, timers.timer4),
       commands_(state_, exchange_, view, messageBox_, MSComm1, timers.timer1, timers.timer2, timers.timer3,
           timers.timer4,
           [this, end = std::move(endProgram)] {
@@ -34,7 +34,6 @@ Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowG
     timers_.timer2.setOnTick([this] { guarded([this] { ticks_.Timer2_Timer(); }); });
     timers_.timer3.setOnTick([this] { guarded([this] { ticks_.Timer3_Timer(); }); });
     timers_.timer4.setOnTick([this] { guarded([this] { ticks_.Timer4_Timer(); }); });
-    timers_.timer5.setOnTick([this] { guarded([this] { ticks_.Timer5_Timer(); }); });
     timers_.reopen.setOnTick([this] { guarded([this] { lineKeeper_.reopenTimer_Timer(); }); });
     timers_.settle.setOnTick([this] { guarded([this] { lineKeeper_.settleTimer_Timer(); }); });
     MSComm1_.setOnComm([this] { guarded([this] { portLink_.MSComm1_OnComm(); }); });

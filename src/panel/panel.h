@@ -33,7 +33,6 @@ struct PanelTimers {
     Timer &timer2;
     Timer &timer3;
     Timer &timer4;
-    Timer &timer5;
     Timer &reopen; // the line keeper's: paces the tries to open a lost line again
     Timer &settle; // the line keeper's: how long a network line that came back must stay up
 };

@@ -4,15 +4,12 @@
 
 #include "panel/timer_ticks.h"
 
-#include "core/exchange.h"
 #include "core/panel_state.h"
 #include "core/view.h"
 #include "core/timer.h"
 
-TimerTicks::TimerTicks(PanelState &state, View &view, Exchange &exchange, Timer &timer2, Timer &timer3,
-    Timer &timer4, Timer &timer5)
-    : state_(state), view_(view), exchange_(exchange), timer2_(timer2), timer3_(timer3), timer4_(timer4),
-      timer5_(timer5)
+TimerTicks::TimerTicks(PanelState &state, View &view, Timer &timer2, Timer &timer3, Timer &timer4)
+    : state_(state), view_(view), timer2_(timer2), timer3_(timer3), timer4_(timer4)
 { }
 
 void TimerTicks::Timer2_Timer()
@@ -36,12 +33,4 @@ void TimerTicks::Timer4_Timer()
     view_.setCaption("Label12", "");
     view_.setCaption(role::kStatusLine, "");
     timer4_.setEnabled(false);
-}
-
-void TimerTicks::Timer5_Timer()
-{
-    // Never armed; kept so that arming it later has a defined effect.
-    state_.commandText = "C00\r";
-    exchange_.Hyouji(state_.commandText, kTransmit);
-    timer5_.setEnabled(false);
 }

@@ -31,7 +31,6 @@ public:
 
     bool listen(const PjlinkListen &where, std::string &whyNot);
     quint16 port() const { return server_.serverPort(); }
-    std::size_t connections() const { return connections_.size(); }
 
 private:
     struct Connection;

@@ -4,10 +4,11 @@
 
 #include "pjlink/pjlink_settings.h"
 
+#include "core/host_port.h"
+
 #include <QHostAddress>
 #include <QString>
 
-#include <charconv>
 #include <set>
 #include <sstream>
 
@@ -54,27 +55,17 @@ std::string pjlinkInputsText(const std::vector<PjlinkInput> &inputs)
 
 std::optional<PjlinkListen> parsePjlinkListen(const std::string &text, std::string &whyNot)
 {
-    PjlinkListen listen;
-    std::string digits = text;
-    const auto colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        std::string host = text.substr(0, colon);
-        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
-        if (host.empty() || QHostAddress(QString::fromStdString(host)).isNull()) {
-            whyNot = "[ADDRESS:]PORT takes an IP address, not \"" + host + "\" in \"" + text + "\"";
-            return std::nullopt;
-        }
-        listen.address = host;
-        digits = text.substr(colon + 1);
+    HostPort where{PjlinkListen().address, 0};
+    const HostPortFault fault = parseHostPort(text, HostPortShape::PortRequired, where);
+    // A listener binds an address of this machine, never a name to look up.
+    if (fault == HostPortFault::Host
+        || (fault == HostPortFault::None && QHostAddress(QString::fromStdString(where.host)).isNull())) {
+        whyNot = "[ADDRESS:]PORT takes an IP address, not \"" + where.host + "\" in \"" + text + "\"";
+        return std::nullopt;
     }
-    int port = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size() || port < 1
-        || port > 65535) {
+    if (fault == HostPortFault::Port) {
         whyNot = "[ADDRESS:]PORT takes a port from 1 to 65535, not \"" + text + "\"";
         return std::nullopt;
     }
-    listen.port = static_cast<std::uint16_t>(port);
-    return listen;
+    return PjlinkListen{where.host, static_cast<std::uint16_t>(where.port)};
 }

@@ -9,22 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
-#include "serial/config_comment.h"
+#include "core/config_lines.h"
 #include "serial/device_map.h"
-
-namespace {
-
-std::string trimmed(const std::string &text)
-{
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-} // namespace
 
 std::string portMappingPath()
 {
@@ -57,33 +46,24 @@ std::optional<PortMapping> readPortMapping(const std::string &path, std::string 
         whyNot = path + ": cannot be read (" + std::strerror(errno) + ")";
         return std::nullopt;
     }
-    std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
-        // Editors on some systems start a UTF-8 file with a byte order mark.
-        if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0)
-            line.erase(0, 3);
-        const std::string text = trimmed(std::string(withoutComment(line)));
-        if (text.empty())
-            continue;
-        const auto equals = text.find('=');
-        const std::string key = equals == std::string::npos ? text : trimmed(text.substr(0, equals));
-        const std::string value
-            = equals == std::string::npos ? std::string() : trimmed(text.substr(equals + 1));
-        const std::string place = path + ":" + std::to_string(number) + ": ";
-        if (equals == std::string::npos || (key != "COM1" && key != "COM2")) {
-            whyNot = place + "expected COM1=DEVICE or COM2=DEVICE, found \"" + text + "\"";
+    std::ostringstream text;
+    text << file.rdbuf();
+    for (const ConfigLine &line : configLines(text.str())) {
+        const std::string place = path + ":" + std::to_string(line.number) + ": ";
+        if (!line.assigns || (line.key != "COM1" && line.key != "COM2")) {
+            whyNot = place + "expected COM1=DEVICE or COM2=DEVICE, found \"" + line.text + "\"";
             return std::nullopt;
         }
-        if (value.empty()) {
-            whyNot = place + key + " has no device";
+        if (line.value.empty()) {
+            whyNot = place + line.key + " has no device";
             return std::nullopt;
         }
-        const std::int16_t port = key == "COM1" ? 1 : 2;
+        const std::int16_t port = line.key == "COM1" ? 1 : 2;
         if (mapping.devices.count(port)) {
-            whyNot = place + key + " is set a second time";
+            whyNot = place + line.key + " is set a second time";
             return std::nullopt;
         }
-        mapping.devices[port] = value;
+        mapping.devices[port] = line.value;
     }
     return mapping;
 }

@@ -54,7 +54,8 @@ unsigned char stopSizeCode(int stopBits10)
 
 } // namespace
 
-TelnetCodec::TelnetCodec(LineSettings settings) : settings_(settings) { }
+TelnetCodec::TelnetCodec(LineSettings settings) : settings_(settings)
+{ }
 
 std::string TelnetCodec::greeting()
 {
@@ -132,7 +133,7 @@ void TelnetCodec::receive(std::string_view wire, std::string &data, std::string 
             break;
         case State::SubIac:
             if (value == kSe) {
-                subnegotiation(reply);
+                subnegotiation();
                 state_ = State::Data;
             } else {
                 // IAC IAC is an escaped 0xFF inside the value; anything else
@@ -193,9 +194,8 @@ void TelnetCodec::negotiate(unsigned char verb, unsigned char option, std::strin
     }
 }
 
-void TelnetCodec::subnegotiation(std::string &reply)
+void TelnetCodec::subnegotiation()
 {
-    (void)reply;
     if (sub_.size() < 2 || static_cast<unsigned char>(sub_[0]) != kComPort)
         return;
     const auto code = static_cast<unsigned char>(sub_[1]);

@@ -45,7 +45,7 @@ public:
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };
     void negotiate(unsigned char command, unsigned char option, std::string &reply);
-    void subnegotiation(std::string &reply);
+    void subnegotiation();
 
     LineSettings settings_;
     State state_ = State::Data;

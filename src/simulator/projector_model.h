@@ -63,7 +63,6 @@ public:
 
     const ProjectorState &state() const { return state_; }
     ProjectorState &state() { return state_; }
-    int address() const { return address_; }
     // The lamps that are lit now, as a bit mask (bit 0 is lamp 1).
     int litLamps() const;
 

@@ -45,8 +45,6 @@ public:
     ~SimulatedProjector() override;
 
     const std::string &devicePath() const { return devicePath_; }
-    std::size_t linesReceived() const { return linesReceived_; }
-    std::size_t bytesSent() const { return bytesSent_; }
     ProjectorModel &model() { return model_; }
     // Stops answering, or answers again, as a projector that hangs a while.
     void setSilent(bool silent) { options_.silent = silent; }
@@ -75,8 +73,6 @@ private:
     std::int64_t floodSent_ = 0;
     std::mt19937 random_;
     std::ofstream log_;
-    std::size_t linesReceived_ = 0;
-    std::size_t bytesSent_ = 0;
     std::function<void()> onLineLost_;
 };
 

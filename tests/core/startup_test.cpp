@@ -41,7 +41,7 @@ TEST_F(Startup, SendsNothingAndStartsNoTimer)
 {
     load();
     EXPECT_TRUE(serial.writes().empty());
-    for (Timer *timer : {timer1.get(), timer2.get(), timer3.get(), timer4.get(), timer5.get()})
+    for (Timer *timer : {timer1.get(), timer2.get(), timer3.get(), timer4.get()})
         EXPECT_FALSE(timer->enabled());
     EXPECT_EQ(state().commandText, "");
     EXPECT_EQ(state().repeatKey, 0);

@@ -441,6 +441,71 @@ TEST(FairLine, TheServiceSpeaksInItsOwnWordsAndReadsHashesAsPortsConfDoes)
     EXPECT_EQ(said.find("The panel"), std::string::npos) << said;
 }
 
+// SIGHUP: a config a new run could not start with is told and the running
+// settings kept; a good one runs qv550d anew in the same process, which
+// serves the line again.
+TEST(FairLine, AReloadTakesOnlyAConfigTheNewRunCanStartWith)
+{
+    RuntimeFolder runtime;
+    ProjectorProcess projector;
+    QTemporaryDir scratch;
+    const QString configPath = scratch.filePath(QStringLiteral("hall.conf"));
+    const auto writeConfig = [&](const std::string &extra) {
+        QFile config(configPath);
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(("port = " + projector.device().toStdString() + "\npoll = no\n" + extra).c_str());
+    };
+    writeConfig("");
+    QProcess owner;
+    owner.setProcessEnvironment(runtime.environment());
+    owner.start(QStringLiteral(PANEL_BINARY_DIR "/bin/qv550d"), {QStringLiteral("--config"), configPath});
+    std::string said;
+    const auto hears = [&](const std::string &text) {
+        return runUntil(
+            [&] {
+                said += owner.readAllStandardError().toStdString();
+                return said.find(text) != std::string::npos;
+            },
+            15000);
+    };
+    const auto answersThroughTheOwner = [&] {
+        const CliCall call = callCli({QStringLiteral("--port"), projector.device(), QStringLiteral("--json"),
+                                         QStringLiteral("status")},
+            30000, runtime.environment());
+        EXPECT_EQ(call.status, 0) << call.out << call.err;
+        EXPECT_EQ(call.json()[QStringLiteral("via")].toString(), QStringLiteral("owner")) << call.out;
+    };
+    ASSERT_TRUE(hears("serving ")) << said;
+    // An answer comes from the running loop, which takes signals from then on.
+    answersThroughTheOwner();
+    const qint64 pid = owner.processId();
+
+    struct Bad {
+        std::string line;
+        std::string told; // what it says after "not reloaded, the running settings are kept: "
+    };
+    for (const Bad &bad : {Bad{"speed = 4800\n", "hall.conf: line 3: speed is 19200 or 9600"},
+             Bad{"pjlink-inputs = 1:99\n", "kept: pjlink-inputs: \"1:99\" is not MODE:INPUT"},
+             Bad{"pjlink-search = 127.0.0.1:99999\n", "kept: pjlink-search: [ADDRESS:]PORT takes a port"},
+             Bad{"http = 8550x\n", "hall.conf: line 3: the http port in \"8550x\""}}) {
+        said.clear();
+        writeConfig(bad.line);
+        ::kill(static_cast<pid_t>(pid), SIGHUP);
+        EXPECT_TRUE(hears("not reloaded, the running settings are kept: ")) << said;
+        EXPECT_TRUE(hears(bad.told)) << said;
+    }
+    ASSERT_EQ(owner.state(), QProcess::Running) << said;
+
+    said.clear();
+    writeConfig("name = hall\n");
+    ::kill(static_cast<pid_t>(pid), SIGHUP);
+    ASSERT_TRUE(hears("reloading")) << said;
+    ASSERT_TRUE(hears("serving ")) << said;
+    EXPECT_EQ(owner.processId(), pid);
+    answersThroughTheOwner();
+    stopProcess(owner);
+}
+
 // qv550-cli connects to the owner once a call: an owner of the test's own
 // counts the connections.
 TEST(FairLine, EachCallConnectsToTheOwnerOnce)

@@ -25,7 +25,6 @@ protected:
     std::unique_ptr<Timer> timer2 = clock.createTimer(kTimer2Design);
     std::unique_ptr<Timer> timer3 = clock.createTimer(kTimer3Design);
     std::unique_ptr<Timer> timer4 = clock.createTimer(kTimer4Design);
-    std::unique_ptr<Timer> timer5 = clock.createTimer(kTimer5Design);
     std::unique_ptr<Timer> reopenTimer = clock.createTimer(1000);
     std::unique_ptr<Timer> settleTimer = clock.createTimer(3000);
     SerialDouble serial;
@@ -33,8 +32,8 @@ protected:
     RecordingMessageBox messageBox;
     FakeWindow window;
     int endCalls = 0;
-    Panel panel{serial, view, messageBox, window, {*timer1, *timer2, *timer3, *timer4, *timer5, *reopenTimer, *settleTimer},
-        [this] { ++endCalls; }};
+    Panel panel{serial, view, messageBox, window,
+        {*timer1, *timer2, *timer3, *timer4, *reopenTimer, *settleTimer}, [this] { ++endCalls; }};
 
     // Start-up, as the program runs it; most tests begin here.
     void load() { ASSERT_FALSE(panel.Form_Load().has_value()); }

@@ -39,10 +39,10 @@ public:
     QtTimer timer2{"Timer2", kTimer2Design};
     QtTimer timer3{"Timer3", kTimer3Design};
     QtTimer timer4{"Timer4", kTimer4Design};
-    QtTimer timer5{"Timer5", kTimer5Design};
     QtTimer reopenTimer{"reopenTimer", 1000};
     QtTimer settleTimer{"settleTimer", 3000};
     RecordingMessageBox messageBox;
     Form1 form;
-    Panel panel{serial, form, messageBox, form, {timer1, timer2, timer3, timer4, timer5, reopenTimer, settleTimer}, [] {}};
+    Panel panel{
+        serial, form, messageBox, form, {timer1, timer2, timer3, timer4, reopenTimer, settleTimer}, [] {}};
 };

@@ -25,13 +25,13 @@ protected:
     std::unique_ptr<Timer> timer2 = clock.createTimer(kTimer2Design);
     std::unique_ptr<Timer> timer3 = clock.createTimer(kTimer3Design);
     std::unique_ptr<Timer> timer4 = clock.createTimer(kTimer4Design);
-    std::unique_ptr<Timer> timer5 = clock.createTimer(kTimer5Design);
     std::unique_ptr<Timer> reopenTimer = clock.createTimer(1000);
     std::unique_ptr<Timer> settleTimer = clock.createTimer(3000);
     SerialDouble serial;
     RecordingMessageBox messageBox;
     Form1 form;
-    Panel panel{serial, form, messageBox, form, {*timer1, *timer2, *timer3, *timer4, *timer5, *reopenTimer, *settleTimer}, [] {}};
+    Panel panel{serial, form, messageBox, form,
+        {*timer1, *timer2, *timer3, *timer4, *reopenTimer, *settleTimer}, [] {}};
 
     static void SetUpTestSuite() { installFontSubstitutes(); }
     void SetUp() override
