@@ -250,13 +250,12 @@ int main(int argc, char *argv[])
     line.setNamesWithoutPortNumber();
     QtTimer watch("shareWatch", 500), quiet("shareQuiet", SharedLine::kPanelQuietMs),
         lease("shareLease", 1000), lineWait("shareLineWait", 1000);
-    QtTimer reopen("reopenTimer", 1000), settle("settleTimer", 3000), display("displayTimer", 1000);
+    QtTimer reopen("reopenTimer", 1000), settle("settleTimer", 3000);
     SharedLine shared(line, watch, quiet, lease, lineWait);
     QtTimer pollTimer("pollTimer", Poller::kPowerEveryMs);
     LiveOwner live(shared, pollTimer);
-    LineKeeper keeper(shared, journal, journal, reopen, settle, display);
+    LineKeeper keeper(shared, journal, reopen, settle);
     settle.setOnTick([&] { keeper.settleTimer_Timer(); });
-    display.setOnTick([&] { display.setEnabled(false); });
 
     OwnerService service(shared, lineName(device),
         "qv550d (process " + std::to_string(QCoreApplication::applicationPid()) + ")");
@@ -459,7 +458,7 @@ int main(int argc, char *argv[])
         shared.setPortOpen(true);
         keeper.opened();
     } catch (const ControlError &error) {
-        journal.warning(keeper.startupFailed(error.description()));
+        keeper.startupFailed(error.failure());
     }
     followTheDevice();
     if (settings.poll)
