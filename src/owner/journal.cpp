@@ -90,7 +90,8 @@ void Journal::outageBegan(const LineOutage &outage)
 
 void Journal::droppedAgain(const LineFailure &why)
 {
-    warning(lineFailureText(why) + " (again, as it came back)");
+    // The same outage, already warned of.
+    info(lineFailureText(why) + " (again, as it came back)");
 }
 
 void Journal::lineBack(const std::string &port, std::int16_t /*number*/, bool reopened)
