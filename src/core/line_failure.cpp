@@ -97,6 +97,8 @@ std::string account(const LineFailure &f)
         return f.label + ": not connected to the line's owner yet";
     case K::NotOpen:
         return f.label + " is not open";
+    case K::Leased:
+        return "the line is leased to " + f.holder;
     }
     return f.reason;
 }

@@ -36,6 +36,7 @@ enum class LineFailureKind {
     OwnerNotConnected, // the connection to the line's owner is still being made
     NotOpen,           // written while closed
     WriteFailed,       // the port took fewer bytes than given (`reason`)
+    Leased,            // a shared line is promised to another program for now (`holder`)
 };
 
 struct LineFailure {
@@ -50,7 +51,7 @@ struct LineFailure {
     std::string owner;    // the device's owner: "root"
     std::string group;    // its group: "dialout"
     unsigned mode = 0;    // its permission bits, e.g. 0660
-    std::string holder;   // "minicom (process 4242)"
+    std::string holder;   // "minicom (process 4242)"; a lease's holder
     std::string lockFile; // "/var/lock/LCK..ttyUSB0"
     std::string said;     // what a refusing server said, on one line
     std::string source;   // the file that set the port's device, if one did
@@ -63,6 +64,15 @@ std::string lineFailureText(const LineFailure &failure);
 
 // The failure as the owner's replies give it to a request it could not carry.
 std::string lineDownText(const LineFailure &failure);
+
+// A shared line that another program holds a lease on.
+inline LineFailure leasedTo(std::string holder)
+{
+    LineFailure failure;
+    failure.kind = LineFailureKind::Leased;
+    failure.holder = std::move(holder);
+    return failure;
+}
 
 // A failure whose account is `text` as it stands.
 inline LineFailure otherFailure(std::string text)

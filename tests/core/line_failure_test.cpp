@@ -139,10 +139,13 @@ TEST(LineFailureAccount, AnErrorKeepsItsKindAndAPlainTextErrorIsTakenAsItStands)
     const ControlError typed(ControlOp::PortOpen, failure(LineFailureKind::DeviceRemoved));
     EXPECT_EQ(typed.kind(), LineFailureKind::DeviceRemoved);
     EXPECT_EQ(typed.description(), "COM1 (/dev/ttyUSB0): the device went away");
-    const ControlError plain(ControlOp::Output, "the line is leased to cron");
+    const ControlError plain(ControlOp::Output, "write refused");
     EXPECT_EQ(plain.kind(), LineFailureKind::Other);
-    EXPECT_EQ(plain.description(), "the line is leased to cron");
-    EXPECT_EQ(lineFailureText(plain.failure()), "the line is leased to cron");
+    EXPECT_EQ(plain.description(), "write refused");
+    EXPECT_EQ(lineFailureText(plain.failure()), "write refused");
+    const ControlError leased(ControlOp::Output, leasedTo("cron (process 7)"));
+    EXPECT_EQ(leased.kind(), LineFailureKind::Leased);
+    EXPECT_EQ(leased.description(), "the line is leased to cron (process 7)");
     EXPECT_EQ(lineDownText(typed.failure()), "the line is down: COM1 (/dev/ttyUSB0): the device went away");
 }
 
