@@ -17,7 +17,7 @@ constexpr std::array kDeviceTries = {250, 500, 1000, 1500};
 constexpr std::array kNetworkTries = {500, 1000, 2000, 4000, 8000};
 // A connection that comes back has to stay up this long to end the outage:
 // a server that takes the connection and drops it at once (its own device
-// missing) would otherwise bring a box every few seconds.
+// missing) would otherwise be a new outage, told again, every few seconds.
 constexpr int kSettleMs = 3000;
 
 template <std::size_t N> int paceFor(const std::array<int, N> &tries, int attempt)
@@ -115,7 +115,7 @@ bool LineKeeper::onComm(std::int16_t event)
             break;
         case Phase::Waiting:
         case Phase::Retrying:
-            // A try that did not connect: the user knows already.
+            // A try that did not connect: the outage was told already.
             enter(Phase::Waiting);
             scheduleNextTry();
             break;
@@ -194,7 +194,7 @@ void LineKeeper::tryOpening()
         if (!MSComm1_.portOpen())
             MSComm1_.setPortOpen(true);
     } catch (const ControlError &) {
-        // Still not there; the user has been told once already.
+        // Still not there; the outage was told once already.
         scheduleNextTry();
         return;
     }
@@ -210,8 +210,8 @@ void LineKeeper::up()
     everUp_ = true;
     // A line back after an outage has to stay up before the outage is over,
     // whatever its kind: a device that opens and is gone again at once (a
-    // pseudo-terminal whose far end is closing) is the same outage, with no
-    // second box.
+    // pseudo-terminal whose far end is closing) is the same outage, not a
+    // second one to tell.
     if (outage_) {
         enter(Phase::Settling);
         settleTimer_.setEnabled(true);

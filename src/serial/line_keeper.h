@@ -42,7 +42,7 @@ public:
     void closed();
     // A port choice is about to run: whatever was being waited for is over.
     void choosing();
-    // The user asked to try the line again now (F5), rather than wait.
+    // The user asked to try the line again now, rather than wait.
     void retryNow();
     // Handles the control's line events; false for any other event kind.
     bool onComm(std::int16_t event);
