@@ -15,8 +15,9 @@
 #include "core/monitor_text.h"
 #include "core/reply_decoders.h"
 #include "core/panel_state.h"
-#include "serial/line_keeper.h"
+#include "panel/panel_line_words.h"
 #include "panel/port_link.h"
+#include "serial/line_keeper.h"
 #include "serial_double.h"
 #include "recording_view.h"
 #include "timers/virtual_clock.h"
@@ -70,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Exchange exchange(state, serial, view, *timer2, *timer4);
     auto reopenTimer = clock.createTimer(1000);
     auto settleTimer = clock.createTimer(3000);
-    LineKeeper keeper(serial, view, messageBox, *reopenTimer, *settleTimer, *timer4);
+    PanelLineWords words(view, messageBox, *timer4);
+    LineKeeper keeper(serial, words, *reopenTimer, *settleTimer);
     PortLink link(state, serial, exchange, view, messageBox, keeper);
     serial.setOnComm([&] { link.MSComm1_OnComm(); });
     serial.setPortOpen(true);

@@ -93,9 +93,8 @@ Daemon::Daemon(const ServiceConfig &settings, Journal &journal, std::optional<Sc
     : settings_(settings), device_(settings.port), journal_(journal), line_(oneLine(device_)),
       watch_("shareWatch", 500), quiet_("shareQuiet", SharedLine::kPanelQuietMs), lease_("shareLease", 1000),
       lineWait_("shareLineWait", 1000), reopen_("reopenTimer", 1000), settle_("settleTimer", 3000),
-      display_("displayTimer", 1000), shared_(line_, watch_, quiet_, lease_, lineWait_),
-      pollTimer_("pollTimer", Poller::kPowerEveryMs), live_(shared_, pollTimer_),
-      keeper_(shared_, journal, journal, reopen_, settle_, display_),
+      shared_(line_, watch_, quiet_, lease_, lineWait_), pollTimer_("pollTimer", Poller::kPowerEveryMs),
+      live_(shared_, pollTimer_), keeper_(shared_, journal, reopen_, settle_),
       service_(shared_, lineName(device_), "qv550d (process " + processId() + ")"),
       sceneNext_("sceneNext", 1), sceneAsk_("sceneAsk", SceneRunner::kConfirmMs),
       sceneDeadline_("sceneDeadline", 1000),
@@ -104,7 +103,6 @@ Daemon::Daemon(const ServiceConfig &settings, Journal &journal, std::optional<Sc
 {
     line_.setNamesWithoutPortNumber();
     settle_.setOnTick([this] { keeper_.settleTimer_Timer(); });
-    display_.setOnTick([this] { display_.setEnabled(false); });
     service_.setLiveState(&live_.state, &live_.poller);
     if (sceneBook) {
         journal_.info(std::to_string(sceneBook->scenes.size()) + " scenes from " + settings_.scenes);
@@ -313,7 +311,7 @@ void Daemon::openLine()
         shared_.setPortOpen(true);
         keeper_.opened();
     } catch (const ControlError &error) {
-        journal_.warning(keeper_.startupFailed(error.description()));
+        keeper_.startupFailed(error.failure());
     }
     followTheDevice();
     if (settings_.poll)

@@ -82,7 +82,7 @@ private:
     // The line.
     QtSerialControl line_;
     QtTimer watch_, quiet_, lease_, lineWait_;
-    QtTimer reopen_, settle_, display_;
+    QtTimer reopen_, settle_;
     SharedLine shared_;
     QtTimer pollTimer_;
     LiveOwner live_;

@@ -18,7 +18,7 @@ inline constexpr std::int16_t kCommEventReceive = 2;
 // - the line went away under an open port (a USB adapter pulled out, the far
 //   end of a pseudo-terminal closed, a connection dropped), or a connection
 //   being made failed. The port is already closed when it is raised;
-//   `lostLineDescription()` says what happened.
+//   `lostLine()` says what happened.
 inline constexpr std::int16_t kCommEventLineLost = 1100;
 // - a connection that was being made is now open and carries bytes.
 inline constexpr std::int16_t kCommEventConnected = 1101;
@@ -47,7 +47,9 @@ public:
     // The kind of the event being reported by OnComm.
     virtual std::int16_t commEvent() const = 0;
     // Why the line was lost, after a kCommEventLineLost event.
-    virtual std::string lostLineDescription() const = 0;
+    virtual LineFailure lostLine() const = 0;
+    // Its account, as every program gives it.
+    std::string lostLineDescription() const { return lineFailureText(lostLine()); }
 
     // Open and carrying bytes; a network line is open but not yet connected
     // while its connection is being made (what is written meanwhile waits).

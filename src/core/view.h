@@ -34,8 +34,4 @@ public:
     virtual void setLit(std::string_view /*control*/, bool /*lit*/) { }
     // A text shown on pointing at a control, and read with it.
     virtual void setHint(std::string_view /*control*/, std::string_view /*text*/) { }
-    // The program as its line messages name it ("The panel keeps trying"),
-    // and the key that tries a line that is down at once ("" for none).
-    virtual std::string_view programName() const { return "The panel"; }
-    virtual std::string_view retryKey() const { return "F5"; }
 };

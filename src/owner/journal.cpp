@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One line per message: a warning's paragraphs are joined, so the journal
-// keeps it as one entry.
+// One line per message: a text of several paragraphs is joined, so the
+// journal keeps it as one entry. The line's state is said when it changes,
+// not each time a try fails.
 
 #include "owner/journal.h"
-
-#include "core/view.h"
 
 #include <ostream>
 
@@ -42,16 +41,70 @@ void Journal::warning(std::string_view message)
     line(4, message);
 }
 
-void Journal::setCaption(std::string_view control, std::string_view text)
+std::string Journal::lineStateText(LinePhase phase, const std::string &port, bool used)
 {
-    if (control == role::kStatusLine)
-        line(6, text);
+    switch (phase) {
+    case LinePhase::Open:
+    case LinePhase::Settling:
+        return "the line is up";
+    case LinePhase::Connecting:
+        return "connecting to " + port;
+    case LinePhase::Waiting:
+    case LinePhase::Retrying:
+        return "waiting for " + port;
+    case LinePhase::Closed:
+        return used ? port + " closed" : std::string();
+    }
+    return {};
 }
 
-void Journal::setLineState(std::string_view state)
+std::string Journal::outageText(const LineOutage &outage, std::string_view program)
 {
+    std::string account = lineFailureText(outage.why);
+    while (!account.empty() && (account.back() == '.' || account.back() == ' '))
+        account.pop_back();
+    const std::string who(program);
+    if (outage.line == LineKind::Network)
+        return account + ". " + who
+            + (outage.afterLoss ? " connects again as soon as the server answers."
+                                : " keeps trying and connects as soon as the server answers.");
+    return account + ". " + who
+        + (outage.afterLoss ? " opens the port again as soon as the device is back."
+                            : " keeps trying and opens the port as soon as it can.");
+}
+
+void Journal::phaseEntered(LinePhase phase, const std::string &port, bool used)
+{
+    const std::string state = lineStateText(phase, port, used);
     if (state == lastState_)
         return;
-    lastState_ = std::string(state);
-    line(state.empty() ? 6 : 4, state.empty() ? std::string_view("the line is up") : state);
+    lastState_ = state;
+    const bool up = phase == LinePhase::Open || phase == LinePhase::Settling;
+    line(up ? 6 : 4, state);
+}
+
+void Journal::outageBegan(const LineOutage &outage)
+{
+    warning(outageText(outage, program_));
+}
+
+void Journal::droppedAgain(const LineFailure &why)
+{
+    // The same outage, already warned of.
+    info(lineFailureText(why) + " (again, as it came back)");
+}
+
+void Journal::lineBack(const std::string &port, std::int16_t /*number*/, bool reopened)
+{
+    info(port + (reopened ? " is open again" : " opened"));
+}
+
+void Journal::notSent(const LineFailure &why, const LineOutage * /*outage*/)
+{
+    warning("nothing was sent: " + lineFailureText(why));
+}
+
+void Journal::retryFailed(const LineFailure &why)
+{
+    warning(lineFailureText(why));
 }

@@ -1,36 +1,39 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Where a headless owner says what the panel would show: its status texts
-// and warnings become lines on standard error, which systemd's journal takes
-// with their priority (a "<4>" prefix for a warning) when it is reading.
+// Where a headless owner says what happens: lines on standard error, which
+// systemd's journal takes with their priority (a "<4>" prefix for a warning)
+// when it is reading. What the line keeper reports is said here in the
+// service's own words: it has no window, no box and no key to press.
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
 
-#include "core/message_box.h"
-#include "core/view.h"
+#include "serial/line_listener.h"
 
-class Journal : public View, public MessageBox {
+class Journal : public LineListener {
 public:
     // `out`: standard error; `prefixed`: the journal reads it (JOURNAL_STREAM).
     Journal(std::ostream &out, std::string program, bool prefixed);
 
     void info(std::string_view text);
-    void warning(std::string_view message) override;
+    void warning(std::string_view message);
     // A line at a syslog priority: 3 error, 4 warning, 6 info, 7 debug.
     void say(int priority, std::string_view text) { line(priority, text); }
 
-    // Only the status line and the line's state mean something here.
-    void setCaption(std::string_view control, std::string_view text) override;
-    void setVisible(std::string_view, bool) override { }
-    std::string text(std::string_view) const override { return {}; }
-    void setText(std::string_view, std::string_view) override { }
-    void setSelected(std::string_view) override { }
-    void setLineState(std::string_view state) override;
-    // Its own name in the line's messages, and no key to press.
-    std::string_view programName() const override { return program_; }
-    std::string_view retryKey() const override { return {}; }
+    void phaseEntered(LinePhase phase, const std::string &port, bool used) override;
+    void outageBegan(const LineOutage &outage) override;
+    void droppedAgain(const LineFailure &why) override;
+    void lineBack(const std::string &port, std::int16_t number, bool reopened) override;
+    void notSent(const LineFailure &why, const LineOutage *outage) override;
+    void retryFailed(const LineFailure &why) override;
+
+    // The line's state as the journal says it ("waiting for /dev/ttyUSB0");
+    // empty when there is nothing to say.
+    static std::string lineStateText(LinePhase phase, const std::string &port, bool used);
+    // The warning when an outage begins: what happened and what `program` does.
+    static std::string outageText(const LineOutage &outage, std::string_view program);
 
 private:
     void line(int priority, std::string_view text);

@@ -160,7 +160,7 @@ void SharedLine::setOutput(std::string_view bytes)
     // The person at the panel is not turned away for a script, but a leased
     // line is promised to its holder, and the panel is told who has it.
     if (leaseHolder_)
-        throw ControlError(ControlOp::Output, "the line is leased to " + holderName());
+        throw ControlError(ControlOp::Output, leasedTo(holderName()));
     const std::int64_t now = now_();
     if (quietTimer_.enabled()) {
         panelIntervals_[0] = panelIntervals_[1];

@@ -124,7 +124,7 @@ public:
     void setOutput(std::string_view bytes) override;
     std::string input() override;
     std::int16_t commEvent() const override { return event_; }
-    std::string lostLineDescription() const override { return line_.lostLineDescription(); }
+    LineFailure lostLine() const override { return line_.lostLine(); }
     bool connected() const override { return line_.connected(); }
     LineKind lineKind() const override { return line_.lineKind(); }
     void setWatching(bool on) override { line_.setWatching(on); }

@@ -17,7 +17,8 @@ Panel::Panel(SerialControl &MSComm1, View &view, MessageBox &messageBox, WindowG
     PanelTimers timers, std::function<void()> endProgram)
     : MSComm1_(MSComm1), view_(view), messageBox_(*this, messageBox), window_(window), timers_(timers),
       exchange_(state_, MSComm1, view, timers.timer2, timers.timer4),
-      lineKeeper_(MSComm1, view, messageBox_, timers.reopen, timers.settle, timers.timer4),
+      lineWords_(view, messageBox_, timers.timer4),
+      lineKeeper_(MSComm1, lineWords_, timers.reopen, timers.settle),
       portLink_(state_, MSComm1, exchange_, view, messageBox_, lineKeeper_),
       ticks_(state_, view, timers.timer2, timers.timer3, timers.timer4),
       commands_(state_, exchange_, view, messageBox_, MSComm1, timers.timer1, timers.timer2, timers.timer3,
@@ -46,8 +47,7 @@ template <typename Handler> void Panel::guarded(Handler &&handler)
     } catch (const ControlError &error) {
         if (error.op() == ControlOp::Output) {
             view_.setCaption(role::kStatusLine, " NOT SENT: " + error.description());
-            if (const auto box = lineKeeper_.notSentWarning(error.description()))
-                messageBox_.lineWarning(*box);
+            lineKeeper_.notSent(error.failure());
         } else {
             messageBox_.warning(error.description());
         }
@@ -62,8 +62,10 @@ std::optional<std::string> Panel::Form_Load()
             portLink_.Option1_Click();
         });
     } catch (const ControlError &error) {
-        if (error.op() == ControlOp::PortOpen)
-            return lineKeeper_.startupFailed(error.description());
+        if (error.op() == ControlOp::PortOpen) {
+            lineKeeper_.startupFailed(error.failure());
+            return lineWords_.takeStartupWarning();
+        }
         return error.description();
     }
     return std::nullopt;

@@ -16,6 +16,7 @@
 #include "core/message_box.h"
 #include "core/panel_state.h"
 #include "serial/line_keeper.h"
+#include "panel/panel_line_words.h"
 #include "panel/port_link.h"
 #include "panel/timer_ticks.h"
 #include "panel/window_sizes.h"
@@ -106,6 +107,7 @@ private:
     PanelTimers timers_;
     std::string held_; // the hold button the mouse or a key is down on, if any
     Exchange exchange_;
+    PanelLineWords lineWords_;
     LineKeeper lineKeeper_;
     PortLink portLink_;
     TimerTicks ticks_;

@@ -80,37 +80,26 @@ void DeviceLine::open(const LineSettings &settings)
     // A device that is not there is told at once: Qt would first write and
     // sync a lock file for it, which costs a disk flush on every try of a
     // panel waiting for the device.
-    if (access(device_.c_str(), F_OK) != 0) {
-        OpenFailure missing;
-        missing.label = label_;
-        missing.problem = OpenFailure::Missing;
-        missing.reason = "No such file or directory";
-        throw ControlError(ControlOp::PortOpen, describeOpenFailure(missing));
-    }
+    if (access(device_.c_str(), F_OK) != 0)
+        throw ControlError(
+            ControlOp::PortOpen, failure(LineFailureKind::NoSuchDevice, "No such file or directory"));
     // A device we may not use, or one another program has locked, is told
     // without asking Qt either: its open writes and syncs a lock file on
     // every try, a disk flush each time a waiting panel tries again.
     if (access(resolved.c_str(), R_OK | W_OK) != 0 || lockedByAnother(resolved)) {
-        OpenFailure refused;
-        refused.label = label_;
-        refused.problem = OpenFailure::Refused;
-        refused.reason = "Permission error while locking the device";
+        LineFailure refused = failure(LineFailureKind::Busy, "Permission error while locking the device");
         probeRefusedDevice(refused, resolved);
-        throw ControlError(ControlOp::PortOpen, describeOpenFailure(refused));
+        throw ControlError(ControlOp::PortOpen, refused);
     }
 #endif
     if (!port_.open(QIODevice::ReadWrite)) {
-        OpenFailure failure;
-        failure.label = label_;
-        failure.reason = port_.errorString().toStdString();
-        if (port_.error() == QSerialPort::DeviceNotFoundError) {
-            failure.problem = OpenFailure::Missing;
-        } else if (port_.error() == QSerialPort::PermissionError) {
-            failure.problem = OpenFailure::Refused;
-            probeRefusedDevice(failure, resolved);
-        }
+        LineFailure failed = failure(LineFailureKind::OpenFailed, port_.errorString().toStdString());
+        if (port_.error() == QSerialPort::DeviceNotFoundError)
+            failed.kind = LineFailureKind::NoSuchDevice;
+        else if (port_.error() == QSerialPort::PermissionError)
+            probeRefusedDevice(failed, resolved);
         port_.clearError();
-        throw ControlError(ControlOp::PortOpen, describeOpenFailure(failure));
+        throw ControlError(ControlOp::PortOpen, failed);
     }
     try {
         applySettings(settings, ControlOp::PortOpen);
@@ -137,7 +126,7 @@ void DeviceLine::applySettings(const LineSettings &settings, ControlOp op)
     if (!applied) {
         const std::string reason = port_.errorString().toStdString();
         port_.clearError();
-        throw ControlError(op, label_ + ": the line settings could not be applied (" + reason + ")");
+        throw ControlError(op, failure(LineFailureKind::SettingsRefused, reason));
     }
 }
 
@@ -145,7 +134,8 @@ void DeviceLine::write(std::string_view bytes)
 {
     const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     if (written != static_cast<qint64>(bytes.size()))
-        throw ControlError(ControlOp::Output, label_ + ": " + port_.errorString().toStdString());
+        throw ControlError(
+            ControlOp::Output, failure(LineFailureKind::WriteFailed, port_.errorString().toStdString()));
     // write() only queues; flush so a busy event loop cannot hold a command back.
     port_.flush();
 }
@@ -154,6 +144,16 @@ std::string DeviceLine::readAll()
 {
     const QByteArray bytes = port_.readAll();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+LineFailure DeviceLine::failure(LineFailureKind kind, std::string reason) const
+{
+    LineFailure failure;
+    failure.kind = kind;
+    failure.label = label_;
+    failure.device = device_;
+    failure.reason = std::move(reason);
+    return failure;
 }
 
 bool DeviceLine::hungUp() const
@@ -181,13 +181,14 @@ void DeviceLine::onError(QSerialPort::SerialPortError error)
         port_.clearError();
         return;
     }
-    std::string description;
-    if (gone)
-        description = label_ + ": the device went away"
-            + std::string(access(device_.c_str(), F_OK) == 0 ? " (the line hung up)" : "");
+    LineFailure why;
+    if (!gone)
+        why = failure(LineFailureKind::KeptFailing, port_.errorString().toStdString());
+    else if (access(device_.c_str(), F_OK) == 0)
+        why = failure(LineFailureKind::HungUp);
     else
-        description = label_ + ": the line kept failing (" + port_.errorString().toStdString() + ")";
+        why = failure(LineFailureKind::DeviceRemoved);
     // Closing now removes the read notifier, which would otherwise fire
     // without end on a hung-up line.
-    reportLost(description);
+    reportLost(why);
 }

@@ -28,6 +28,8 @@ public:
 private:
     void onError(QSerialPort::SerialPortError error);
     bool hungUp() const;
+    // A failure of this line, with the facts it knows.
+    LineFailure failure(LineFailureKind kind, std::string reason = {}) const;
 
     std::string device_;
     std::string label_;

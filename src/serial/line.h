@@ -11,16 +11,16 @@
 #include <string_view>
 
 #include "core/control_error.h"
-#include "serial/line_settings.h"
 #include "core/serial_control.h"
+#include "serial/line_settings.h"
 
 class Line : public QObject {
 public:
     struct Events {
         std::function<void()> dataArrived;
         std::function<void()> connected;
-        // The line is gone and closed; the text says what happened.
-        std::function<void(const std::string &)> lost;
+        // The line is gone and closed; the failure says what happened.
+        std::function<void(const LineFailure &)> lost;
     };
 
     virtual ~Line() = default;
@@ -47,7 +47,7 @@ public:
 protected:
     // Closes the line and reports the loss between events, never from inside
     // the port's or socket's own notification, which may still be running.
-    void reportLost(const std::string &why)
+    void reportLost(const LineFailure &why)
     {
         close();
         QMetaObject::invokeMethod(

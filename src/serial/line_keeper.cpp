@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <array>
 
-#include "core/message_box.h"
-#include "core/view.h"
 #include "core/timer.h"
 
 namespace {
@@ -19,7 +17,7 @@ constexpr std::array kDeviceTries = {250, 500, 1000, 1500};
 constexpr std::array kNetworkTries = {500, 1000, 2000, 4000, 8000};
 // A connection that comes back has to stay up this long to end the outage:
 // a server that takes the connection and drops it at once (its own device
-// missing) would otherwise bring a box every few seconds.
+// missing) would otherwise be a new outage, told again, every few seconds.
 constexpr int kSettleMs = 3000;
 
 template <std::size_t N> int paceFor(const std::array<int, N> &tries, int attempt)
@@ -27,19 +25,10 @@ template <std::size_t N> int paceFor(const std::array<int, N> &tries, int attemp
     return tries[static_cast<std::size_t>(std::min(attempt, static_cast<int>(N) - 1))];
 }
 
-std::string withoutFullStop(std::string reason)
-{
-    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
-        reason.pop_back();
-    return reason;
-}
-
 } // namespace
 
-LineKeeper::LineKeeper(SerialControl &MSComm1, View &view, MessageBox &messageBox, Timer &reopenTimer,
-    Timer &settleTimer, Timer &displayTimer)
-    : MSComm1_(MSComm1), view_(view), messageBox_(messageBox), reopenTimer_(reopenTimer),
-      settleTimer_(settleTimer), displayTimer_(displayTimer)
+LineKeeper::LineKeeper(SerialControl &MSComm1, LineListener &listener, Timer &reopenTimer, Timer &settleTimer)
+    : MSComm1_(MSComm1), listener_(listener), reopenTimer_(reopenTimer), settleTimer_(settleTimer)
 {
     reopenTimer_.setEnabled(false);
     settleTimer_.setEnabled(false);
@@ -56,26 +45,7 @@ void LineKeeper::enter(Phase phase)
         settleTimer_.setEnabled(false);
     if (!down)
         MSComm1_.setWatching(false);
-    // The window's title says the line is not up, so a closed box leaves a
-    // trace; while the line is up the title is the panel's own.
-    switch (phase) {
-    case Phase::Open:
-    case Phase::Settling:
-        view_.setLineState("");
-        break;
-    case Phase::Connecting:
-        view_.setLineState(MSComm1_.portLabel() + " connecting");
-        break;
-    case Phase::Waiting:
-    case Phase::Retrying:
-        view_.setLineState(MSComm1_.portLabel() + " waiting"
-            + (view_.retryKey().empty() ? std::string()
-                                        : " (" + std::string(view_.retryKey()) + " tries now)"));
-        break;
-    case Phase::Closed:
-        view_.setLineState(everUp_ || outage_ ? MSComm1_.portLabel() + " closed" : std::string());
-        break;
-    }
+    listener_.phaseEntered(phase, MSComm1_.portLabel(), everUp_ || outage_);
 }
 
 void LineKeeper::opened()
@@ -91,10 +61,9 @@ void LineKeeper::carryOn(Phase whileConnecting)
         enter(whileConnecting);
 }
 
-std::string LineKeeper::startupFailed(const std::string &description)
+void LineKeeper::startupFailed(const LineFailure &why)
 {
-    startOutage(description, false);
-    return description + "\n\n" + whatThePanelDoes();
+    startOutage(why, false, true);
 }
 
 void LineKeeper::closed()
@@ -121,7 +90,7 @@ void LineKeeper::retryNow()
         try {
             MSComm1_.setPortOpen(true);
         } catch (const ControlError &error) {
-            messageBox_.warning(error.description());
+            listener_.retryFailed(error.failure());
             return;
         }
         opened();
@@ -137,8 +106,8 @@ bool LineKeeper::onComm(std::int16_t event)
     case kCommEventLineLost:
         switch (phase_) {
         case Phase::Settling:
-            // Dropped again at once: the same outage goes on, without a box.
-            view_.setCaption(role::kStatusLine, " " + MSComm1_.lostLineDescription());
+            // Dropped again at once: the same outage goes on, told once.
+            listener_.droppedAgain(MSComm1_.lostLine());
             enter(Phase::Waiting);
             if (MSComm1_.lineKind() == LineKind::Device)
                 MSComm1_.setWatching(true);
@@ -146,14 +115,13 @@ bool LineKeeper::onComm(std::int16_t event)
             break;
         case Phase::Waiting:
         case Phase::Retrying:
-            // A try that did not connect: the user knows already.
+            // A try that did not connect: the outage was told already.
             enter(Phase::Waiting);
             scheduleNextTry();
             break;
         case Phase::Connecting:
         case Phase::Open:
-            startOutage(MSComm1_.lostLineDescription(), phase_ == Phase::Open);
-            messageBox_.lineWarning(outage_->reason + "\n\n" + whatThePanelDoes());
+            startOutage(MSComm1_.lostLine(), phase_ == Phase::Open, false);
             break;
         case Phase::Closed:
             break;
@@ -190,27 +158,24 @@ void LineKeeper::settleTimer_Timer()
     }
 }
 
-std::optional<std::string> LineKeeper::notSentWarning(const std::string &description)
+void LineKeeper::notSent(const LineFailure &why)
 {
-    // A write refused while the line is up or first connecting is no outage:
-    // the status line says it.
     if (notSentTold_ || phase_ == Phase::Open || phase_ == Phase::Settling || phase_ == Phase::Connecting)
-        return std::nullopt;
+        return;
     notSentTold_ = true;
-    std::string message = "Nothing was sent: " + description + ".\n\n";
-    if (phase_ == Phase::Waiting || phase_ == Phase::Retrying)
-        return message + outage_->reason + ". " + whatThePanelDoes() + " Until then commands are not sent.";
-    return message + "Choose COM1 or COM2 in the port settings (the COM button) to open it.";
+    const bool waiting = phase_ == Phase::Waiting || phase_ == Phase::Retrying;
+    listener_.notSent(why, waiting ? &outage_->told : nullptr);
 }
 
-void LineKeeper::startOutage(const std::string &reason, bool afterLoss)
+void LineKeeper::startOutage(const LineFailure &why, bool afterLoss, bool atStartup)
 {
-    outage_ = Outage{withoutFullStop(reason), afterLoss, 0};
+    outage_ = Outage{LineOutage{why, afterLoss, atStartup, MSComm1_.lineKind()}, 0};
     notSentTold_ = false;
     enter(Phase::Waiting);
     if (MSComm1_.lineKind() == LineKind::Device)
         MSComm1_.setWatching(true);
     scheduleNextTry();
+    listener_.outageBegan(outage_->told);
 }
 
 void LineKeeper::scheduleNextTry()
@@ -229,7 +194,7 @@ void LineKeeper::tryOpening()
         if (!MSComm1_.portOpen())
             MSComm1_.setPortOpen(true);
     } catch (const ControlError &) {
-        // Still not there; the user has been told once already.
+        // Still not there; the outage was told once already.
         scheduleNextTry();
         return;
     }
@@ -238,22 +203,15 @@ void LineKeeper::tryOpening()
 
 void LineKeeper::up()
 {
-    if (outage_) {
-        // What the box said is over; the status line says what happened.
-        messageBox_.lineBack();
-        // Truthfully: a port that was never open has been opened, not
-        // opened again.
-        showStatus(
-            " " + MSComm1_.portLabel() + (outage_->afterLoss || everUp_ ? " is open again" : " opened"));
-    }
-    // A port that opened by itself (after a failed start-up) is shown chosen.
+    // Truthfully: a port that was never open has been opened, not opened
+    // again.
     if (outage_)
-        view_.setSelected(MSComm1_.commPort() == 1 ? "Option1" : "Option2");
+        listener_.lineBack(MSComm1_.portLabel(), MSComm1_.commPort(), outage_->told.afterLoss || everUp_);
     everUp_ = true;
     // A line back after an outage has to stay up before the outage is over,
     // whatever its kind: a device that opens and is gone again at once (a
-    // pseudo-terminal whose far end is closing) is the same outage, with no
-    // second box.
+    // pseudo-terminal whose far end is closing) is the same outage, not a
+    // second one to tell.
     if (outage_) {
         enter(Phase::Settling);
         settleTimer_.setEnabled(true);
@@ -261,24 +219,4 @@ void LineKeeper::up()
     }
     outage_.reset();
     enter(Phase::Open);
-}
-
-void LineKeeper::showStatus(const std::string &text)
-{
-    // Cleared by the display timer, as a decoded status is.
-    view_.setCaption(role::kStatusLine, text);
-    displayTimer_.setEnabled(true);
-}
-
-std::string LineKeeper::whatThePanelDoes() const
-{
-    const bool afterLoss = outage_ && outage_->afterLoss;
-    const std::string who(view_.programName());
-    if (MSComm1_.lineKind() == LineKind::Network)
-        return who
-            + (afterLoss ? " connects again by itself as soon as the server answers."
-                         : " keeps trying and connects by itself as soon as the server answers.");
-    return who
-        + (afterLoss ? " opens the port again by itself as soon as the device is back."
-                     : " keeps trying and opens the port by itself as soon as it can.");
 }

@@ -20,7 +20,11 @@ NetworkLine::NetworkLine(NetworkAddress address, std::string label)
     connectTimer_.setSingleShot(true);
     // A coarse timer may end the wait up to 5 % early: the 5 s said are 5 s.
     connectTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&connectTimer_, &QTimer::timeout, this, [this] { fail(label_ + ": no answer within 5 s"); });
+    connect(&connectTimer_, &QTimer::timeout, this, [this] {
+        LineFailure silent = failure(LineFailureKind::NoAnswer);
+        silent.seconds = kConnectTimeoutMs / 1000;
+        fail(silent);
+    });
     settleTimer_.setSingleShot(true);
     settleTimer_.setTimerType(Qt::PreciseTimer);
     connect(&settleTimer_, &QTimer::timeout, this, &NetworkLine::onSettled);
@@ -64,14 +68,15 @@ void NetworkLine::applySettings(const LineSettings &settings, ControlOp /*op*/)
 void NetworkLine::write(std::string_view bytes)
 {
     if (!isConnected())
-        throw ControlError(ControlOp::Output, label_ + ": not connected yet (the connection is being made)");
+        throw ControlError(ControlOp::Output, failure(LineFailureKind::NotConnected));
     send(telnet_ ? TelnetCodec::escape(bytes) : std::string(bytes));
 }
 
 void NetworkLine::send(const std::string &wire)
 {
     if (socket_.write(wire.data(), static_cast<qint64>(wire.size())) != static_cast<qint64>(wire.size()))
-        throw ControlError(ControlOp::Output, label_ + ": " + socket_.errorString().toStdString());
+        throw ControlError(
+            ControlOp::Output, failure(LineFailureKind::WriteFailed, socket_.errorString().toStdString()));
     socket_.flush();
 }
 
@@ -111,7 +116,7 @@ void NetworkLine::onSettled()
         if (telnet_)
             send(telnet_->greeting());
     } catch (const ControlError &error) {
-        fail(error.description());
+        fail(error.failure());
         return;
     }
     settled_ = true;
@@ -135,7 +140,7 @@ void NetworkLine::onReadyRead()
             try {
                 send(reply);
             } catch (const ControlError &error) {
-                fail(error.description());
+                fail(error.failure());
                 return;
             }
         }
@@ -154,11 +159,10 @@ void NetworkLine::onError(QAbstractSocket::SocketError error)
         return;
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
-        fail(label_ + ": the host " + address_.host + " could not be found");
+        fail(failure(LineFailureKind::HostNotFound));
         break;
     case QAbstractSocket::ConnectionRefusedError:
-        fail(label_ + ": the connection was refused (nothing listens on port " + std::to_string(address_.port)
-            + ")");
+        fail(failure(LineFailureKind::ConnectionRefused));
         break;
     case QAbstractSocket::RemoteHostClosedError:
         if (!settled_) {
@@ -166,17 +170,27 @@ void NetworkLine::onError(QAbstractSocket::SocketError error)
             if (socket_.bytesAvailable() > 0)
                 onReadyRead();
             fail(refusal());
-        }
-        else
-            fail(label_ + ": the connection was closed by the far end");
+        } else
+            fail(failure(LineFailureKind::ConnectionClosed));
         break;
     default:
-        fail(label_ + ": " + socket_.errorString().toStdString());
+        fail(failure(LineFailureKind::NetworkError, socket_.errorString().toStdString()));
         break;
     }
 }
 
-std::string NetworkLine::refusal() const
+LineFailure NetworkLine::failure(LineFailureKind kind, std::string reason) const
+{
+    LineFailure failure;
+    failure.kind = kind;
+    failure.label = label_;
+    failure.host = address_.host;
+    failure.port = address_.port;
+    failure.reason = std::move(reason);
+    return failure;
+}
+
+LineFailure NetworkLine::refusal() const
 {
     // The server's own words, as text on one line: "Port already in use".
     std::string said;
@@ -191,12 +205,12 @@ std::string NetworkLine::refusal() const
     }
     while (!said.empty() && said.back() == ' ')
         said.pop_back();
-    if (said.empty())
-        return label_ + ": the server refused the line (it closed the connection as it was made)";
-    return label_ + ": the server refused the line: \"" + said + "\"";
+    LineFailure refused = failure(LineFailureKind::ServerRefused);
+    refused.said = said;
+    return refused;
 }
 
-void NetworkLine::fail(const std::string &why)
+void NetworkLine::fail(const LineFailure &why)
 {
     if (!open_)
         return;

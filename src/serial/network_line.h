@@ -52,8 +52,10 @@ private:
     void onSettled();
     void onReadyRead();
     void onError(QAbstractSocket::SocketError error);
-    void fail(const std::string &why);
-    std::string refusal() const;
+    void fail(const LineFailure &why);
+    // A failure of this line, with the facts it knows.
+    LineFailure failure(LineFailureKind kind, std::string reason = {}) const;
+    LineFailure refusal() const;
     void send(const std::string &wire);
 
     NetworkAddress address_;

@@ -5,7 +5,6 @@
 
 #include "serial/open_failure.h"
 
-#include <array>
 #include <cerrno>
 #include <fstream>
 
@@ -21,22 +20,6 @@
 #endif
 
 namespace {
-
-std::string modeText(unsigned mode)
-{
-    std::string text = "---------";
-    constexpr std::array<char, 3> kLetters = {'r', 'w', 'x'};
-    for (int bit = 0; bit < 9; ++bit) {
-        if (mode & (1U << (8 - bit)))
-            text[static_cast<std::size_t>(bit)] = kLetters[static_cast<std::size_t>(bit % 3)];
-    }
-    return text;
-}
-
-std::string chownAdvice(const std::string &device)
-{
-    return "or, until the device is plugged in again: sudo chown $USER " + device + ".";
-}
 
 #ifdef __linux__
 std::string programName(long pid)
@@ -93,36 +76,6 @@ std::string processWithOpen(const std::string &device)
 
 } // namespace
 
-std::string describeOpenFailure(const OpenFailure &failure)
-{
-    switch (failure.problem) {
-    case OpenFailure::Missing:
-        return failure.label + ": no such device (" + failure.reason + ")";
-    case OpenFailure::Refused:
-        if (!failure.accessible) {
-            const std::string bits = modeText(failure.mode);
-            if ((failure.mode & 060U) == 060U && !failure.group.empty() && failure.group != "root")
-                return failure.label + ": permission denied: only " + failure.owner + " and the group '"
-                    + failure.group + "' may open it (" + bits + "). Add your user to that group (sudo usermod -aG "
-                    + failure.group + " $USER) and log in again; " + chownAdvice(failure.device);
-            return failure.label + ": permission denied: only " + failure.owner + " may open it (" + bits + " "
-                + failure.owner + ":" + failure.group
-                + "). Ask an administrator for access, for example a udev rule that sets GROUP=\"dialout\" "
-                  "and MODE=\"0660\"; "
-                + chownAdvice(failure.device);
-        }
-        if (!failure.holder.empty())
-            return failure.label + " is in use by " + failure.holder + ". Close that program to use the port here.";
-        if (!failure.staleLock.empty())
-            return failure.label + " is blocked by the lock file " + failure.staleLock
-                + ", left by a program that has ended. Remove it: sudo rm " + failure.staleLock;
-        return failure.label + " is in use by another program (" + failure.reason + ")";
-    case OpenFailure::Other:
-        break;
-    }
-    return failure.label + ": the port could not be opened (" + failure.reason + ")";
-}
-
 std::string existingLockFile(const std::string &device)
 {
 #ifdef __linux__
@@ -171,11 +124,12 @@ bool lockedByAnother(const std::string &device)
     return !lockHolder(device).empty();
 }
 
-void probeRefusedDevice(OpenFailure &failure, const std::string &device)
+void probeRefusedDevice(LineFailure &failure, const std::string &device)
 {
     failure.device = device;
+    failure.kind = LineFailureKind::Busy;
 #ifdef __linux__
-    struct stat info {};
+    struct stat info { };
     if (stat(device.c_str(), &info) == 0) {
         failure.mode = info.st_mode & 0777U;
         const passwd *user = getpwuid(info.st_uid);
@@ -183,9 +137,10 @@ void probeRefusedDevice(OpenFailure &failure, const std::string &device)
         failure.owner = user ? user->pw_name : std::to_string(info.st_uid);
         failure.group = grp ? grp->gr_name : std::to_string(info.st_gid);
     }
-    failure.accessible = access(device.c_str(), R_OK | W_OK) == 0;
-    if (!failure.accessible)
+    if (access(device.c_str(), R_OK | W_OK) != 0) {
+        failure.kind = LineFailureKind::PermissionDenied;
         return;
+    }
     const std::string lock = existingLockFile(device);
     if (!lock.empty()) {
         long pid = 0;
@@ -194,10 +149,16 @@ void probeRefusedDevice(OpenFailure &failure, const std::string &device)
         if (processAlive(pid) && pid != getpid())
             failure.holder = programName(pid);
         else if (!processAlive(pid))
-            failure.staleLock = lock;
+            failure.lockFile = lock;
     }
     if (failure.holder.empty())
         failure.holder = processWithOpen(device);
+    // Whoever has it open is the one to close first; a stale lock is only
+    // the cure when nobody does.
+    if (!failure.holder.empty())
+        failure.kind = LineFailureKind::InUse;
+    else if (!failure.lockFile.empty())
+        failure.kind = LineFailureKind::StaleLock;
 #else
     (void)device;
 #endif

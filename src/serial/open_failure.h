@@ -1,31 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Why a device could not be opened, found out from the system (its owner,
-// group and mode, its lock file, the program holding it), and the message
-// that tells the user what would really fix it. Qt reports a busy device and
-// a forbidden one alike, so the panel tells them apart itself.
+// group and mode, its lock file, the program holding it), so that the user
+// can be told what would really fix it. Qt reports a busy device and a
+// forbidden one alike, so we tell them apart ourselves.
 
 #include <string>
 
-struct OpenFailure {
-    enum Problem { Missing, Refused, Other };
-    std::string label;  // "COM1 (/dev/ttyUSB0)"
-    Problem problem = Other;
-    std::string reason; // the port's own words
-    // What was found out about a refused device.
-    std::string device;
-    bool accessible = true; // the user may read and write it
-    std::string owner;      // "root"
-    std::string group;      // "dialout"
-    unsigned mode = 0;      // permission bits, e.g. 0660
-    std::string holder;     // "minicom (process 4242)": the lock's owner first
-    std::string staleLock;  // a lock file left by a program that has ended
-};
+#include "core/line_failure.h"
 
-std::string describeOpenFailure(const OpenFailure &failure);
-
-// Fills in what the system can tell about a refused `device`.
-void probeRefusedDevice(OpenFailure &failure, const std::string &device);
+// Finds out why `device` was refused: the owner, group and mode of a device
+// the user may not use, or who holds one that is busy; sets the failure's
+// kind and facts accordingly (Busy when nothing more is known).
+void probeRefusedDevice(LineFailure &failure, const std::string &device);
 
 // Whether a live program other than this one holds the port's lock file.
 bool lockedByAnother(const std::string &device);

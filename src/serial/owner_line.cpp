@@ -38,11 +38,11 @@ OwnerLine::OwnerLine(std::string socketPath, std::string label) : path_(std::mov
     connect(&socket_, &QLocalSocket::readyRead, this, &OwnerLine::onReadyRead);
     connect(&socket_, &QLocalSocket::disconnected, this, [this] {
         if (open_)
-            reportLost(label_ + ": the program that owns the line went away");
+            reportLost(failure(LineFailureKind::OwnerWentAway));
     });
     connect(&socket_, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError) {
         if (open_ && socket_.state() != QLocalSocket::ConnectedState)
-            reportLost(label_ + ": the program that owns the line does not answer");
+            reportLost(failure(LineFailureKind::OwnerSilent));
     });
 }
 
@@ -71,7 +71,7 @@ void OwnerLine::applySettings(const LineSettings &settings, ControlOp)
 void OwnerLine::write(std::string_view bytes)
 {
     if (!isConnected())
-        throw ControlError(ControlOp::Output, label_ + ": not connected to the line's owner yet");
+        throw ControlError(ControlOp::Output, failure(LineFailureKind::OwnerNotConnected));
     QJsonObject ask;
     std::string_view line = bytes;
     if (!line.empty() && line.back() == '\r')
@@ -79,6 +79,15 @@ void OwnerLine::write(std::string_view bytes)
     ask[QStringLiteral("send")] = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
     ask[QStringLiteral("timeout_ms")] = watchFor(bytes);
     request(ask);
+}
+
+LineFailure OwnerLine::failure(LineFailureKind kind) const
+{
+    LineFailure failure;
+    failure.kind = kind;
+    failure.label = label_;
+    failure.device = path_;
+    return failure;
 }
 
 void OwnerLine::request(const QJsonObject &object)

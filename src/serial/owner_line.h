@@ -30,6 +30,7 @@ public:
 private:
     void request(const class QJsonObject &object);
     void onReadyRead();
+    LineFailure failure(LineFailureKind kind) const;
 
     std::string path_;
     std::string label_;

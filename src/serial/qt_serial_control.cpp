@@ -44,12 +44,25 @@ std::string QtSerialControl::portLabel() const
     return "COM" + std::to_string(commPort_) + (found ? " (" + *found + ")" : std::string());
 }
 
+LineFailure QtSerialControl::failure(LineFailureKind kind, std::string reason) const
+{
+    LineFailure failure;
+    failure.kind = kind;
+    failure.label = portLabel();
+    failure.device = device();
+    failure.reason = std::move(reason);
+    return failure;
+}
+
 void QtSerialControl::setCommPort(std::int16_t port)
 {
     if (portOpen())
-        throw ControlError(ControlOp::CommPort, "Port already open");
-    if (!devices_.deviceFor(port))
-        throw ControlError(ControlOp::CommPort, "There is no device for COM" + std::to_string(port));
+        throw ControlError(ControlOp::CommPort, failure(LineFailureKind::AlreadyOpen));
+    if (!devices_.deviceFor(port)) {
+        LineFailure none = failure(LineFailureKind::NoDeviceForPort);
+        none.port = port;
+        throw ControlError(ControlOp::CommPort, none);
+    }
     commPort_ = port;
 }
 
@@ -58,7 +71,7 @@ void QtSerialControl::setSettings(std::string_view settings)
     std::string whyNot;
     const auto parsed = parseLineSettings(settings, whyNot);
     if (!parsed)
-        throw ControlError(ControlOp::Settings, whyNot);
+        throw ControlError(ControlOp::Settings, failure(LineFailureKind::BadSettings, whyNot));
     settings_ = *parsed;
     if (portOpen())
         line_->applySettings(settings_, ControlOp::Settings);
@@ -89,10 +102,13 @@ void QtSerialControl::setPortOpen(bool open)
         return;
     }
     if (portOpen())
-        throw ControlError(ControlOp::PortOpen, "Port already open");
+        throw ControlError(ControlOp::PortOpen, failure(LineFailureKind::AlreadyOpen));
     const auto path = devices_.deviceFor(commPort_);
-    if (!path)
-        throw ControlError(ControlOp::PortOpen, "There is no device for COM" + std::to_string(commPort_));
+    if (!path) {
+        LineFailure none = failure(LineFailureKind::NoDeviceForPort);
+        none.port = commPort_;
+        throw ControlError(ControlOp::PortOpen, none);
+    }
     // A retry of the same port on the same device takes the line it had: a
     // new one each time would leave the old one to be deleted between
     // events, one more wake-up for every try of a waiting panel.
@@ -104,8 +120,11 @@ void QtSerialControl::setPortOpen(bool open)
         } else if (isNetworkName(*path)) {
             std::string whyNot;
             const auto address = parseNetworkAddress(*path, whyNot);
-            if (!address)
-                throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(commPort_) + " (" + whyNot + ")");
+            if (!address) {
+                LineFailure malformed = failure(LineFailureKind::BadAddress, whyNot);
+                malformed.label = "COM" + std::to_string(commPort_);
+                throw ControlError(ControlOp::PortOpen, malformed);
+            }
             line_.reset(new NetworkLine(*address, portLabel()));
         } else {
             line_.reset(new DeviceLine(*path, portLabel()));
@@ -126,10 +145,10 @@ void QtSerialControl::setPortOpen(bool open)
             if (openings_ == opening)
                 raise(kCommEventConnected);
         },
-        [this, opening](const std::string &description) {
+        [this, opening](const LineFailure &why) {
             if (openings_ != opening)
                 return;
-            lostLine_ = description;
+            lostLine_ = why;
             raise(kCommEventLineLost);
         },
     });
@@ -142,14 +161,16 @@ void QtSerialControl::setPortOpen(bool open)
         const std::string source = devices_.sourceFor(commPort_);
         if (source.empty())
             throw;
-        throw ControlError(ControlOp::PortOpen, error.description() + " (" + source + ")");
+        LineFailure failed = error.failure();
+        failed.source = source;
+        throw ControlError(ControlOp::PortOpen, failed);
     }
 }
 
 void QtSerialControl::setOutput(std::string_view bytes)
 {
     if (!portOpen())
-        throw ControlError(ControlOp::Output, portLabel() + " is not open");
+        throw ControlError(ControlOp::Output, failure(LineFailureKind::NotOpen));
     line_->write(bytes);
 }
 

@@ -16,7 +16,6 @@
 #include "serial/device_map.h"
 #include "serial/line.h"
 #include "serial/line_settings.h"
-#include "serial/open_failure.h"
 #include "core/serial_control.h"
 
 class QtSerialControl : public QObject, public SerialControl {
@@ -31,7 +30,7 @@ public:
     void setOutput(std::string_view bytes) override;
     std::string input() override;
     std::int16_t commEvent() const override { return event_; }
-    std::string lostLineDescription() const override { return lostLine_; }
+    LineFailure lostLine() const override { return lostLine_; }
     bool connected() const override;
     LineKind lineKind() const override;
     void setWatching(bool on) override;
@@ -57,19 +56,20 @@ public:
 private:
     void raise(std::int16_t event);
     void watchNearestFolder();
+    LineFailure failure(LineFailureKind kind, std::string reason = {}) const;
 
     DeviceMap devices_;
     std::unique_ptr<Line, void (*)(Line *)> line_{nullptr, [](Line *line) { line->deleteLater(); }};
     std::unique_ptr<QFileSystemWatcher> watcher_;
     bool deviceThere_ = false; // while watching: the device's path existed at the last look
     bool watchWanted_ = false; // the keeper waits for the device
-    std::string lineLabel_; // the port the line was made for, and how
-    bool viaOwner_ = false; // the line is another owner's
+    std::string lineLabel_;    // the port the line was made for, and how
+    bool viaOwner_ = false;    // the line is another owner's
     std::function<std::optional<std::string>(const std::string &)> ownerLookup_;
     unsigned openings_ = 0;
     std::int16_t commPort_ = 1;
     LineSettings settings_{9600, 'N', 8, 10};
     std::int16_t event_ = 0;
-    std::string lostLine_;
+    LineFailure lostLine_;
     bool numbered_ = true;
 };

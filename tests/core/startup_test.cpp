@@ -53,7 +53,8 @@ TEST_F(Startup, APortThatCannotBeOpenedStopsStartUpThereAndIsReported)
     serial.setMissing(1);
     const auto failure = panel.Form_Load();
     EXPECT_EQ(failure,
-        "COM1: no such device\n\nThe panel keeps trying and opens the port by itself as soon as it can.");
+        "COM1: no such device (No such file or directory)\n\nThe panel keeps trying and opens the port by "
+        "itself as soon as it can.");
     EXPECT_EQ(serial.log(), Lines({"CommPort=1", "Settings=19200,N,8,1", "PortOpen=1"}));
     EXPECT_TRUE(view.selected().empty()); // COM1 is not selected
     EXPECT_FALSE(serial.portOpen());

@@ -27,7 +27,7 @@ TEST_F(PortChoice, AMissingPortWarnsWithItsDescriptionAndFallsBack)
     serial.setMissing(2);
     click("Command33");
     click("Option2");
-    EXPECT_EQ(messageBox.messages, Lines({"COM2: no such device"}));
+    EXPECT_EQ(messageBox.messages, Lines({"COM2: no such device (No such file or directory)"}));
     EXPECT_FALSE(serial.portOpen());
     EXPECT_EQ(serial.port(), 1);
     EXPECT_TRUE(view.visible("Frame8"));
@@ -41,7 +41,7 @@ TEST_F(PortChoice, AChoiceOnAClosedPortOpensIt)
     messageBox.messages.clear();
     click("Command33");
     click("Option2"); // still missing: told again, the frame stays
-    EXPECT_EQ(messageBox.messages, Lines({"COM2: no such device"}));
+    EXPECT_EQ(messageBox.messages, Lines({"COM2: no such device (No such file or directory)"}));
     EXPECT_TRUE(view.visible("Frame8"));
     EXPECT_EQ(serial.port(), 1);
     serial.setPresent(2);
@@ -141,8 +141,9 @@ TEST_F(ReceiveEvent, ALostLineIsReportedOnceWithItsDescription)
 {
     load();
     serial.vanish("COM1 (/dev/ttyUSB0): the line was lost");
-    EXPECT_EQ(messageBox.messages, Lines({"COM1 (/dev/ttyUSB0): the line was lost\n\nThe panel opens the port "
-                                          "again by itself as soon as the device is back."}));
+    EXPECT_EQ(messageBox.messages,
+        Lines({"COM1 (/dev/ttyUSB0): the line was lost\n\nThe panel opens the port "
+               "again by itself as soon as the device is back."}));
 }
 
 } // namespace

@@ -1,241 +1,171 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A line that goes away and comes back: waiting, reopening at a pace that
-// costs nothing, and telling the user once per outage.
+// The line keeper's decisions, as the events it reports: which outage began
+// (its kind, whether the line had been up), when it is over, and what is
+// told once. No words here: each program's words are tested at its edge.
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
-#include "panel_fixture.h"
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/line_keeper.h"
+#include "serial_double.h"
+#include "timers/virtual_clock.h"
 
 namespace {
 
-class LineKeeping : public PanelFixture {
-protected:
-    // Opening attempts made so far.
-    long opens() const { return std::count(serial.log().begin(), serial.log().end(), "PortOpen=1"); }
-    void unplug()
+using Events = std::vector<std::string>;
+
+const char *kindName(LineFailureKind kind)
+{
+    switch (kind) {
+    case LineFailureKind::DeviceRemoved:
+        return "DeviceRemoved";
+    case LineFailureKind::NoSuchDevice:
+        return "NoSuchDevice";
+    case LineFailureKind::ConnectionClosed:
+        return "ConnectionClosed";
+    case LineFailureKind::NotOpen:
+        return "NotOpen";
+    default:
+        return "other";
+    }
+}
+
+// Every report, as one short line: "outage DeviceRemoved after-loss".
+class RecordingListener : public LineListener {
+public:
+    Events events;
+    std::vector<LinePhase> phases;
+
+    void phaseEntered(LinePhase phase, const std::string &, bool) override { phases.push_back(phase); }
+    void outageBegan(const LineOutage &outage) override
     {
-        serial.setMissing(1);
-        serial.vanish("COM1 (/dev/ttyUSB0): the device went away");
+        events.push_back(std::string("outage ") + kindName(outage.why.kind)
+            + (outage.afterLoss ? " after-loss" : " never-up") + (outage.atStartup ? " at-startup" : "")
+            + (outage.line == LineKind::Network ? " network" : ""));
+    }
+    void droppedAgain(const LineFailure &why) override
+    {
+        events.push_back(std::string("dropped-again ") + kindName(why.kind));
+    }
+    void lineBack(const std::string &port, std::int16_t number, bool reopened) override
+    {
+        events.push_back(
+            "back " + port + " " + std::to_string(number) + (reopened ? " reopened" : " opened"));
+    }
+    void notSent(const LineFailure &why, const LineOutage *outage) override
+    {
+        events.push_back(std::string("not-sent ") + kindName(why.kind) + (outage ? " in-outage" : " closed"));
+    }
+    void retryFailed(const LineFailure &why) override
+    {
+        events.push_back(std::string("retry-failed ") + kindName(why.kind));
     }
 };
 
-TEST_F(LineKeeping, ALostDeviceIsWatchedForAndReopenedWhenItIsBack)
-{
-    load();
-    unplug();
-    EXPECT_EQ(messageBox.messages,
-        Lines(
-            {"COM1 (/dev/ttyUSB0): the device went away\n\nThe panel opens the port again by itself as soon "
-             "as the device is back."}));
-    EXPECT_TRUE(serial.watching());
-    clock.advance(3000);
-    EXPECT_FALSE(serial.portOpen());
-    serial.setPresent(1);
-    serial.raise(kCommEventDeviceChanged);
-    EXPECT_TRUE(serial.portOpen());
-    EXPECT_FALSE(serial.watching());
-    EXPECT_EQ(status(), " COM1 is open again");
-    EXPECT_EQ(messageBox.messages.size(), 1U);
-    click("Command17");
-    EXPECT_EQ(serial.writes().back(), "C00\r");
-}
+class LineKeeperEvents : public ::testing::Test {
+protected:
+    VirtualClock clock;
+    std::unique_ptr<Timer> reopen = clock.createTimer(1000);
+    std::unique_ptr<Timer> settle = clock.createTimer(3000);
+    SerialDouble serial;
+    RecordingListener heard;
+    LineKeeper keeper{serial, heard, *reopen, *settle};
 
-TEST_F(LineKeeping, WithoutAHintThePollFindsItAndWakesLessThanOnceASecond)
-{
-    load();
-    unplug();
-    clock.advance(10000);
-    const long before = opens();
-    clock.advance(10000);
-    EXPECT_LT(opens() - before, 10);
-    serial.setPresent(1);
-    clock.advance(1500);
-    EXPECT_TRUE(serial.portOpen());
-    const long reopened = opens();
-    clock.advance(10000);
-    EXPECT_EQ(opens(), reopened); // no timer while open
-    EXPECT_FALSE(reopenTimer->enabled());
-}
-
-TEST_F(LineKeeping, OneBoxPerOutageForCommandsThatCannotBeSent)
-{
-    load();
-    unplug();
-    for (const char *button : {"Command17", "Command18", "Command17"})
-        click(button);
-    ASSERT_EQ(messageBox.messages.size(), 2U);
-    EXPECT_EQ(messageBox.messages[1],
-        "Nothing was sent: COM1 is not open.\n\nCOM1 (/dev/ttyUSB0): the device went away. The panel opens "
-        "the "
-        "port again by itself as soon as the device is back. Until then commands are not sent.");
-    EXPECT_EQ(status(), " NOT SENT: COM1 is not open");
-    serial.setPresent(1);
-    clock.advance(1500);
-    unplug(); // gone again at once: the same outage
-    click("Command17");
-    EXPECT_EQ(messageBox.messages.size(), 2U);
-    serial.setPresent(1);
-    clock.advance(1500 + 3000); // back, and it stays
-    unplug();                   // a second outage is told again
-    click("Command17");
-    EXPECT_EQ(messageBox.messages.size(), 4U);
-}
-
-TEST_F(LineKeeping, TheOutagesBoxClosesWhenTheLineIsBackAndAFlappingDeviceGivesNoSecondBox)
-{
-    load();
-    unplug();
-    ASSERT_EQ(messageBox.messages.size(), 1U);
-    EXPECT_TRUE(messageBox.lineBoxOpen);
-    serial.setPresent(1);
-    serial.raise(kCommEventDeviceChanged);
-    ASSERT_TRUE(serial.portOpen());
-    EXPECT_FALSE(messageBox.lineBoxOpen) << "the box says the device went away; it is back";
-    EXPECT_EQ(view.lineState(), "");
-    // A device that opens and is gone again at once, twice within the
-    // settling time: one outage, one box, and the device is watched for.
-    for (int flap = 0; flap < 2; ++flap) {
-        unplug();
-        EXPECT_TRUE(serial.watching());
-        clock.advance(1000);
+    LineKeeperEvents()
+    {
+        reopen->setOnTick([this] { keeper.reopenTimer_Timer(); });
+        settle->setOnTick([this] { keeper.settleTimer_Timer(); });
+        serial.setOnComm([this] { keeper.onComm(serial.commEvent()); });
+    }
+    void open()
+    {
+        serial.setPortOpen(true);
+        keeper.opened();
+    }
+    void unplug()
+    {
+        serial.setMissing(1);
+        serial.vanish(serial.failure(LineFailureKind::DeviceRemoved));
+    }
+    void replug()
+    {
         serial.setPresent(1);
         serial.raise(kCommEventDeviceChanged);
-        ASSERT_TRUE(serial.portOpen());
     }
-    EXPECT_EQ(messageBox.messages.size(), 1U);
-    clock.advance(3000);
-    EXPECT_EQ(panel.lineKeeper().phase(), LineKeeper::Phase::Open);
+};
+
+TEST_F(LineKeeperEvents, ALossIsOneOutageUntilTheLineHasStayedUp)
+{
+    open();
     unplug();
-    EXPECT_EQ(messageBox.messages.size(), 2U);
+    EXPECT_EQ(heard.events, Events({"outage DeviceRemoved after-loss"}));
+    replug();
+    EXPECT_EQ(keeper.phase(), LinePhase::Settling);
+    unplug(); // gone again before it settled
+    EXPECT_EQ(heard.events.back(), "dropped-again DeviceRemoved");
+    replug();
+    clock.advance(3000);
+    EXPECT_EQ(keeper.phase(), LinePhase::Open);
+    unplug(); // a new outage
+    EXPECT_EQ(heard.events,
+        Events({"outage DeviceRemoved after-loss", "back COM1 1 reopened", "dropped-again DeviceRemoved",
+            "back COM1 1 reopened", "outage DeviceRemoved after-loss"}));
 }
 
-TEST_F(LineKeeping, AStartUpFailureIsWaitedForToo)
+TEST_F(LineKeeperEvents, AFailedStartUpIsAnOutageAtStartUpAndItsPortIsOpenedNotReopened)
 {
     serial.setMissing(1);
-    EXPECT_TRUE(panel.Form_Load().has_value());
-    EXPECT_TRUE(serial.watching());
+    try {
+        serial.setPortOpen(true);
+        FAIL() << "the missing port opened";
+    } catch (const ControlError &error) {
+        EXPECT_EQ(error.kind(), LineFailureKind::NoSuchDevice);
+        keeper.startupFailed(error.failure());
+    }
+    EXPECT_EQ(keeper.phase(), LinePhase::Waiting);
     serial.setPresent(1);
     clock.advance(1500);
-    EXPECT_TRUE(serial.portOpen());
+    EXPECT_EQ(heard.events, Events({"outage NoSuchDevice never-up at-startup", "back COM1 1 opened"}));
 }
 
-TEST_F(LineKeeping, ClosedOnPurposeOrByAFailedChoiceIsNeverReopened)
+TEST_F(LineKeeperEvents, ACommandRefusedIsToldOncePerOutageAndNeverWhileTheLineIsUp)
 {
-    load();
-    serial.setMissing(2);
-    click("Option2"); // failed choice: the user is choosing
-    clock.advance(10000);
-    EXPECT_EQ(opens(), 3); // start-up, COM1 at start-up, the choice
-    EXPECT_FALSE(serial.watching());
-    click("Command16"); // END
-    EXPECT_EQ(endCalls, 1);
-    clock.advance(10000);
-    EXPECT_EQ(opens(), 3);
-}
-
-TEST_F(LineKeeping, AChoiceWhileWaitingEndsTheWait)
-{
-    load();
+    open();
+    keeper.notSent(serial.failure(LineFailureKind::NotOpen)); // up: the status line's business
+    EXPECT_TRUE(heard.events.empty());
     unplug();
-    serial.setPresent(1);
-    click("Option1");
-    EXPECT_TRUE(serial.portOpen());
-    EXPECT_FALSE(reopenTimer->enabled());
-    EXPECT_FALSE(serial.watching());
+    keeper.notSent(serial.failure(LineFailureKind::NotOpen));
+    keeper.notSent(serial.failure(LineFailureKind::NotOpen));
+    EXPECT_EQ(heard.events, Events({"outage DeviceRemoved after-loss", "not-sent NotOpen in-outage"}));
+    keeper.closed(); // closed on purpose: told again, as closed
+    keeper.notSent(serial.failure(LineFailureKind::NotOpen));
+    EXPECT_EQ(heard.events.back(), "not-sent NotOpen closed");
 }
 
-TEST_F(LineKeeping, ANetworkLineBacksOffUntilTheServerAnswers)
-{
-    serial.setKind(LineKind::Network);
-    load();
-    serial.connectNow();
-    serial.dropConnection("COM1 (tcp://127.0.0.1:7001): the connection was closed by the far end");
-    EXPECT_EQ(messageBox.messages.size(), 1U);
-    EXPECT_FALSE(serial.watching()); // nothing to watch on a network
-    // Each try connects and is refused; the gaps between them grow.
-    std::vector<long> tries;
-    for (int ms = 0; ms < 20000; ms += 10) {
-        clock.advance(10);
-        if (serial.portOpen()) {
-            tries.push_back(ms);
-            serial.dropConnection("COM1 (tcp://127.0.0.1:7001): connection refused");
-        }
-    }
-    ASSERT_GE(tries.size(), 4U);
-    EXPECT_GT(tries[3] - tries[2], tries[1] - tries[0]);
-    EXPECT_EQ(messageBox.messages.size(), 1U); // refused tries are not told again
-    clock.advance(10000);
-    ASSERT_TRUE(serial.portOpen());
-    serial.connectNow();
-    EXPECT_EQ(status(), " COM1 is open again");
-    // A server that takes the connection and drops it at once is no new outage.
-    serial.dropConnection("COM1 (tcp://127.0.0.1:7001): the connection was closed by the far end");
-    EXPECT_EQ(messageBox.messages.size(), 1U);
-    clock.advance(10000);
-    serial.connectNow();
-    clock.advance(3000); // stayed up: the next drop is told again
-    serial.dropConnection("COM1 (tcp://127.0.0.1:7001): the connection was closed by the far end");
-    EXPECT_EQ(messageBox.messages.size(), 2U);
-}
-
-TEST_F(LineKeeping, ABoxStopsTheRepeatOfTheButtonItTookTheMouseFrom)
-{
-    load();
-    press("Command15"); // zoom +, repeats every 50 ms
-    clock.advance(120);
-    unplug(); // the box takes the release
-    EXPECT_FALSE(timer1->enabled());
-    const auto sent = serial.writes().size();
-    clock.advance(500);
-    EXPECT_EQ(serial.writes().size(), sent);
-}
-
-TEST_F(LineKeeping, TheTitleShowsALineThatIsDownAndF5TriesItNow)
+TEST_F(LineKeeperEvents, ARetryOfAClosedLineThatFailsIsReportedWithItsKind)
 {
     serial.setMissing(1);
-    ASSERT_TRUE(panel.Form_Load().has_value());
-    EXPECT_EQ(view.lineState(), "COM1 waiting (F5 tries now)");
-    clock.advance(10000);
-    serial.setPresent(1);
-    const long before = opens();
-    panel.keyDown(kKeyF5, 0); // no wait for the next try
-    EXPECT_EQ(opens(), before + 1);
-    EXPECT_TRUE(serial.portOpen());
-    EXPECT_EQ(view.lineState(), "");
-    // Never open before: "opened", not "open again"; cleared as other texts are.
-    EXPECT_EQ(status(), " COM1 opened");
-    clock.advance(kTimer4Design);
-    EXPECT_EQ(status(), "");
-    unplug();
-    serial.setPresent(1);
-    serial.raise(kCommEventDeviceChanged);
-    EXPECT_EQ(status(), " COM1 is open again");
+    keeper.closed();
+    keeper.retryNow();
+    EXPECT_EQ(heard.events, Events({"retry-failed NoSuchDevice"}));
+    EXPECT_EQ(keeper.phase(), LinePhase::Closed);
+    EXPECT_FALSE(reopen->enabled()); // closed on purpose is not waited for
 }
 
-TEST_F(LineKeeping, AFailedNetworkChoiceFallsBackLikeADeviceAndIsNotRetried)
+TEST_F(LineKeeperEvents, ANetworkLineIsConnectingUntilConnectedAndItsLossIsANetworkOutage)
 {
     serial.setKind(LineKind::Network);
-    load();
+    open();
+    EXPECT_EQ(keeper.phase(), LinePhase::Connecting);
     serial.connectNow();
-    const long before = opens();
-    click("Option1"); // the line already connected: left as it is
-    EXPECT_EQ(opens(), before);
-    view.setVisible("Frame8", true); // the port settings are open
-    click("Option2");
-    EXPECT_TRUE(view.visible("Frame8")); // still choosing while it connects
-    serial.dropConnection("COM2 (tcp://127.0.0.1:7002): the connection was refused");
-    ASSERT_EQ(messageBox.messages.size(), 1U);
-    EXPECT_EQ(messageBox.messages[0], "COM2 (tcp://127.0.0.1:7002): the connection was refused");
-    EXPECT_EQ(serial.port(), 1);
-    EXPECT_TRUE(view.visible("Frame8"));
-    const long afterChoice = opens();
-    clock.advance(60000);
-    EXPECT_EQ(opens(), afterChoice);
-    EXPECT_EQ(view.lineState(), "COM1 closed");
-    click("Option2");
-    serial.connectNow();
-    EXPECT_FALSE(view.visible("Frame8"));
-    EXPECT_EQ(view.lineState(), "");
+    EXPECT_EQ(keeper.phase(), LinePhase::Open);
+    serial.dropConnection(serial.failure(LineFailureKind::ConnectionClosed));
+    EXPECT_EQ(heard.events, Events({"outage ConnectionClosed after-loss network"}));
+    EXPECT_EQ(
+        heard.phases, std::vector<LinePhase>({LinePhase::Connecting, LinePhase::Open, LinePhase::Waiting}));
 }
 
 } // namespace

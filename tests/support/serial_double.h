@@ -6,10 +6,11 @@
 //   writes()             every line handed to setOutput, in order (never drained)
 //   failNext(op, text)   the next call of that operation throws with that text
 //   setMissing(port)     opening that port number fails as a missing device
-//   vanish(text)         the line goes away under an open port
+//   vanish(why)          the line goes away under an open port (a LineFailure,
+//                        or only its account as text)
 //   setPresent(port)     a missing port number's device is back
 //   setKind(Network)     opens leave the line connecting until connectNow()
-//                        or dropConnection(text)
+//                        or dropConnection(why)
 //   watching()           whether the control was asked to watch for the device
 //   log()                every operation, in order, e.g. "PortOpen=1"
 //   setOnWrite(f)        f(bytes) after each write, to answer as a device would
@@ -40,7 +41,8 @@ public:
     {
         record(std::string("PortOpen=") + (open ? "1" : "0"), ControlOp::PortOpen);
         if (open && missing_.count(port_))
-            throw ControlError(ControlOp::PortOpen, "COM" + std::to_string(port_) + ": no such device");
+            throw ControlError(
+                ControlOp::PortOpen, failure(LineFailureKind::NoSuchDevice, "No such file or directory"));
         open_ = open;
         connected_ = open && kind_ == LineKind::Device;
     }
@@ -53,7 +55,7 @@ public:
     {
         record("Output", ControlOp::Output);
         if (!open_)
-            throw ControlError(ControlOp::Output, "COM" + std::to_string(port_) + " is not open");
+            throw ControlError(ControlOp::Output, failure(LineFailureKind::NotOpen));
         writes_.emplace_back(bytes);
         if (onWrite_)
             onWrite_(writes_.back());
@@ -67,7 +69,7 @@ public:
         return all;
     }
     std::int16_t commEvent() const override { return event_; }
-    std::string lostLineDescription() const override { return lost_; }
+    LineFailure lostLine() const override { return lost_; }
 
     void feed(std::string_view bytes)
     {
@@ -81,12 +83,22 @@ public:
     }
     void failNext(ControlOp op, std::string description) { failures_[op] = std::move(description); }
     void setMissing(std::int16_t port) { missing_.insert(port); }
-    void vanish(std::string description)
+    void vanish(LineFailure why)
     {
         open_ = false;
         connected_ = false;
-        lost_ = std::move(description);
+        lost_ = std::move(why);
         raise(kCommEventLineLost);
+    }
+    void vanish(std::string description) { vanish(otherFailure(std::move(description))); }
+    // A failure of `kind` on the current port, as a real line would give it.
+    LineFailure failure(LineFailureKind kind, std::string reason = {}) const
+    {
+        LineFailure why;
+        why.kind = kind;
+        why.label = portLabel();
+        why.reason = std::move(reason);
+        return why;
     }
     void setPresent(std::int16_t port) { missing_.erase(port); }
     void setKind(LineKind kind) { kind_ = kind; }
@@ -95,7 +107,7 @@ public:
         connected_ = true;
         raise(kCommEventConnected);
     }
-    void dropConnection(std::string description) { vanish(std::move(description)); }
+    void dropConnection(LineFailure why) { vanish(std::move(why)); }
     bool watching() const { return watching_; }
 
     const std::vector<std::string> &writes() const { return writes_; }
@@ -123,7 +135,7 @@ private:
     LineKind kind_ = LineKind::Device;
     std::int16_t event_ = 0;
     std::string pending_;
-    std::string lost_;
+    LineFailure lost_;
     std::vector<std::string> writes_;
     std::vector<std::string> log_;
     std::map<ControlOp, std::string> failures_;
