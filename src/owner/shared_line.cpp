@@ -13,6 +13,7 @@
 #include "core/reply_decoders.h"
 #include "serial/open_failure.h"
 #include "core/timer.h"
+#include "protocol/owner_protocol.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ void SharedLine::setOutput(std::string_view bytes)
     // The person at the panel is not turned away for a script, but a leased
     // line is promised to its holder, and the panel is told who has it.
     if (leaseHolder_)
-        throw ControlError(ControlOp::Output, "the line is leased to " + holderName());
+        throw ControlError(ControlOp::Output, lineLeasedError(holderName()));
     const std::int64_t now = now_();
     if (quietTimer_.enabled()) {
         panelIntervals_[0] = panelIntervals_[1];
@@ -176,7 +177,7 @@ void SharedLine::submit(Transaction transaction)
         return refuse(transaction, downReason());
     const bool leasedAway = leaseHolder_ && *leaseHolder_ != transaction.client;
     if (leasedAway && !transaction.mayWait)
-        return refuse(transaction, "the line is leased to " + holderName());
+        return refuse(transaction, lineLeasedError(holderName()));
     if (queue_.size() >= kQueueLimit)
         return refuse(transaction, "too many requests are waiting for the line");
     if (transaction.leaseS > 0 && !leasedAway && (leaseHolder_ || !transaction.mayWait)) {
@@ -199,7 +200,7 @@ void SharedLine::submit(Transaction transaction)
 std::optional<std::string> SharedLine::lease(int client, int seconds)
 {
     if (leaseHolder_ && *leaseHolder_ != client)
-        return "the line is leased to " + holderName();
+        return lineLeasedError(holderName());
     const bool fresh = leaseHolder_ != client;
     leaseHolder_ = client;
     leaseMs_ = std::clamp(seconds, 1, kLongestLeaseS) * 1000;
@@ -424,8 +425,7 @@ void SharedLine::failAll(const std::string &why)
 std::string SharedLine::downReason() const
 {
     const std::string lost = line_.lostLineDescription();
-    return "the line is down: "
-        + (lost.empty() || line_.portOpen() ? line_.portLabel() + " is not open" : lost);
+    return lineDownError(lost.empty() || line_.portOpen() ? line_.portLabel() + " is not open" : lost);
 }
 
 void SharedLine::toPanel(std::int16_t event)
@@ -439,7 +439,7 @@ void SharedLine::onLineEvent()
     const std::int16_t event = line_.commEvent();
     if (event != kCommEventReceive) {
         if (event == kCommEventLineLost)
-            failAll("the line is down: " + line_.lostLineDescription());
+            failAll(lineDownError(line_.lostLineDescription()));
         if ((event == kCommEventLineLost || event == kCommEventConnected) && onConnection)
             onConnection(event == kCommEventConnected);
         toPanel(event);
