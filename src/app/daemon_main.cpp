@@ -271,7 +271,7 @@ int main(int argc, char *argv[])
     }
     // Which scene runs, each step as it ends, and how it ended.
     scenes.listen([&journal](const QJsonObject &event) {
-        const bool failed = event.value(QStringLiteral("end")) == QStringLiteral("failed");
+        const bool failed = event.value(field::kEnd) == QStringLiteral("failed");
         journal.say(failed ? 4 : 6, "scene " + sceneEventText(event));
     });
     OwnerServer server(service);

@@ -533,7 +533,8 @@ std::optional<AskedLine> lineFor(const CliRequest &request, std::ostream &err)
     } else if (request.verb == CliRequest::Send) {
         // Decoding it is what finds a malformed sequence; the text is not kept.
         QStringDecoder utf8(QStringDecoder::Utf8);
-        (void)utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
+        [[maybe_unused]] const QString decoded
+            = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
         if (utf8.hasError()) {
             err << "qv550-cli: the line to send is not valid UTF-8 text\n";
             return std::nullopt;

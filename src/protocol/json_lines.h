@@ -20,6 +20,7 @@ public:
 
     // Takes in the next bytes as they came.
     void append(std::string_view bytes) { pending_.append(bytes); }
+    void append(const char *bytes) { append(std::string_view(bytes)); }
     void append(const QByteArray &bytes)
     {
         pending_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
