@@ -179,7 +179,7 @@ void OwnerService::broadcast(const QJsonObject &event, bool subscribersOnly)
     }
 }
 
-const std::array<OwnerService::VerbHandler, 11> OwnerService::kHandlers = {{
+const std::array<OwnerService::VerbHandler, kVerbs.size()> OwnerService::kHandlers = {{
     {Verb::Command, &OwnerService::onTransaction},
     {Verb::Send, &OwnerService::onTransaction},
     {Verb::Lease, &OwnerService::onLease},

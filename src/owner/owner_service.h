@@ -109,7 +109,8 @@ private:
         Verb verb;
         void (OwnerService::*handler)(const Request &);
     };
-    static const std::array<VerbHandler, 11> kHandlers;
+    // One row a verb.
+    static const std::array<VerbHandler, kVerbs.size()> kHandlers;
     // Whether and how long a request may wait for the line.
     struct LineWait {
         bool mayWait = true;

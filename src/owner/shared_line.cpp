@@ -23,7 +23,7 @@ constexpr const char *kPanel = "the panel";
 // Where a reply ends: just past its first CR or ACK, or npos.
 std::size_t replyEnd(const std::string &bytes)
 {
-    const std::size_t at = bytes.find_first_of("\r\x06");
+    const std::size_t at = bytes.find_first_of(kReplyEnds);
     return at == std::string::npos ? at : at + 1;
 }
 
@@ -472,8 +472,8 @@ void SharedLine::onLineEvent()
     // Each reply's end answers one of the panel's lines, oldest first: a
     // projector that lags behind a hold's repeats leaves some unanswered,
     // and then no gap is known.
-    for (std::size_t at = arrived.find_first_of("\r\x06"); at != std::string::npos && panelUnanswered_ > 0;
-         at = arrived.find_first_of("\r\x06", at + 1)) {
+    for (std::size_t at = arrived.find_first_of(kReplyEnds); at != std::string::npos && panelUnanswered_ > 0;
+         at = arrived.find_first_of(kReplyEnds, at + 1)) {
         if (--panelUnanswered_ == 0)
             panelLatencyMs_ = now_() - panelWroteAt_;
     }

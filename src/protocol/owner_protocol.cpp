@@ -26,7 +26,7 @@ QLatin1String verbName(Verb verb)
 
 bool replyEnded(std::string_view reply)
 {
-    return reply.find_first_of("\r\x06") != std::string_view::npos;
+    return reply.find_first_of(kReplyEnds) != std::string_view::npos;
 }
 
 std::string lineDownError(const std::string &why)

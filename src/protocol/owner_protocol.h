@@ -143,7 +143,10 @@ QLatin1String verbName(Verb verb);
 // Every projector obeys a command to all and none answers it.
 inline constexpr std::string_view kBroadcastPrefix = "AFFF";
 
-// Whether `reply` is whole: the projector ends every reply with a CR or an ACK.
+// The bytes that end a reply: the projector ends every reply with a CR or
+// an ACK.
+inline constexpr std::string_view kReplyEnds{"\r\x06", 2};
+// Whether `reply` is whole.
 bool replyEnded(std::string_view reply);
 
 // The error texts that other programs tell apart by their start: a line its
