@@ -247,7 +247,7 @@ std::optional<std::string> statusOf(const QJsonObject &object)
     return status.isString() ? std::optional<std::string>(status.toString().toStdString()) : std::nullopt;
 }
 
-// How a call that failed says so: the reply's object, and why.
+// How a call that failed ends: its exit status, and why.
 struct Failure {
     int exitStatus = 1;
     std::string why;
