@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The owner protocol's framing: one JSON object a line, ended by LF. The
-// reader cuts a byte stream, as it arrives in pieces of any size, into its
-// lines, and refuses to hold a line past its bound, so a peer that never
-// ends a line cannot fill our memory. The writer makes one line of an
-// object, in the one compact form every end writes.
+// reader cuts a stream that arrives in pieces of any size into lines and holds
+// none past its bound, so a peer that never ends a line cannot fill our
+// memory; the writer writes the one compact form every end writes.
 
 #include <QByteArray>
 #include <QJsonObject>

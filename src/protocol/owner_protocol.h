@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The owner's socket protocol in one place: the field names of its requests,
-// replies and events, its verbs, the words its values take, the error texts
-// that other programs read, and the broadcast prefix. Every program of ours
-// that speaks to an owner, or is one, names the fields through here, so the
-// two ends cannot drift apart. The framing is in json_lines.h.
-//
-// One request a line, {"id": ..., <verb>: <argument>, <options>...}; one reply
-// a line with the same id, or {"id": ..., "error": "..."}; events carry
-// "event" and no id of their own (a scene's carry the id that started it).
+// The owner's socket protocol in one place: its field names, verbs and value
+// words, the error texts other programs tell apart, the broadcast prefix and
+// the end of a reply. Both ends name the fields through here, so they cannot
+// drift apart; the framing is in json_lines.h.
 
 #include <QLatin1String>
 #include <QJsonObject>
@@ -19,6 +14,9 @@
 #include <string>
 #include <string_view>
 
+// One request a line, {"id": ..., <verb>: <argument>, <options>...}; one
+// reply a line with the same id, or {"id": ..., "error": "..."}; events carry
+// "event" and no id of their own (a scene's carry the id that started it).
 namespace field {
 // Every request.
 inline constexpr QLatin1String kId{"id"};
