@@ -5,7 +5,26 @@
 - the folders of src/ include each other one way only (no cycle), and core/
   includes nothing from another folder;
 - no function in src/ is over 100 lines (data tables are not functions);
-- the owner protocol's field names are written as literals in one file.
+- the owner protocol's field names are written as literals in one file,
+  src/protocol/owner_protocol.h, whose `field` namespace declares them
+  (`inline constexpr QLatin1String kId{"id"};`); everywhere else the code
+  names them through it.
+
+What counts as a field name written by hand, outside src/protocol/: a
+literal whose whole text is a field name, made a Qt string (QStringLiteral,
+QLatin1String, u""...) and used as a key of a JSON object (`object[...]`,
+`.value(...)`, `.contains(...)`, `.remove(...)`, `.take(...)`, `.insert(...)`)
+or compared with a value (`== QStringLiteral("state")`); and a field name as
+a key of JSON written out inside a literal (`"{\"id\": 1, ...}"`). Words
+are only read where they are JSON keys, because the same words are
+everyday words elsewhere: a command called "status", qv550-cli's "send" and
+"wait", PJLink's answers, messages to the user. Other JSON formats whose
+keys happen to be the same words either name their keys in constants of
+their own (the touch page's messages, the MQTT claim) or, when the whole
+file is another format and never speaks to an owner, are listed in
+OTHER_FORMATS; such a file that includes what speaks to an owner is a
+breach itself. A literal reached through a variable (`QLatin1String(key)`)
+is not seen: the check catches the usual slip, not every disguise.
 
 Prints each breach and exits 1 if there is one. Reads the source as text: a
 small C++ lexer drops comments and literals, then braces are matched.
@@ -163,15 +182,100 @@ def long_functions(path):
     return found
 
 
+PROTOCOL_HOME = os.path.join("protocol", "owner_protocol.h")
+# Files whose JSON is another format entirely, where a common word such as
+# "name" or "error" is that format's own key: they are not read for owner
+# field names. None of them may include what speaks to an owner (checked
+# below), so a file on this list cannot hide owner traffic.
+OTHER_FORMATS = {
+    "mqtt/ha_discovery.cpp": "Home Assistant's discovery configs",
+    "owner/scene_book.cpp": "the scene file",
+    "web/web_server.cpp": "the page's HTTP answers (its session and login)",
+}
+SPEAKS_TO_OWNER = re.compile(r'#\s*include\s+"(?:protocol/|owner/owner_service\.h|owner/owner_server\.h|owner/state_feed\.h|serial/owner_line\.h)')
+PROTOCOL_ROOM = "protocol"
+# What a literal may be wrapped in on its way to a Qt JSON call.
+WRAPPER = re.compile(
+    r"(?:QStringLiteral|QLatin1String|QLatin1StringView|QStringView|QString::fromLatin1|QString::fromUtf8"
+    r"|QByteArrayLiteral)\s*\(\s*$"
+)
+# A key of a Qt JSON object (or any map): object[key], object.value(key),
+# contains, remove, take, insert, find; or a value compared with one.
+KEY_PLACE = re.compile(r"(?:\[|\.(?:value|contains|remove|take|insert|find|constFind)\s*\(|[=!]=)\s*$")
+
+
+def literals(text):
+    """Each string literal of C++ source outside comments: where it starts
+    (the index of its quote, or of its raw prefix) and its text."""
+    i, n = 0, len(text)
+    raw = re.compile(r'(?:u8|u|U|L)?R"([^(\s"]{0,16})\(')
+    while i < n:
+        if text.startswith("//", i):
+            j = text.find("\n", i)
+            i = n if j < 0 else j
+            continue
+        if text.startswith("/*", i):
+            j = text.find("*/", i + 2)
+            i = n if j < 0 else j + 2
+            continue
+        m = raw.match(text, i)
+        if m and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")):
+            end = ")" + m.group(1) + '"'
+            j = text.find(end, m.end())
+            j = n if j < 0 else j
+            yield i, text[m.end():j]
+            i = j + len(end)
+            continue
+        c = text[i]
+        if c == '"' or (c == "'" and not (i > 0 and text[i - 1].isalnum())):
+            j = i + 1
+            while j < n and text[j] != c and text[j] != "\n":
+                j += 2 if text[j] == "\\" else 1
+            if c == '"':
+                start = i - 1 if i > 0 and text[i - 1] in "uUL" else i
+                yield start, text[i + 1:j]
+            i = j + 1
+            continue
+        i += 1
+
+
 def protocol_fields(src):
-    """The owner protocol's field names, as its one file declares them
-    (`inline constexpr ... kField... = "name";`), with that file."""
-    path = os.path.join(src, "protocol", "owner_protocol.h")
+    """The owner protocol's field names, as its one file declares them in
+    its `field` namespace (`inline constexpr QLatin1String kId{"id"};`)."""
+    path = os.path.join(src, PROTOCOL_HOME)
     if not os.path.exists(path):
-        return None, set()
+        return set()
     with open(path, encoding="utf-8") as f:
-        names = set(re.findall(r'constexpr[^=;]*\bk\w+\s*=\s*"([a-z_]+)"', f.read()))
-    return path, names
+        text = f.read()
+    block = re.search(r"namespace field \{(.*?)\} // namespace field", text, re.S)
+    if not block:
+        return set()
+    return set(re.findall(r'constexpr\s+QLatin1String\s+k\w+\s*(?:\{|=\s*QLatin1String\()\s*"([a-z_]+)"', block.group(1)))
+
+
+def hand_written_fields(path, fields):
+    """(line, name) of each owner field name this file writes by hand: as a
+    key of a JSON object, as a value compared with one, or as a key inside
+    JSON written out in a literal ("{\\"id\\": 1, ...}")."""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    found = []
+    for start, body in literals(text):
+        line = text.count("\n", 0, start) + 1
+        if body in fields:
+            before = text[max(0, start - 120):start]
+            wrapped = WRAPPER.search(before)
+            if wrapped:
+                before = before[:wrapped.start()]
+            elif not text.startswith("u", start):
+                continue  # a plain char literal: no Qt JSON key or value
+            if KEY_PLACE.search(before):
+                found.append((line, body))
+            continue
+        for name in re.findall(r'\\"([a-z_]+)\\"\s*:', body):
+            if name in fields:
+                found.append((line, name))
+    return found
 
 
 def main():
@@ -194,16 +298,17 @@ def main():
         for first, name, lines in long_functions(path):
             problems.append(f"{os.path.relpath(path, root)}:{first}: {name} is {lines} lines (at most {MAX_FUNCTION_LINES})")
 
-    home, fields = protocol_fields(src)
-    if home:
-        for path in sources(src):
-            if os.path.samefile(path, home) or path == home.replace(".h", ".cpp"):
-                continue
+    fields = protocol_fields(src)
+    for path in sources(src):
+        if folder_of(src, path) == PROTOCOL_ROOM:
+            continue
+        if os.path.relpath(path, src) in OTHER_FORMATS:
             with open(path, encoding="utf-8", errors="replace") as f:
-                text = f.read()
-            for name in sorted(fields):
-                if re.search(r'QStringLiteral\("' + name + r'"\)|QLatin1String\("' + name + r'"\)|\["' + name + r'"\]|value\("' + name + r'"\)', text):
-                    problems.append(f"{os.path.relpath(path, root)}: the owner protocol's field \"{name}\" written by hand")
+                if SPEAKS_TO_OWNER.search(f.read()):
+                    problems.append(f"{os.path.relpath(path, root)}: speaks to an owner, so it cannot be read as another format")
+            continue
+        for line, name in hand_written_fields(path, fields):
+            problems.append(f"{os.path.relpath(path, root)}:{line}: the owner protocol's field \"{name}\" written by hand")
 
     for problem in problems:
         print(problem)

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "protocol/owner_protocol.h"
 #include "serial/owner_socket.h"
 
 namespace {
@@ -110,7 +111,7 @@ Daemon::Daemon(const ServiceConfig &settings, Journal &journal, std::optional<Sc
     }
     // Which scene runs, each step as it ends, and how it ended.
     scenes_.listen([this](const QJsonObject &event) {
-        const bool failed = event.value(QStringLiteral("end")) == QStringLiteral("failed");
+        const bool failed = event.value(field::kEnd) == QStringLiteral("failed");
         journal_.say(failed ? 4 : 6, "scene " + sceneEventText(event));
     });
     // What arrives outside any transaction has no panel to go to.

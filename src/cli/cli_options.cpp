@@ -5,6 +5,7 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <string_view>
 #include <vector>
@@ -137,6 +138,184 @@ std::optional<std::string> nearestCommandName(std::string_view typed)
     return best;
 }
 
+// The options that take a value, each with what it does to the request:
+// false, and why, for a value it does not take.
+struct ValueOption {
+    std::string_view name;
+    bool (*apply)(CliRequest &request, const std::string &value, std::string &whyNot);
+};
+
+// A number of milliseconds from `least` to 600000, or why not.
+bool readMs(const std::string &name, const std::string &value, int least, int &ms, std::string &whyNot)
+{
+    if (toInt(value, ms) && ms >= least && ms <= 600000)
+        return true;
+    whyNot
+        = name + " is a number of milliseconds, " + std::to_string(least) + " to 600000, not '" + value + "'";
+    return false;
+}
+
+constexpr std::array kValueOptions = {
+    ValueOption{"--port",
+        [](CliRequest &request, const std::string &value, std::string &) {
+            request.port = value;
+            return true;
+        }},
+    ValueOption{"--speed",
+        [](CliRequest &request, const std::string &value, std::string &whyNot) {
+            if (value != "19200" && value != "9600") {
+                whyNot = "--speed is 19200 or 9600, not '" + value + "'";
+                return false;
+            }
+            request.settings = value + ",N,8,1";
+            request.speedGiven = true;
+            return true;
+        }},
+    ValueOption{"--address",
+        [](CliRequest &request, const std::string &value, std::string &whyNot) {
+            const auto prefix = addressPrefixFor(value);
+            if (!prefix) {
+                whyNot = "--address is single, all, 1, 2, 3 or 4, not '" + value + "'";
+                return false;
+            }
+            request.addressPrefix = std::string(*prefix);
+            request.address = value;
+            return true;
+        }},
+    ValueOption{"--timeout",
+        [](CliRequest &request, const std::string &value, std::string &whyNot) {
+            int ms = 0;
+            if (!readMs("--timeout", value, 1, ms, whyNot))
+                return false;
+            request.timeoutMs = ms;
+            return true;
+        }},
+    ValueOption{"--log",
+        [](CliRequest &request, const std::string &value, std::string &) {
+            request.logPath = value;
+            return true;
+        }},
+    ValueOption{"--config",
+        [](CliRequest &request, const std::string &value, std::string &) {
+            request.configPath = value;
+            return true;
+        }},
+    ValueOption{"--line-wait",
+        [](CliRequest &request, const std::string &value, std::string &whyNot) {
+            return readMs("--line-wait", value, 0, request.lineWaitMs, whyNot);
+        }},
+    ValueOption{"--scenes",
+        [](CliRequest &request, const std::string &value, std::string &) {
+            request.scenesPath = value;
+            return true;
+        }},
+};
+
+const ValueOption *valueOption(std::string_view name)
+{
+    for (const ValueOption &option : kValueOptions) {
+        if (option.name == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+// The command's name after a typo, as a hint to add to `whyNot`.
+void suggest(const std::string &typed, std::string &whyNot)
+{
+    if (const auto nearest = nearestCommandName(typed))
+        whyNot += ": did you mean '" + *nearest + "'?";
+}
+
+// Whether `words` hold exactly `count` arguments after the first.
+bool takes(const std::vector<std::string> &words, std::size_t count, std::string &whyNot)
+{
+    if (words.size() == count + 1)
+        return true;
+    whyNot = "'" + words[0] + "' takes " + (count ? "one argument" : "no argument");
+    return false;
+}
+
+// send LINE, or wait STATUS.
+bool readLineOrStatus(const std::vector<std::string> &words, CliRequest &request, std::string &whyNot)
+{
+    if (!takes(words, 1, whyNot))
+        return false;
+    request.verb = words[0] == "send" ? CliRequest::Send : CliRequest::Wait;
+    request.argument = words[1];
+    if (request.verb == CliRequest::Send && request.argument.find_first_of("\r\n") != std::string::npos) {
+        whyNot = "the line to send holds a CR or LF: give one command line; the CR is added";
+        return false;
+    }
+    if (request.verb == CliRequest::Wait) {
+        const auto known = powerStatusTexts();
+        if (std::find(known.begin(), known.end(), request.argument) == known.end()) {
+            whyNot = "\"" + request.argument + "\" is no power status; wait takes one of:";
+            for (const std::string_view text : known)
+                whyNot += "\n  \"" + std::string(text) + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+// seq NAME...
+bool readSequence(const std::vector<std::string> &words, CliRequest &request, std::string &whyNot)
+{
+    if (words.size() < 2) {
+        whyNot = "'seq' takes one command name or more";
+        return false;
+    }
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if (!commandNamed(words[i])) {
+            whyNot = "unknown command '" + words[i] + "' in the sequence";
+            suggest(words[i], whyNot);
+            return false;
+        }
+    }
+    request.verb = CliRequest::Sequence;
+    request.sequence.assign(words.begin() + 1, words.end());
+    return true;
+}
+
+// The words after the options: what to do, and its arguments.
+bool readWords(const std::vector<std::string> &words, CliRequest &request, std::string &whyNot)
+{
+    if (words.empty()) {
+        whyNot = "no command given";
+        return false;
+    }
+    const std::string &verb = words[0];
+    if (verb == "list" || verb == "ports" || verb == "state") {
+        request.verb = verb == "list" ? CliRequest::List
+            : verb == "ports"         ? CliRequest::Ports
+                                      : CliRequest::State;
+        return takes(words, 0, whyNot);
+    }
+    if (verb == "send" || verb == "wait")
+        return readLineOrStatus(words, request, whyNot);
+    if (verb == "scene") {
+        request.verb = CliRequest::Scene;
+        request.argument = words.size() > 1 ? words[1] : std::string();
+        return takes(words, 1, whyNot);
+    }
+    if (verb == "scenes" || verb == "scene-cancel") {
+        request.verb = verb == "scenes" ? CliRequest::Scenes : CliRequest::SceneCancel;
+        return takes(words, 0, whyNot);
+    }
+    if (verb == "seq")
+        return readSequence(words, request, whyNot);
+    if (commandNamed(verb)) {
+        request.verb = CliRequest::Command;
+        request.command = verb;
+        return takes(words, 0, whyNot);
+    }
+    whyNot = "unknown command '" + verb + "'";
+    suggest(verb, whyNot);
+    whyNot += " ('qv550-cli list' shows them)";
+    return false;
+}
+
 } // namespace
 
 std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &arguments, std::string &whyNot)
@@ -144,13 +323,9 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
     CliRequest request;
     std::vector<std::string> words;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string argument = arguments[i];
-        if (argument == "-h" || argument == "--help") {
-            request.verb = CliRequest::Help;
-            return request;
-        }
-        if (argument == "--version") {
-            request.verb = CliRequest::Version;
+        const std::string &argument = arguments[i];
+        if (argument == "-h" || argument == "--help" || argument == "--version") {
+            request.verb = argument == "--version" ? CliRequest::Version : CliRequest::Help;
             return request;
         }
         if (argument == "--json") {
@@ -161,139 +336,34 @@ std::optional<CliRequest> parseCliArguments(const std::vector<std::string> &argu
             whyNot = "--json takes no value";
             return std::nullopt;
         }
-        if (argument.rfind("--", 0) != 0 || argument == "--") {
-            if (argument == "--") {
-                words.insert(words.end(), arguments.begin() + static_cast<long>(i) + 1, arguments.end());
-                break;
-            }
+        if (argument == "--") {
+            words.insert(words.end(), arguments.begin() + static_cast<long>(i) + 1, arguments.end());
+            break;
+        }
+        if (argument.rfind("--", 0) != 0) {
             words.push_back(argument);
             continue;
         }
-        std::string name = argument;
-        std::string value;
-        if (const auto equals = argument.find('='); equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-        } else if (name == "--port" || name == "--speed" || name == "--address" || name == "--timeout"
-            || name == "--log" || name == "--config" || name == "--line-wait" || name == "--scenes") {
-            if (i + 1 >= arguments.size()) {
-                whyNot = name + " needs a value";
-                return std::nullopt;
-            }
-            value = arguments[++i];
-        }
-        if (name == "--port") {
-            request.port = value;
-        } else if (name == "--config") {
-            request.configPath = value;
-        } else if (name == "--speed") {
-            if (value != "19200" && value != "9600") {
-                whyNot = "--speed is 19200 or 9600, not '" + value + "'";
-                return std::nullopt;
-            }
-            request.settings = value + ",N,8,1";
-            request.speedGiven = true;
-        } else if (name == "--address") {
-            const auto prefix = addressPrefixFor(value);
-            if (!prefix) {
-                whyNot = "--address is single, all, 1, 2, 3 or 4, not '" + value + "'";
-                return std::nullopt;
-            }
-            request.addressPrefix = std::string(*prefix);
-            request.address = value;
-        } else if (name == "--timeout") {
-            int ms = 0;
-            if (!toInt(value, ms) || ms < 1 || ms > 600000) {
-                whyNot = "--timeout is a number of milliseconds, 1 to 600000, not '" + value + "'";
-                return std::nullopt;
-            }
-            request.timeoutMs = ms;
-        } else if (name == "--line-wait") {
-            int ms = 0;
-            if (!toInt(value, ms) || ms < 0 || ms > 600000) {
-                whyNot = "--line-wait is a number of milliseconds, 0 to 600000, not '" + value + "'";
-                return std::nullopt;
-            }
-            request.lineWaitMs = ms;
-        } else if (name == "--log") {
-            request.logPath = value;
-        } else if (name == "--scenes") {
-            request.scenesPath = value;
-        } else {
+        const auto equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        const ValueOption *option = valueOption(name);
+        if (!option) {
             whyNot = "unknown option " + name;
             return std::nullopt;
         }
+        std::string value;
+        if (equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            whyNot = name + " needs a value";
+            return std::nullopt;
+        }
+        if (!option->apply(request, value, whyNot))
+            return std::nullopt;
     }
-    if (words.empty()) {
-        whyNot = "no command given";
+    if (!readWords(words, request, whyNot))
         return std::nullopt;
-    }
-    const std::string &verb = words[0];
-    const auto takes = [&](std::size_t count) {
-        if (words.size() == count + 1)
-            return true;
-        whyNot = "'" + verb + "' takes " + (count ? "one argument" : "no argument");
-        return false;
-    };
-    if (verb == "list" || verb == "ports" || verb == "state") {
-        if (!takes(0))
-            return std::nullopt;
-        request.verb = verb == "list" ? CliRequest::List
-            : verb == "ports"         ? CliRequest::Ports
-                                      : CliRequest::State;
-    } else if (verb == "send" || verb == "wait") {
-        if (!takes(1))
-            return std::nullopt;
-        request.verb = verb == "send" ? CliRequest::Send : CliRequest::Wait;
-        request.argument = words[1];
-        if (request.verb == CliRequest::Send && request.argument.find_first_of("\r\n") != std::string::npos) {
-            whyNot = "the line to send holds a CR or LF: give one command line; the CR is added";
-            return std::nullopt;
-        }
-        if (request.verb == CliRequest::Wait) {
-            const auto known = powerStatusTexts();
-            if (std::find(known.begin(), known.end(), request.argument) == known.end()) {
-                whyNot = "\"" + request.argument + "\" is no power status; wait takes one of:";
-                for (const std::string_view text : known)
-                    whyNot += "\n  \"" + std::string(text) + "\"";
-                return std::nullopt;
-            }
-        }
-    } else if (verb == "scene") {
-        if (!takes(1))
-            return std::nullopt;
-        request.verb = CliRequest::Scene;
-        request.argument = words[1];
-    } else if (verb == "scenes" || verb == "scene-cancel") {
-        if (!takes(0))
-            return std::nullopt;
-        request.verb = verb == "scenes" ? CliRequest::Scenes : CliRequest::SceneCancel;
-    } else if (verb == "seq") {
-        if (words.size() < 2) {
-            whyNot = "'seq' takes one command name or more";
-            return std::nullopt;
-        }
-        for (std::size_t i = 1; i < words.size(); ++i) {
-            if (!commandNamed(words[i])) {
-                whyNot = "unknown command '" + words[i] + "' in the sequence";
-                if (const auto nearest = nearestCommandName(words[i]))
-                    whyNot += ": did you mean '" + *nearest + "'?";
-                return std::nullopt;
-            }
-        }
-        request.verb = CliRequest::Sequence;
-        request.sequence.assign(words.begin() + 1, words.end());
-    } else if (commandNamed(verb)) {
-        if (!takes(0))
-            return std::nullopt;
-        request.verb = CliRequest::Command;
-        request.command = verb;
-    } else {
-        whyNot = "unknown command '" + verb + "'";
-        if (const auto nearest = nearestCommandName(verb))
-            whyNot += ": did you mean '" + *nearest + "'?";
-        whyNot += " ('qv550-cli list' shows them)";
-        return std::nullopt;
-    }
     return request;
 }

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QTimer>
@@ -22,6 +21,8 @@
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
 #include "owner/shared_line.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 #include "serial/owner_socket.h"
 #include "core/serial_control.h"
 #include "timers/qt_timer.h"
@@ -30,34 +31,29 @@ namespace {
 
 constexpr int kConnectWaitMs = 5000;
 
-std::string compact(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
-}
-
 // A scene event as the user asked for it; the exit status once it ends.
 std::optional<int> told(const CliRequest &request, const QJsonObject &event, std::ostream &out)
 {
-    if (event.contains(QStringLiteral("started")))
+    if (event.contains(field::kStarted))
         return std::nullopt; // the first step's line says it began
     QJsonObject shown = event;
-    shown.remove(QStringLiteral("id"));
-    out << (request.json ? compact(shown) : sceneEventText(shown)) << std::endl;
-    if (!event.contains(QStringLiteral("end")))
+    shown.remove(field::kId);
+    out << (request.json ? jsonText(shown) : sceneEventText(shown)) << std::endl;
+    if (!event.contains(field::kEnd))
         return std::nullopt;
-    return event.value(QStringLiteral("end")) == QStringLiteral("done") ? 0 : 1;
+    return event.value(field::kEnd) == QJsonValue(word::kDone) ? 0 : 1;
 }
 
 void printList(const CliRequest &request, const QJsonArray &scenes, std::ostream &out)
 {
     for (const QJsonValue &scene : scenes) {
         if (request.json) {
-            out << compact(scene.toObject()) << '\n';
+            out << jsonText(scene.toObject()) << '\n';
             continue;
         }
-        out << scene[QStringLiteral("name")].toString().toStdString() << ':';
+        out << scene[field::kName].toString().toStdString() << ':';
         std::string separator = " ";
-        for (const QJsonValue &step : scene[QStringLiteral("steps")].toArray()) {
+        for (const QJsonValue &step : scene[field::kSteps].toArray()) {
             out << separator << step.toString().toStdString();
             separator = "; ";
         }
@@ -75,40 +71,38 @@ int throughOwner(const CliRequest &request, std::ostream &out, std::ostream &err
         return 3;
     }
     QJsonObject ask;
-    ask[QStringLiteral("id")] = 1;
+    ask[field::kId] = 1;
     if (request.verb == CliRequest::Scene)
-        ask[QStringLiteral("scene")] = QString::fromStdString(request.argument);
+        ask[field::kScene] = QString::fromStdString(request.argument);
     else if (request.verb == CliRequest::Scenes)
-        ask[QStringLiteral("scenes")] = true;
+        ask[field::kScenes] = true;
     else
-        ask[QStringLiteral("scene_cancel")] = true;
-    owner.write(QJsonDocument(ask).toJson(QJsonDocument::Compact) + '\n');
+        ask[field::kSceneCancel] = true;
+    owner.write(jsonLine(ask));
     owner.flush();
-    QByteArray pending;
+    // A scene's events are short; its list is as long as its file.
+    JsonLineReader lines(std::size_t(1) << 24);
     for (;;) {
         if (!owner.waitForReadyRead(-1) && owner.state() != QLocalSocket::ConnectedState) {
             err << "qv550-cli: the line's owner went away"
                 << (request.verb == CliRequest::Scene ? " during the scene\n" : "\n");
             return 3;
         }
-        pending += owner.readAll();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QJsonObject reply = QJsonDocument::fromJson(pending.left(end)).object();
-            pending.remove(0, end + 1);
-            if (reply.value(QStringLiteral("id")).toInt() != 1)
+        lines.append(owner.readAll());
+        while (const auto line = lines.next()) {
+            const QJsonObject reply = jsonObject(*line);
+            if (reply.value(field::kId).toInt() != 1)
                 continue;
-            if (reply.contains(QStringLiteral("error"))) {
-                err << "qv550-cli: " << reply.value(QStringLiteral("error")).toString().toStdString() << '\n';
+            if (reply.contains(field::kError)) {
+                err << "qv550-cli: " << reply.value(field::kError).toString().toStdString() << '\n';
                 return request.verb == CliRequest::SceneCancel ? 1 : 2;
             }
             if (request.verb == CliRequest::Scenes) {
-                printList(request, reply.value(QStringLiteral("scenes")).toArray(), out);
+                printList(request, reply.value(field::kScenes).toArray(), out);
                 return 0;
             }
             if (request.verb == CliRequest::SceneCancel) {
-                out << "stopped " << reply.value(QStringLiteral("cancelled")).toString().toStdString()
-                    << '\n';
+                out << "stopped " << reply.value(field::kCancelled).toString().toStdString() << '\n';
                 return 0;
             }
             if (const auto status = told(request, reply, out))

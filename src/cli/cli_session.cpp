@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QThread>
@@ -30,6 +29,8 @@
 #include "panel/live_lights.h"
 #include "owner/live_state.h"
 #include "owner/reply_object.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 #include "serial/traffic_log.h"
 
 namespace {
@@ -43,8 +44,8 @@ constexpr int kWaitRoundMs = 1000;
 // let go after kLongestDrainMs. The owner waits the same way.
 constexpr int kLineQuietMs = 300;
 constexpr int kLongestDrainMs = 5000;
-// Every projector obeys a command to all and none answers it.
-constexpr std::string_view kBroadcastPrefix = "AFFF";
+// The command a wait asks, round after round.
+constexpr std::string_view kStatusCommand = "status";
 
 class Call {
 public:
@@ -175,24 +176,23 @@ std::optional<QJsonObject> askOwner(
         return std::nullopt;
     static int nextId = 1;
     const int id = nextId++;
-    request[QStringLiteral("id")] = id;
-    owner.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    request[field::kId] = id;
+    owner.write(jsonLine(request));
     owner.flush();
     QElapsedTimer waited;
     waited.start();
-    QByteArray pending;
+    // Its replies are ours and bounded; an event between them may be long.
+    JsonLineReader lines(std::size_t(1) << 24);
     while (waited.elapsed() < waitMs) {
         if (!owner.waitForReadyRead(static_cast<int>(std::max<qint64>(1, waitMs - waited.elapsed())))
             && owner.state() != QLocalSocket::ConnectedState) {
             why = "the line's owner went away before it answered";
             return std::nullopt;
         }
-        pending += owner.readAll();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QJsonObject reply = QJsonDocument::fromJson(pending.left(end)).object();
-            pending.remove(0, end + 1);
-            if (reply.value(QStringLiteral("id")).toInt() == id)
+        lines.append(owner.readAll());
+        while (const auto line = lines.next()) {
+            const QJsonObject reply = jsonObject(*line);
+            if (reply.value(field::kId).toInt() == id)
                 return reply;
         }
     }
@@ -200,35 +200,38 @@ std::optional<QJsonObject> askOwner(
     return std::nullopt;
 }
 
-// What one call did, for the plain and the JSON output alike.
+// What one call did, for the plain and the JSON output alike: the reply's
+// object as --json prints it (the owner's own, less what only the socket
+// needs), and how the call ends.
 struct Outcome {
-    std::string sent;
-    std::string reply;
-    std::optional<std::string> status;
-    double elapsedMs = 0;
-    bool replyExpected = true;
+    QJsonObject object;
     std::optional<std::string> error;
     int exitStatus = 0;
-    bool viaOwner = false;
-    std::optional<double> cachedAgeMs; // answered from the owner's live state
 };
 
-void report(const CliRequest &request, const Outcome &outcome, std::ostream &out, std::ostream &err)
+// The object of a call that has no reply to show: nothing arrived.
+QJsonObject emptyReply(const std::string &sent, bool replyExpected, QLatin1String via)
+{
+    QJsonObject object = replyObject(sent, {}, std::nullopt, 0);
+    object[field::kVia] = via;
+    if (!replyExpected)
+        object[field::kReplyExpected] = false;
+    return object;
+}
+
+void report(const CliRequest &request, Outcome outcome, std::ostream &out, std::ostream &err)
 {
     if (request.json) {
-        QJsonObject object = replyObject(outcome.sent, outcome.reply, outcome.status, outcome.elapsedMs);
-        object[QStringLiteral("via")] = outcome.viaOwner ? QStringLiteral("owner") : QStringLiteral("port");
-        if (!outcome.replyExpected)
-            object[QStringLiteral("reply_expected")] = false;
-        if (outcome.cachedAgeMs) {
-            object[QStringLiteral("cached")] = true;
-            object[QStringLiteral("age_ms")] = *outcome.cachedAgeMs;
-        }
         if (outcome.error)
-            object[QStringLiteral("error")] = QString::fromStdString(*outcome.error);
-        out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() << '\n';
-    } else if (outcome.exitStatus == 0 && outcome.replyExpected) {
-        out << (outcome.status ? *outcome.status : monitorLine(outcome.reply)) << '\n';
+            outcome.object[field::kError] = QString::fromStdString(*outcome.error);
+        else
+            outcome.object.remove(field::kError);
+        out << jsonText(outcome.object) << '\n';
+    } else if (outcome.exitStatus == 0 && outcome.object.value(field::kReplyExpected).toBool(true)) {
+        const QJsonValue status = outcome.object.value(field::kStatus);
+        out << (status.isString() ? status.toString().toStdString()
+                                  : outcome.object.value(field::kMonitor).toString().toLatin1().toStdString())
+            << '\n';
     }
     // A result a line as it comes, also into a pipe: a sequence that is
     // ended early has told what it did.
@@ -237,11 +240,72 @@ void report(const CliRequest &request, const Outcome &outcome, std::ostream &out
         err << "qv550-cli: " << *outcome.error << std::endl;
 }
 
+// The status a reply's object reads, if it reads one.
+std::optional<std::string> statusOf(const QJsonObject &object)
+{
+    const QJsonValue status = object.value(field::kStatus);
+    return status.isString() ? std::optional<std::string>(status.toString().toStdString()) : std::nullopt;
+}
+
+// How a call that failed ends: its exit status, and why.
+struct Failure {
+    int exitStatus = 1;
+    std::string why;
+};
+
+// Whoever carries the call: the line's owner, or the port opened here.
+// One round asks once; the wait asks round after round through the same.
+class Carrier {
+public:
+    virtual ~Carrier() = default;
+    // Sends the call's line once, watching `watchMs` for the reply, and
+    // waiting at most `lineWaitMs` for the line; the reply's object lands in
+    // `object`. A failure that ends the call at once (the owner gone, the
+    // line lost or down).
+    virtual std::optional<Failure> round(qint64 watchMs, qint64 lineWaitMs, QJsonObject &object) = 0;
+    // Lets `ms` pass (nothing if not positive).
+    virtual void pause(qint64 ms) = 0;
+    // Where the reply comes from, for messages.
+    virtual std::string portLabel() const = 0;
+};
+
+// Asks for the status until it reads request.argument, a round a second,
+// for --timeout at most (the whole wait's limit, the line's too).
+std::optional<Failure> waitForStatus(const CliRequest &request, Carrier &carrier, QJsonObject &object)
+{
+    const qint64 limit = request.timeoutMs.value_or(kWaitDefaultMs);
+    QElapsedTimer total;
+    total.start();
+    bool everReplied = false;
+    while (total.elapsed() < limit) {
+        QElapsedTimer round;
+        round.start();
+        const qint64 left = std::max<qint64>(1, limit - total.elapsed());
+        if (auto failure = carrier.round(
+                std::min<qint64>(kWaitRoundMs, left), std::min<qint64>(request.lineWaitMs, left), object))
+            return failure;
+        everReplied = everReplied || object.value(field::kComplete).toBool();
+        if (statusOf(object) == request.argument)
+            return std::nullopt;
+        if (total.elapsed() + 1 >= limit)
+            break;
+        carrier.pause(std::min<qint64>(kWaitRoundMs - round.elapsed(), limit - total.elapsed()));
+    }
+    const std::string waited = std::to_string(total.elapsed()) + " ms";
+    if (!everReplied)
+        return Failure{
+            1, "no reply ever came from the projector on " + carrier.portLabel() + " in " + waited};
+    const auto last = statusOf(object);
+    return Failure{1,
+        "the status did not become \"" + request.argument + "\" in " + waited
+            + (last ? " (last: \"" + *last + "\")" : std::string())};
+}
+
 // Whether the projector's power status is known now: in stand-by the other
 // values are not asked, so they may well be unknown.
 bool powerKnown(const QJsonObject &state)
 {
-    return state.value(QStringLiteral("status")).toObject().value(QStringLiteral("status")).isString();
+    return stateEntry(state, kStatusCommand).value(field::kStatus).isString();
 }
 
 } // namespace
@@ -253,16 +317,16 @@ int runCliState(const CliRequest &request, SerialControl &line, std::ostream &ou
     bool answered = false;
     if (!ownerSocket.empty()) {
         QJsonObject ask;
-        ask[QStringLiteral("state")] = true;
+        ask[field::kState] = true;
         std::string why;
         const auto got = askOwner(ownerSocket, ask, 5000, answered, why);
         if (answered) {
-            if (!got || got->contains(QStringLiteral("error"))) {
-                err << "qv550-cli: "
-                    << (got ? got->value(QStringLiteral("error")).toString().toStdString() : why) << '\n';
+            if (!got || got->contains(field::kError)) {
+                err << "qv550-cli: " << (got ? got->value(field::kError).toString().toStdString() : why)
+                    << '\n';
                 return 1;
             }
-            state = got->value(QStringLiteral("state")).toObject();
+            state = got->value(field::kState).toObject();
         }
     }
     if (!answered) {
@@ -300,7 +364,7 @@ int runCliState(const CliRequest &request, SerialControl &line, std::ostream &ou
         state = live.toJson();
     }
     if (request.json)
-        out << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString() << '\n';
+        out << jsonText(state) << '\n';
     else
         out << liveStateText(state) << '\n';
     return powerKnown(state) ? 0 : 1;
@@ -323,16 +387,16 @@ std::optional<std::string> leaseFromOwner(const std::string &socket, int seconds
 {
     bool answered = false;
     QJsonObject ask;
-    ask[QStringLiteral("lease")] = seconds;
-    ask[QStringLiteral("line_wait_ms")] = lineWaitMs;
+    ask[field::kLease] = seconds;
+    ask[field::kLineWaitMs] = lineWaitMs;
     std::string why;
     const auto got = askOwner(socket, ask, lineWaitMs + kOwnerSlackMs, answered, why);
     if (!answered)
         return std::nullopt;
     if (!got)
         return why;
-    if (got->contains(QStringLiteral("error")))
-        return got->value(QStringLiteral("error")).toString().toStdString();
+    if (got->contains(field::kError))
+        return got->value(field::kError).toString().toStdString();
     return std::nullopt;
 }
 
@@ -340,216 +404,218 @@ void releaseOwner(const std::string &socket)
 {
     bool answered = false;
     QJsonObject ask;
-    ask[QStringLiteral("release")] = true;
+    ask[field::kRelease] = true;
     std::string why;
     askOwner(socket, ask, 5000, answered, why);
 }
 
-int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
-    TrafficLog *log, const std::string &ownerSocket, bool keepOpen)
-{
+namespace {
+
+// The line's owner carries the call, one transaction among others'.
+class OwnerCarrier : public Carrier {
+public:
+    OwnerCarrier(const CliRequest &request, std::string socket, std::string sent, std::string label)
+        : socket_(std::move(socket)), sent_(std::move(sent)), label_(std::move(label)),
+          replyExpected_(request.addressPrefix != kBroadcastPrefix)
+    {
+        if (request.verb == CliRequest::Send)
+            ask_[field::kSend] = QString::fromStdString(request.argument);
+        else
+            ask_[field::kCommand] = QString::fromStdString(
+                request.verb == CliRequest::Wait ? std::string(kStatusCommand) : request.command);
+        ask_[field::kAddress] = QString::fromStdString(request.address);
+    }
+
+    std::optional<Failure> round(qint64 watchMs, qint64 lineWaitMs, QJsonObject &object) override
+    {
+        ask_[field::kTimeoutMs] = static_cast<int>(watchMs);
+        ask_[field::kLineWaitMs] = static_cast<int>(lineWaitMs);
+        // The owner holds the call behind others' for the line's limit at most.
+        bool answered = false;
+        std::string why;
+        const auto got
+            = askOwner(socket_, ask_, static_cast<int>(watchMs + lineWaitMs) + kOwnerSlackMs, answered, why);
+        if (!answered)
+            why = "the line's owner went away"; // between two rounds of a wait
+        if (!got) {
+            // Nothing of an earlier round is this call's result.
+            object = emptyReply(sent_, replyExpected_, word::kViaOwner);
+            return Failure{1, why};
+        }
+        // The owner's object as it is: only its id and whether it wrote are
+        // the socket's own.
+        object = *got;
+        object.remove(field::kId);
+        object.remove(field::kWritten);
+        // A value the owner read moments ago is an answer, though nothing was
+        // written for it.
+        const bool written = got->value(field::kWritten).toBool() || got->value(field::kCached).toBool();
+        const QString error = got->value(field::kError).toString();
+        if (written)
+            return std::nullopt;
+        // Exit 3 only for a line its owner could not open; a line that stayed
+        // busy past the call's limit is a failed call.
+        return Failure{errorIs(error, error_text::kLineDown) ? 3 : 1, error.toStdString()};
+    }
+
+    void pause(qint64 ms) override
+    {
+        if (ms > 0)
+            QThread::msleep(static_cast<unsigned long>(ms));
+    }
+
+    std::string portLabel() const override { return label_; }
+
+private:
+    std::string socket_;
+    std::string sent_;
+    std::string label_;
+    bool replyExpected_;
+    QJsonObject ask_;
+};
+
+// The port opened here carries the call.
+class PortCarrier : public Carrier {
+public:
+    PortCarrier(Call &call, SerialControl &line, const CliRequest &request, std::string sent, bool drain)
+        : call_(call), line_(line), prefix_(request.addressPrefix), sent_(std::move(sent)), drain_(drain)
+    { }
+
+    std::optional<Failure> round(qint64 watchMs, qint64, QJsonObject &object) override
+    {
+        const bool whole = call_.exchange(sent_, watchMs);
+        const std::string &reply = call_.reply();
+        object = replyObject(sent_, reply, decodedStatus(sent_, prefix_, reply), call_.elapsed());
+        object[field::kVia] = word::kViaPort;
+        const auto misfit = whole ? replyMisfit(sent_, prefix_, reply) : std::nullopt;
+        // A single call keeps the port until a tail still on its way has
+        // come, so that it cannot reach the next call as its reply.
+        if (drain_ && (!whole || misfit) && !call_.lost())
+            call_.waitForQuiet();
+        if (call_.lost())
+            return Failure{1, *call_.lost()};
+        const int watch = static_cast<int>(watchMs);
+        if (misfit)
+            object[field::kError] = QString::fromStdString(*misfit);
+        else if (!whole && reply.empty())
+            object[field::kError]
+                = QString::fromStdString(noReplyError(watch) + " from " + line_.portLabel());
+        else if (!whole)
+            object[field::kError] = QString::fromStdString(cutOffError(watch, monitorLine(reply)));
+        return std::nullopt;
+    }
+
+    void pause(qint64 ms) override { call_.pause(ms); }
+    std::string portLabel() const override { return line_.portLabel(); }
+
+private:
+    Call &call_;
+    SerialControl &line_;
+    std::string prefix_;
+    std::string sent_;
+    bool drain_;
+};
+
+// The line a request sends and the watch for its reply; exit status 2 and
+// why when it cannot be sent at all.
+struct AskedLine {
     std::string code;
     int watchMs = 2000; // as the SEND button's
+};
+
+std::optional<AskedLine> lineFor(const CliRequest &request, std::ostream &err)
+{
+    AskedLine line;
     if (request.verb == CliRequest::Command) {
         const NamedCommand *command = commandNamed(request.command);
-        code = std::string(command->code);
-        watchMs = command->replyWatchMs;
+        line.code = std::string(command->code);
+        line.watchMs = command->replyWatchMs;
     } else if (request.verb == CliRequest::Send) {
         // Decoding it is what finds a malformed sequence; the text is not kept.
         QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString decodedText
+        [[maybe_unused]] const QString decoded
             = utf8(QByteArrayView(request.argument.data(), static_cast<qsizetype>(request.argument.size())));
         if (utf8.hasError()) {
             err << "qv550-cli: the line to send is not valid UTF-8 text\n";
-            return 2;
+            return std::nullopt;
         }
         std::string unsendable;
         const auto bytes = lineBytesFromUtf8(request.argument, unsendable);
         if (!bytes) {
             err << "qv550-cli: \"" << unsendable
                 << "\" cannot be sent on the serial line, which carries one byte per character (Latin-1, up "
-                   "to "
-                   "U+00FF)\n";
-            return 2;
+                   "to U+00FF)\n";
+            return std::nullopt;
         }
-        code = *bytes;
+        line.code = *bytes;
     } else if (request.verb == CliRequest::Wait) {
-        code = std::string(commandNamed("status")->code);
-        watchMs = kWaitRoundMs;
+        line.code = std::string(commandNamed(kStatusCommand)->code);
+        line.watchMs = kWaitRoundMs;
     }
     if (request.timeoutMs && request.verb != CliRequest::Wait)
-        watchMs = *request.timeoutMs;
+        line.watchMs = *request.timeoutMs;
+    return line;
+}
 
-    Outcome outcome;
-    outcome.sent = request.addressPrefix + code + '\r';
-    outcome.replyExpected = request.addressPrefix != kBroadcastPrefix;
-    const auto finish = [&](int status, std::optional<std::string> error = std::nullopt) {
-        outcome.exitStatus = status;
-        outcome.error = std::move(error);
+// One call, or a wait, through `carrier`: how it ended.
+std::optional<Failure> carry(const CliRequest &request, Carrier &carrier, int watchMs, QJsonObject &object)
+{
+    if (request.verb == CliRequest::Wait)
+        return waitForStatus(request, carrier, object);
+    if (auto failure = carrier.round(watchMs, request.lineWaitMs, object))
+        return failure;
+    if (const QJsonValue error = object.value(field::kError); error.isString())
+        return Failure{1, error.toString().toStdString()};
+    return std::nullopt;
+}
+
+} // namespace
+
+int runCliRequest(const CliRequest &request, SerialControl &line, std::ostream &out, std::ostream &err,
+    TrafficLog *log, const std::string &ownerSocket, bool keepOpen)
+{
+    const auto asked = lineFor(request, err);
+    if (!asked)
+        return 2;
+    const std::string sent = request.addressPrefix + asked->code + '\r';
+    const bool replyExpected = request.addressPrefix != kBroadcastPrefix;
+    const auto finish = [&](QJsonObject object, const std::optional<Failure> &failure) {
+        Outcome outcome{std::move(object), std::nullopt, failure ? failure->exitStatus : 0};
+        if (failure)
+            outcome.error = failure->why;
         if (log && outcome.error)
-            log->note(status == 3 ? "not-opened" : "failed", *outcome.error);
-        report(request, outcome, out, err);
-        return status;
+            log->note(outcome.exitStatus == 3 ? "not-opened" : "failed", *outcome.error);
+        report(request, std::move(outcome), out, err);
+        return failure ? failure->exitStatus : 0;
     };
 
-    if (!ownerSocket.empty()) {
-        // The line's owner carries the call, one transaction among others'.
-        bool answered = false;
-        QJsonObject ask;
-        if (request.verb == CliRequest::Send)
-            ask[QStringLiteral("send")] = QString::fromStdString(request.argument);
-        else
-            ask[QStringLiteral("command")] = request.verb == CliRequest::Wait
-                ? QStringLiteral("status")
-                : QString::fromStdString(request.command);
-        ask[QStringLiteral("address")] = QString::fromStdString(request.address);
-        ask[QStringLiteral("timeout_ms")] = watchMs;
-        const qint64 limit
-            = request.verb == CliRequest::Wait ? request.timeoutMs.value_or(kWaitDefaultMs) : 0;
-        QElapsedTimer total;
-        total.start();
-        bool everReplied = false;
-        for (;;) {
-            int lineWaitMs = request.lineWaitMs;
-            if (request.verb == CliRequest::Wait) {
-                // --timeout bounds the whole wait, the line's too.
-                const qint64 left = std::max<qint64>(1, limit - total.elapsed());
-                ask[QStringLiteral("timeout_ms")] = static_cast<int>(std::min<qint64>(watchMs, left));
-                lineWaitMs = static_cast<int>(std::min<qint64>(lineWaitMs, left));
-            }
-            ask[QStringLiteral("line_wait_ms")] = lineWaitMs;
-            // The owner holds the call behind others' for the line's limit at most.
-            std::string why;
-            const auto got = askOwner(ownerSocket, ask,
-                ask[QStringLiteral("timeout_ms")].toInt() + lineWaitMs + kOwnerSlackMs, answered, why);
-            if (!answered && !outcome.viaOwner)
-                break; // nobody serves the line after all: open it here
-            if (!answered)
-                why = "the line's owner went away"; // between two rounds of a wait
-            outcome.viaOwner = true;
-            if (!got) {
-                // Nothing of an earlier round is this call's result.
-                outcome.sent = request.addressPrefix + code + '\r';
-                outcome.reply.clear();
-                outcome.status.reset();
-                outcome.elapsedMs = 0;
-                outcome.cachedAgeMs.reset();
-                return finish(1, why);
-            }
-            outcome.sent = got->value(QStringLiteral("sent")).toString().toLatin1().toStdString();
-            outcome.reply = QByteArray::fromHex(got->value(QStringLiteral("reply_hex")).toString().toLatin1())
-                                .toStdString();
-            outcome.elapsedMs = got->value(QStringLiteral("elapsed_ms")).toDouble();
-            outcome.status = got->value(QStringLiteral("status")).isString()
-                ? std::optional<std::string>(got->value(QStringLiteral("status")).toString().toStdString())
-                : std::nullopt;
-            if (got->value(QStringLiteral("cached")).toBool())
-                outcome.cachedAgeMs = got->value(QStringLiteral("age_ms")).toDouble();
-            // A value the owner read moments ago is an answer, though nothing was written for it.
-            const bool written = got->value(QStringLiteral("written")).toBool()
-                || got->value(QStringLiteral("cached")).toBool();
-            const QString error = got->value(QStringLiteral("error")).toString();
-            // Exit 3 only for a line its owner could not open; a line that
-            // stayed busy past the call's limit is a failed call.
-            const int unsent = error.startsWith(QStringLiteral("the line is down")) ? 3 : 1;
-            if (request.verb != CliRequest::Wait) {
-                if (!error.isEmpty())
-                    return finish(written ? 1 : unsent, error.toStdString());
-                return finish(0);
-            }
-            if (!written)
-                return finish(unsent, error.toStdString());
-            everReplied = everReplied || replyEnded(outcome.reply);
-            if (outcome.status == request.argument)
-                return finish(0);
-            if (total.elapsed() + 1 >= limit)
-                break;
-            QThread::msleep(
-                static_cast<unsigned long>(std::min<qint64>(kWaitRoundMs, limit - total.elapsed())));
-        }
-        if (outcome.viaOwner) {
-            if (!everReplied)
-                return finish(1,
-                    "no reply ever came from the projector on " + line.portLabel() + " in "
-                        + std::to_string(total.elapsed()) + " ms");
-            return finish(1,
-                "the status did not become \"" + request.argument + "\" in " + std::to_string(total.elapsed())
-                    + " ms" + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
-        }
+    if (ownerReachable(ownerSocket)) {
+        OwnerCarrier owner(request, ownerSocket, sent, line.portLabel());
+        QJsonObject object;
+        const auto failure = carry(request, owner, asked->watchMs, object);
+        return finish(std::move(object), failure);
     }
 
+    QJsonObject object = emptyReply(sent, replyExpected, word::kViaPort);
     Call call(line);
     if (const auto failure = call.open(request.settings))
-        return finish(3, *failure);
+        return finish(std::move(object), Failure{3, *failure});
     // The port is held for the call only (or the sequence); a loss on the way is told.
     const auto close = [&] {
         if (!keepOpen || call.lost())
             line.setPortOpen(false);
     };
-
+    std::optional<Failure> failure;
     try {
-        if (!outcome.replyExpected) {
-            line.setOutput(outcome.sent);
-            close();
-            return finish(0);
+        if (!replyExpected) {
+            line.setOutput(sent);
+        } else {
+            PortCarrier port(call, line, request, sent, request.verb != CliRequest::Wait);
+            failure = carry(request, port, asked->watchMs, object);
         }
-        if (request.verb == CliRequest::Wait) {
-            const qint64 limit = request.timeoutMs.value_or(kWaitDefaultMs);
-            bool everReplied = false;
-            QElapsedTimer total;
-            total.start();
-            while (!call.lost() && total.elapsed() < limit) {
-                QElapsedTimer round;
-                round.start();
-                const bool whole
-                    = call.exchange(outcome.sent, std::min<qint64>(watchMs, limit - total.elapsed()));
-                everReplied = everReplied || whole;
-                outcome.reply = call.reply();
-                outcome.elapsedMs = call.elapsed();
-                outcome.status = decodedStatus(outcome.sent, request.addressPrefix, call.reply());
-                if (outcome.status == request.argument)
-                    break;
-                call.pause(std::min<qint64>(kWaitRoundMs - round.elapsed(), limit - total.elapsed()));
-            }
-            const qint64 waited = total.elapsed();
-            if (outcome.status == request.argument) {
-                close();
-                return finish(0);
-            }
-            // No grace here: --timeout is the whole wait's limit.
-            close();
-            if (call.lost())
-                return finish(1, *call.lost());
-            if (!everReplied)
-                return finish(1,
-                    "no reply ever came from the projector on " + line.portLabel() + " in "
-                        + std::to_string(waited) + " ms");
-            return finish(1,
-                "the status did not become \"" + request.argument + "\" in " + std::to_string(waited) + " ms"
-                    + (outcome.status ? " (last: \"" + *outcome.status + "\")" : std::string()));
-        }
-        const bool whole = call.exchange(outcome.sent, watchMs);
-        outcome.reply = call.reply();
-        outcome.elapsedMs = call.elapsed();
-        outcome.status = decodedStatus(outcome.sent, request.addressPrefix, outcome.reply);
-        const auto misfit
-            = whole ? replyMisfit(outcome.sent, request.addressPrefix, outcome.reply) : std::nullopt;
-        if ((!whole || misfit) && !call.lost())
-            call.waitForQuiet();
-        close();
-        if (call.lost())
-            return finish(1, *call.lost());
-        if (misfit)
-            return finish(1, *misfit);
-        if (whole)
-            return finish(0);
-        if (outcome.reply.empty())
-            return finish(1, "no reply within " + std::to_string(watchMs) + " ms from " + line.portLabel());
-        return finish(1,
-            "the reply was cut off: no CR or ACK within " + std::to_string(watchMs)
-                + " ms (arrived: " + monitorLine(outcome.reply) + ")");
     } catch (const ControlError &error) {
-        close();
-        return finish(1, error.description());
+        failure = Failure{1, error.description()};
     }
+    close();
+    return finish(std::move(object), failure);
 }

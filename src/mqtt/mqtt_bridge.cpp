@@ -28,6 +28,8 @@
 #include "mqtt/mqtt_link.h"
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 #include "core/timer.h"
 
 std::string topicSegment(const std::string &name)
@@ -70,6 +72,15 @@ QString qs(const std::string &text)
     return QString::fromStdString(text);
 }
 
+// The claim messages on the owner topic, by which bridges of one name find
+// out which of them publishes: MQTT's own, not the owner's socket's.
+constexpr QLatin1String kProbe{"probe"};
+constexpr QLatin1String kClaimClient{"client"};
+constexpr QLatin1String kClaimOwner{"owner"};
+// Over MQTT a request is a command or a line to send.
+constexpr std::array kNotOverMqtt
+    = {Verb::Lease, Verb::Release, Verb::Hello, Verb::Subscribe, Verb::Speed, Verb::State};
+
 std::string seconds(double ms)
 {
     char text[32];
@@ -92,11 +103,10 @@ MqttBridge::MqttBridge(
     client_ = service_.connect(
         [this](const std::string &line) {
             // A request without an id gets a reply without one.
-            QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-            if (reply.value(QStringLiteral("id")).isNull())
-                reply.remove(QStringLiteral("id"));
-            link_.publish(
-                base() + "/reply", QJsonDocument(reply).toJson(QJsonDocument::Compact).toStdString(), false);
+            QJsonObject reply = jsonObject(line);
+            if (reply.value(field::kId).isNull())
+                reply.remove(field::kId);
+            link_.publish(base() + "/reply", jsonText(reply), false);
         },
         "MQTT (" + base() + ")");
     link_.onConnected = [this] { connected(); };
@@ -127,7 +137,7 @@ void MqttBridge::probe()
     claim_ = Claim::Waiting;
     probedAtMs_ = settings_.wallClockMs();
     QJsonObject probe;
-    probe[QStringLiteral("probe")] = qs(settings_.clientId);
+    probe[kProbe] = qs(settings_.clientId);
     link_.publish(
         base() + "/owner", QJsonDocument(probe).toJson(QJsonDocument::Compact).toStdString(), false);
 }
@@ -156,26 +166,25 @@ void MqttBridge::ownerMessage(const std::string &payload)
         return;
     }
     const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object();
-    if (object.contains(QStringLiteral("probe"))) {
-        if (claim_ != Claim::Waiting
-            || object.value(QStringLiteral("probe")).toString().toStdString() != settings_.clientId)
+    if (object.contains(kProbe)) {
+        if (claim_ != Claim::Waiting || object.value(kProbe).toString().toStdString() != settings_.clientId)
             return;
         // Our probe is back: the retained claim, if any, came before it.
         if (!holder_.empty() && holder_ != settings_.clientId && availability_ == "online")
             return standAside(holderText_);
         QJsonObject claim;
-        claim[QStringLiteral("client")] = qs(settings_.clientId);
-        claim[QStringLiteral("owner")] = qs(settings_.owner);
+        claim[kClaimClient] = qs(settings_.clientId);
+        claim[kClaimOwner] = qs(settings_.owner);
         claim_ = Claim::Claiming;
         link_.publish(
             base() + "/owner", QJsonDocument(claim).toJson(QJsonDocument::Compact).toStdString(), true);
         return;
     }
-    const std::string client = object.value(QStringLiteral("client")).toString().toStdString();
+    const std::string client = object.value(kClaimClient).toString().toStdString();
     if (client.empty())
         return;
     holder_ = client;
-    holderText_ = object.value(QStringLiteral("owner")).toString().toStdString();
+    holderText_ = object.value(kClaimOwner).toString().toStdString();
     if (client == settings_.clientId) {
         if (claim_ == Claim::Claiming) {
             const bool back = yielded_;
@@ -242,12 +251,10 @@ void MqttBridge::publishState()
 
 void MqttBridge::replyError(const std::string &why, const QJsonValue &id)
 {
-    QJsonObject reply;
-    if (!id.isUndefined() && !id.isNull())
-        reply[QStringLiteral("id")] = id;
-    reply[QStringLiteral("error")] = QString::fromStdString(why);
-    link_.publish(
-        base() + "/reply", QJsonDocument(reply).toJson(QJsonDocument::Compact).toStdString(), false);
+    QJsonObject reply = errorReply(id, why);
+    if (id.isUndefined() || id.isNull())
+        reply.remove(field::kId);
+    link_.publish(base() + "/reply", jsonText(reply), false);
 }
 
 void MqttBridge::say(int priority, const std::string &text) const
@@ -294,23 +301,23 @@ void MqttBridge::command(const std::string &payload)
         if (!document.isObject())
             return replyError("malformed JSON: " + parseError.errorString().toStdString(), QJsonValue());
         request = document.object();
-        for (const char *verb : {"lease", "release", "hello", "subscribe", "speed", "state"}) {
-            if (request.contains(QString::fromLatin1(verb)))
-                return replyError(
-                    "over MQTT a request is a command or a line to send, not \"" + std::string(verb) + "\"",
-                    request.value(QStringLiteral("id")));
+        for (const Verb verb : kNotOverMqtt) {
+            if (request.contains(verbName(verb)))
+                return replyError("over MQTT a request is a command or a line to send, not \""
+                        + std::string(verbName(verb).data()) + "\"",
+                    request.value(field::kId));
         }
     } else if (text.isEmpty() || text.contains(QLatin1Char('\n'))) {
         return replyError("a command is one name, such as power-on, or a JSON object", QJsonValue());
     } else {
-        request[QStringLiteral("command")] = text;
+        request[field::kCommand] = text;
     }
     if (const std::string why = refusal(request); !why.empty())
-        return replyError(why, request.value(QStringLiteral("id")));
+        return replyError(why, request.value(field::kId));
     request.remove(QStringLiteral("sent_at"));
-    if (!request.contains(QStringLiteral("id")))
-        request[QStringLiteral("id")] = QJsonValue();
-    service_.receive(client_, QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString() + "\n");
+    if (!request.contains(field::kId))
+        request[field::kId] = QJsonValue();
+    service_.receive(client_, jsonLine(request).toStdString());
 }
 
 std::string MqttBridge::refusal(const QJsonObject &request) const
@@ -320,7 +327,7 @@ std::string MqttBridge::refusal(const QJsonObject &request) const
             return why;
     }
     const bool all = settings_.commands == MqttCommands::All;
-    const QJsonValue send = request.value(QStringLiteral("send"));
+    const QJsonValue send = request.value(field::kSend);
     if (!send.isUndefined()) {
         if (!all)
             return "a line to send is not taken on MQTT here (mqtt-commands = named): give a command's name";
@@ -339,10 +346,10 @@ std::string MqttBridge::refusal(const QJsonObject &request) const
         }
     }
     // By the prefix the word stands for, not by the word.
-    const auto prefix = addressPrefixFor(request.value(QStringLiteral("address")).toString().toStdString());
-    if (prefix && *prefix == "AFFF" && !all)
+    const auto prefix = addressPrefixFor(request.value(field::kAddress).toString().toStdString());
+    if (prefix && *prefix == kBroadcastPrefix && !all)
         return "the broadcast address is not taken on MQTT here (mqtt-commands = named)";
-    if (const QJsonValue timeout = request.value(QStringLiteral("timeout_ms"));
+    if (const QJsonValue timeout = request.value(field::kTimeoutMs);
         timeout.isDouble() && timeout.toDouble() > longestWatchMs())
         return "timeout_ms on MQTT is at most " + std::to_string(longestWatchMs())
             + " ms (the longest reply watch a command needs)";

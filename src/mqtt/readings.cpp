@@ -12,16 +12,19 @@
 #include <cmath>
 #include <optional>
 
+#include "owner/live_state.h"
+#include "protocol/owner_protocol.h"
+
 namespace {
 
 // The reply's text, less its CR, of a value known now; nothing otherwise.
 std::optional<QString> replyText(const QJsonObject &state, const char *query)
 {
     const QJsonObject entry = state.value(QString::fromLatin1(query)).toObject();
-    if (!entry.value(QStringLiteral("status")).isString())
+    if (!entry.value(field::kStatus).isString())
         return std::nullopt;
-    QString text = QString::fromLatin1(
-        QByteArray::fromHex(entry.value(QStringLiteral("reply_hex")).toString().toLatin1()));
+    QString text
+        = QString::fromLatin1(QByteArray::fromHex(entry.value(field::kReplyHex).toString().toLatin1()));
     const qsizetype end = text.indexOf(QLatin1Char('\r'));
     return end < 0 ? text : text.left(end);
 }
@@ -55,8 +58,7 @@ QJsonObject readings(const QJsonObject &state, const ProblemLimits &limits)
         switched = power->front() == QLatin1Char('0') || power->front() == QLatin1Char('4')
             ? QStringLiteral("ON")
             : QStringLiteral("OFF");
-        const QString status
-            = state.value(QStringLiteral("status")).toObject().value(QStringLiteral("status")).toString();
+        const QString status = stateEntry(state, "status").value(field::kStatus).toString();
         if (power->front() == QLatin1Char('1') || status.contains(QStringLiteral("FAIL"), Qt::CaseInsensitive)
             || status.contains(QStringLiteral("Temperature Warning")))
             problems.append(status);
@@ -98,8 +100,7 @@ QJsonObject readings(const QJsonObject &state, const ProblemLimits &limits)
     out[QStringLiteral("temperature_2")] = temperatures[1];
 
     QJsonValue pressure;
-    const QString pressureStatus
-        = state.value(QStringLiteral("pressure")).toObject().value(QStringLiteral("status")).toString();
+    const QString pressureStatus = stateEntry(state, "pressure").value(field::kStatus).toString();
     if (pressureStatus.endsWith(QStringLiteral(" hPa"))) {
         if (const auto value = number(pressureStatus.chopped(4))) {
             pressure = *value;

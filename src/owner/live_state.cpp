@@ -175,21 +175,21 @@ QJsonObject LiveState::toJson() const
         const Value &value = values_[row];
         QJsonObject entry;
         const auto age = ageMs(row);
-        entry[QStringLiteral("status")]
+        entry[field::kStatus]
             = age && value.status ? QJsonValue(QString::fromStdString(*value.status)) : QJsonValue();
-        entry[QStringLiteral("age_ms")] = age ? QJsonValue(static_cast<double>(*age)) : QJsonValue();
+        entry[field::kAgeMs] = age ? QJsonValue(static_cast<double>(*age)) : QJsonValue();
         if (age) {
-            entry[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(value.reply, ""));
+            entry[field::kReplyHex] = QString::fromStdString(hexText(value.reply, ""));
             // For a reader who gets this later (a retained MQTT message), when it was read.
-            entry[QStringLiteral("read_at")] = utcText(wallNow - *age);
+            entry[field::kReadAt] = utcText(wallNow - *age);
         }
         if (value.unknownSince) {
-            entry[QStringLiteral("unknown_since")] = utcText(wallNow - (now - *value.unknownSince));
+            entry[field::kUnknownSince] = utcText(wallNow - (now - *value.unknownSince));
             if (value.readAt && value.status) {
                 QJsonObject last;
-                last[QStringLiteral("status")] = QString::fromStdString(*value.status);
-                last[QStringLiteral("age_ms")] = static_cast<double>(now - *value.readAt);
-                entry[QStringLiteral("last")] = last;
+                last[field::kStatus] = QString::fromStdString(*value.status);
+                last[field::kAgeMs] = static_cast<double>(now - *value.readAt);
+                entry[field::kLast] = last;
             }
         }
         state[QString::fromUtf8(
@@ -204,8 +204,8 @@ QJsonObject LiveState::choicesJson() const
     QJsonObject all;
     for (const auto &[group, choice] : choices_) {
         QJsonObject entry;
-        entry[QStringLiteral("command")] = QString::fromStdString(choice.command);
-        entry[QStringLiteral("age_ms")] = static_cast<double>(now_() - choice.at);
+        entry[field::kCommand] = QString::fromStdString(choice.command);
+        entry[field::kAgeMs] = static_cast<double>(now_() - choice.at);
         all[QString::fromStdString(group)] = entry;
     }
     return all;
@@ -215,4 +215,9 @@ void LiveState::changed()
 {
     for (const auto &listener : listeners_)
         listener();
+}
+
+QJsonObject stateEntry(const QJsonObject &state, std::string_view name)
+{
+    return state.value(QLatin1String(name.data(), static_cast<qsizetype>(name.size()))).toObject();
 }

@@ -115,3 +115,7 @@ struct ChoiceGroup {
     std::optional<std::size_t> confirmRow; // the kLiveQueries row that reports it
 };
 std::optional<ChoiceGroup> choiceGroupFor(std::string_view sent);
+
+// The entry of the row named `name` ("status", "pressure": a name of
+// kLiveQueries) in a state object, as toJson() writes it.
+QJsonObject stateEntry(const QJsonObject &state, std::string_view name);

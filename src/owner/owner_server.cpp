@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 #include "owner/owner_service.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 #include "serial/owner_socket.h"
 
 struct OwnerServer::Connection {
@@ -162,8 +164,10 @@ void OwnerServer::stop()
 void OwnerServer::accept(int descriptor)
 {
     if (connections_.size() >= kClientLimit) {
-        constexpr char kRefusal[] = "{\"id\":null,\"error\":\"too many clients\"}\n";
-        (void)!::send(descriptor, kRefusal, sizeof kRefusal - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const QByteArray refusal
+            = jsonLine(errorReply(QJsonValue(QJsonValue::Null), std::string(error_text::kTooManyClients)));
+        (void)!::send(descriptor, refusal.constData(), static_cast<std::size_t>(refusal.size()),
+            MSG_NOSIGNAL | MSG_DONTWAIT);
         ::close(descriptor);
         return;
     }

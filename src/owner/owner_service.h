@@ -35,16 +35,23 @@
 // Bad input gets a clear error and changes nothing else. No sockets here:
 // the server glue hands bytes in and lines out.
 
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include <array>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
-class QJsonObject;
-class QJsonValue;
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
+
 class LiveState;
 class Poller;
 class SharedLine;
+struct TransactionResult;
 
 class OwnerService {
 public:
@@ -82,14 +89,54 @@ public:
 private:
     struct Client {
         std::function<void(const std::string &)> send;
-        std::string pending; // a line not yet ended
+        JsonLineReader reader{kLineLimit};
         bool subscribed = false;
         bool watchesState = false;
         std::string name;
         int awaiting = 0; // transactions asked and not yet answered
     };
 
+    // A request that has passed the checks every request passes.
+    struct Request {
+        int client = 0;
+        QJsonValue id;
+        QJsonObject fields;
+        QJsonValue argument; // the verb's
+        Verb verb = Verb::Hello;
+    };
+    // Each verb's own function, as a row of a table.
+    struct VerbHandler {
+        Verb verb;
+        void (OwnerService::*handler)(const Request &);
+    };
+    // One row a verb.
+    static const std::array<VerbHandler, kVerbs.size()> kHandlers;
+    // Whether and how long a request may wait for the line.
+    struct LineWait {
+        bool mayWait = true;
+        int ms = 0;
+    };
+    // What a command or a line to send asks to be written.
+    struct Asked {
+        std::string code;
+        std::string prefix;
+        int watchMs = 2000; // as the SEND button's
+    };
+
     void handle(int client, const std::string &request);
+    void onHello(const Request &request);
+    void onState(const Request &request);
+    void onSpeed(const Request &request);
+    void onSubscribe(const Request &request);
+    void onLease(const Request &request);
+    void onRelease(const Request &request);
+    void onTransaction(const Request &request);
+    void onScene(const Request &request);
+    // Each of these answers the error itself when it returns nothing.
+    std::optional<LineWait> lineWaitOf(const Request &request);
+    std::optional<Asked> askedLine(const Request &request);
+    static QJsonObject transactionReply(
+        const TransactionResult &result, const std::string &prefix, int watchMs, bool expects);
     void reply(int client, const QJsonObject &object);
     void error(int client, const QJsonValue &id, const std::string &why);
     void broadcast(const QJsonObject &event, bool subscribersOnly);

@@ -17,11 +17,6 @@ QString latin1(const std::string &bytes)
 
 } // namespace
 
-bool replyEnded(const std::string &reply)
-{
-    return reply.find('\r') != std::string::npos || reply.find('\x06') != std::string::npos;
-}
-
 std::string monitorLine(const std::string &bytes)
 {
     const std::string text = monitorText(bytes);
@@ -61,11 +56,11 @@ QJsonObject replyObject(const std::string &sent, const std::string &reply,
     const std::optional<std::string> &status, double elapsedMs)
 {
     QJsonObject object;
-    object[QStringLiteral("sent")] = latin1(sent);
-    object[QStringLiteral("reply_hex")] = QString::fromStdString(hexText(reply, ""));
-    object[QStringLiteral("monitor")] = latin1(monitorLine(reply));
-    object[QStringLiteral("status")] = status ? QJsonValue(QString::fromStdString(*status)) : QJsonValue();
-    object[QStringLiteral("complete")] = replyEnded(reply);
-    object[QStringLiteral("elapsed_ms")] = std::round(elapsedMs * 1000.0) / 1000.0;
+    object[field::kSent] = latin1(sent);
+    object[field::kReplyHex] = QString::fromStdString(hexText(reply, ""));
+    object[field::kMonitor] = latin1(monitorLine(reply));
+    object[field::kStatus] = status ? QJsonValue(QString::fromStdString(*status)) : QJsonValue();
+    object[field::kComplete] = replyEnded(reply);
+    object[field::kElapsedMs] = std::round(elapsedMs * 1000.0) / 1000.0;
     return object;
 }

@@ -9,8 +9,7 @@
 #include <optional>
 #include <string>
 
-// Whether `reply` is whole: ended by a CR or an ACK.
-bool replyEnded(const std::string &reply);
+#include "protocol/owner_protocol.h"
 
 // The status text of a whole reply to a status query (less the panel's
 // leading space); nothing for an incomplete reply, a reply that does not fit

@@ -5,13 +5,13 @@
 
 #include "owner/scene_runner.h"
 
-#include <QJsonDocument>
-
 #include <cmath>
 
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
 #include "core/timer.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ QString qs(const std::string &text)
 // The reply's bytes, from its hex.
 std::string replyBytes(const QJsonObject &reply)
 {
-    return QByteArray::fromHex(reply.value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
+    return QByteArray::fromHex(reply.value(field::kReplyHex).toString().toLatin1()).toStdString();
 }
 
 std::string secondsText(std::int64_t ms)
@@ -94,9 +94,9 @@ std::optional<std::string> SceneRunner::start(const std::string &name, const std
         },
         "scene \"" + scene_.name + "\"");
     QJsonObject event;
-    event[QStringLiteral("started")] = true;
-    event[QStringLiteral("steps")] = static_cast<int>(scene_.steps.size());
-    event[QStringLiteral("by")] = qs(by);
+    event[field::kStarted] = true;
+    event[field::kSteps] = static_cast<int>(scene_.steps.size());
+    event[field::kBy] = qs(by);
     emit(event);
     beginStep();
     return std::nullopt;
@@ -122,19 +122,18 @@ void SceneRunner::dropClient()
 void SceneRunner::request(QJsonObject object, bool awaited)
 {
     const int id = nextId_++;
-    object[QStringLiteral("id")] = id;
+    object[field::kId] = id;
     if (awaited) {
         awaiting_ = id;
         reply_.reset();
     }
-    service_.receive(client_, QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n");
+    service_.receive(client_, jsonLine(object).toStdString());
 }
 
 void SceneRunner::replied(const std::string &line)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line));
-    const QJsonObject reply = document.object();
-    if (awaiting_ == 0 || reply.value(QStringLiteral("id")).toInt() != awaiting_)
+    const QJsonObject reply = jsonObject(line);
+    if (awaiting_ == 0 || reply.value(field::kId).toInt() != awaiting_)
         return; // a release's answer, or an event
     awaiting_ = 0;
     reply_ = reply;
@@ -176,7 +175,7 @@ void SceneRunner::beginStep()
             return sendStep();
         phase_ = Phase::Leasing;
         QJsonObject lease;
-        lease[QStringLiteral("lease")] = kLeaseS;
+        lease[field::kLease] = kLeaseS;
         return request(lease, true);
     }
     release(); // never a lease across a wait or a pause
@@ -206,7 +205,7 @@ void SceneRunner::release()
         return;
     leased_ = false;
     QJsonObject release;
-    release[QStringLiteral("release")] = true;
+    release[field::kRelease] = true;
     request(release, false);
 }
 
@@ -215,14 +214,13 @@ void SceneRunner::sendStep()
     const SceneStep &current = step();
     phase_ = Phase::Sending;
     QJsonObject command;
-    command[current.kind == SceneStep::Kind::Command ? QStringLiteral("command") : QStringLiteral("send")]
-        = qs(current.what);
+    command[current.kind == SceneStep::Kind::Command ? field::kCommand : field::kSend] = qs(current.what);
     if (!current.address.empty())
-        command[QStringLiteral("address")] = qs(current.address);
+        command[field::kAddress] = qs(current.address);
     if (current.timeoutMs > 0)
-        command[QStringLiteral("timeout_ms")] = current.timeoutMs;
+        command[field::kTimeoutMs] = current.timeoutMs;
     // A query the scene sends is asked of the projector, never answered from what is known.
-    command[QStringLiteral("max_age_ms")] = 0;
+    command[field::kMaxAgeMs] = 0;
     request(command, true);
 }
 
@@ -231,15 +229,15 @@ void SceneRunner::handleReply(const QJsonObject &reply)
     if (phase_ == Phase::Leasing) {
         // Refused: another client holds the line. The commands then wait
         // their turn in the owner's queue, as a script's do.
-        leased_ = !reply.contains(QStringLiteral("error"));
+        leased_ = !reply.contains(field::kError);
         return sendStep();
     }
     if (phase_ == Phase::Waiting) {
         std::string shown;
         if (conditionsMet(shown))
             return stepEnded(true, shown);
-        if (reply.contains(QStringLiteral("error")))
-            lastSeen_ = reply.value(QStringLiteral("error")).toString().toStdString();
+        if (reply.contains(field::kError))
+            lastSeen_ = reply.value(field::kError).toString().toStdString();
         if (askRow_ != 0)
             askNext(); // the other values the condition needs, one after another
         return;
@@ -248,18 +246,18 @@ void SceneRunner::handleReply(const QJsonObject &reply)
         return;
     const std::string bytes = replyBytes(reply);
     std::string why;
-    if (reply.contains(QStringLiteral("error")))
-        why = reply.value(QStringLiteral("error")).toString().toStdString();
+    if (reply.contains(field::kError))
+        why = reply.value(field::kError).toString().toStdString();
     else if (bytes.rfind("ERR", 0) == 0)
         why = "the projector answered ERR";
     else if (bytes.find('\x15') != std::string::npos)
         why = "the projector answered NAK";
     if (why.empty()) {
         sinceMs_ = now_();
-        const QJsonValue status = reply.value(QStringLiteral("status"));
+        const QJsonValue status = reply.value(field::kStatus);
         return stepEnded(true,
             status.isString() ? status.toString().toStdString()
-                              : reply.value(QStringLiteral("monitor")).toString().toStdString());
+                              : reply.value(field::kMonitor).toString().toStdString());
     }
     if (attempt_ < step().retries) {
         ++attempt_;
@@ -282,12 +280,11 @@ void SceneRunner::askNext()
     const std::size_t row = current.conditions[askRow_].row;
     askRow_ = (askRow_ + 1) % current.conditions.size();
     QJsonObject query;
-    query[QStringLiteral("command")] = QString::fromUtf8(
+    query[field::kCommand] = QString::fromUtf8(
         kLiveQueries[row].name.data(), static_cast<qsizetype>(kLiveQueries[row].name.size()));
     // A value read since the last command is as good as asking again; an
     // older one is not.
-    query[QStringLiteral("max_age_ms")]
-        = static_cast<double>(std::clamp<std::int64_t>(now_() - sinceMs_, 0, kConfirmMs));
+    query[field::kMaxAgeMs] = static_cast<double>(std::clamp<std::int64_t>(now_() - sinceMs_, 0, kConfirmMs));
     request(query, true);
 }
 
@@ -327,14 +324,14 @@ void SceneRunner::stepEnded(bool ok, const std::string &detail)
     awaiting_ = 0;
     const SceneStep &current = step();
     QJsonObject event;
-    event[QStringLiteral("step")] = static_cast<int>(index_ + 1);
-    event[QStringLiteral("steps")] = static_cast<int>(scene_.steps.size());
-    event[QStringLiteral("did")] = qs(current.describe());
-    event[QStringLiteral("ok")] = ok;
-    event[QStringLiteral("detail")] = qs(detail);
-    event[QStringLiteral("elapsed_ms")] = static_cast<double>(now_() - stepStartMs_);
+    event[field::kStep] = static_cast<int>(index_ + 1);
+    event[field::kSteps] = static_cast<int>(scene_.steps.size());
+    event[field::kDid] = qs(current.describe());
+    event[field::kOk] = ok;
+    event[field::kDetail] = qs(detail);
+    event[field::kElapsedMs] = static_cast<double>(now_() - stepStartMs_);
     if (!ok && current.continueOnError)
-        event[QStringLiteral("continued")] = true;
+        event[field::kContinued] = true;
     emit(event);
     if (!active_)
         return; // a listener started another scene or stopped this one
@@ -358,18 +355,18 @@ void SceneRunner::end(const std::string &outcome, const std::string &why)
     ask_.setEnabled(false);
     deadline_.setEnabled(false);
     QJsonObject event;
-    event[QStringLiteral("end")] = qs(outcome);
-    event[QStringLiteral("steps")] = static_cast<int>(scene_.steps.size());
+    event[field::kEnd] = qs(outcome);
+    event[field::kSteps] = static_cast<int>(scene_.steps.size());
     if (!why.empty())
-        event[QStringLiteral("why")] = qs(why);
+        event[field::kWhy] = qs(why);
     emit(event);
 }
 
 void SceneRunner::emit(QJsonObject event)
 {
-    event[QStringLiteral("event")] = QStringLiteral("scene");
-    event[QStringLiteral("scene")] = qs(scene_.name);
-    event[QStringLiteral("run")] = run_;
+    event[field::kEvent] = word::kScene;
+    event[field::kScene] = qs(scene_.name);
+    event[field::kRun] = run_;
     const auto listeners = listeners_; // a listener may add another
     for (const auto &listener : listeners)
         listener(event);

@@ -9,6 +9,7 @@
 #include "owner/owner_service.h"
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
+#include "protocol/owner_protocol.h"
 
 namespace {
 
@@ -32,14 +33,14 @@ SceneService::SceneService(OwnerService &service, SceneRunner &runner) : service
             runner_.stop("a press at the panel (" + name + ")");
     };
     runner_.listen([this](const QJsonObject &event) {
-        const int run = event.value(QStringLiteral("run")).toInt();
+        const int run = event.value(field::kRun).toInt();
         const auto found = followers_.find(run);
         if (found == followers_.end())
             return;
         QJsonObject told = event;
-        told[QStringLiteral("id")] = found->second.id;
+        told[field::kId] = found->second.id;
         const auto answer = found->second.answer;
-        if (event.contains(QStringLiteral("end")))
+        if (event.contains(field::kEnd))
             followers_.erase(found);
         answer(told);
     });
@@ -48,28 +49,28 @@ SceneService::SceneService(OwnerService &service, SceneRunner &runner) : service
 void SceneService::handle(
     int client, const QJsonObject &request, std::function<void(const QJsonObject &)> answer)
 {
-    const QJsonValue id = request.value(QStringLiteral("id"));
+    const QJsonValue id = request.value(field::kId);
     QJsonObject reply;
-    reply[QStringLiteral("id")] = id;
+    reply[field::kId] = id;
     const auto error = [&](const std::string &why) {
-        reply[QStringLiteral("error")] = QString::fromStdString(why);
+        reply[field::kError] = QString::fromStdString(why);
         answer(reply);
     };
-    if (request.contains(QStringLiteral("scenes"))) {
-        reply[QStringLiteral("scenes")] = sceneList(runner_.book());
-        reply[QStringLiteral("file")] = QString::fromStdString(runner_.book().file);
-        reply[QStringLiteral("running")]
+    if (request.contains(field::kScenes)) {
+        reply[field::kScenes] = sceneList(runner_.book());
+        reply[field::kFile] = QString::fromStdString(runner_.book().file);
+        reply[field::kRunning]
             = runner_.running() ? QJsonValue(QString::fromStdString(runner_.runningScene())) : QJsonValue();
         return answer(reply);
     }
-    if (request.contains(QStringLiteral("scene_cancel"))) {
+    if (request.contains(field::kSceneCancel)) {
         if (!runner_.running())
             return error("no scene is running");
-        reply[QStringLiteral("cancelled")] = QString::fromStdString(runner_.runningScene());
+        reply[field::kCancelled] = QString::fromStdString(runner_.runningScene());
         runner_.stop("cancelled by " + service_.clientName(client));
         return answer(reply);
     }
-    const QJsonValue name = request.value(QStringLiteral("scene"));
+    const QJsonValue name = request.value(field::kScene);
     if (!name.isString())
         return error("scene takes a scene's name");
     // Heard first, so that the start and every step reach the asker in
@@ -89,11 +90,11 @@ QJsonArray sceneList(const SceneBook &book)
     QJsonArray list;
     for (const Scene &scene : book.scenes) {
         QJsonObject entry;
-        entry[QStringLiteral("name")] = QString::fromStdString(scene.name);
+        entry[field::kName] = QString::fromStdString(scene.name);
         QJsonArray steps;
         for (const SceneStep &step : scene.steps)
             steps.append(QString::fromStdString(step.describe()));
-        entry[QStringLiteral("steps")] = steps;
+        entry[field::kSteps] = steps;
         list.append(entry);
     }
     return list;
@@ -101,25 +102,23 @@ QJsonArray sceneList(const SceneBook &book)
 
 std::string sceneEventText(const QJsonObject &event)
 {
-    const std::string scene = event.value(QStringLiteral("scene")).toString().toStdString();
-    const auto text
-        = [&event](const char *key) { return event.value(QLatin1String(key)).toString().toStdString(); };
-    if (event.contains(QStringLiteral("started")))
-        return scene + ": started by " + text("by") + ", "
-            + std::to_string(event.value(QStringLiteral("steps")).toInt()) + " steps";
-    if (event.contains(QStringLiteral("end"))) {
-        const std::string why = text("why");
-        return scene + ": " + text("end") + (why.empty() ? "" : ", " + why);
+    const std::string scene = event.value(field::kScene).toString().toStdString();
+    const auto text = [&event](QLatin1String key) { return event.value(key).toString().toStdString(); };
+    if (event.contains(field::kStarted))
+        return scene + ": started by " + text(field::kBy) + ", "
+            + std::to_string(event.value(field::kSteps).toInt()) + " steps";
+    if (event.contains(field::kEnd)) {
+        const std::string why = text(field::kWhy);
+        return scene + ": " + text(field::kEnd) + (why.empty() ? "" : ", " + why);
     }
-    const auto tenths
-        = static_cast<long long>(event.value(QStringLiteral("elapsed_ms")).toDouble() / 100.0 + 0.5);
-    const bool ok = event.value(QStringLiteral("ok")).toBool();
-    const std::string detail = text("detail");
-    return scene + " " + std::to_string(event.value(QStringLiteral("step")).toInt()) + "/"
-        + std::to_string(event.value(QStringLiteral("steps")).toInt()) + " " + text("did") + ": "
-        + (ok                                                       ? "ok"
-                : event.value(QStringLiteral("continued")).toBool() ? "failed, going on"
-                                                                    : "failed")
+    const auto tenths = static_cast<long long>(event.value(field::kElapsedMs).toDouble() / 100.0 + 0.5);
+    const bool ok = event.value(field::kOk).toBool();
+    const std::string detail = text(field::kDetail);
+    return scene + " " + std::to_string(event.value(field::kStep).toInt()) + "/"
+        + std::to_string(event.value(field::kSteps).toInt()) + " " + text(field::kDid) + ": "
+        + (ok                                             ? "ok"
+                : event.value(field::kContinued).toBool() ? "failed, going on"
+                                                          : "failed")
         + (detail.empty() ? "" : ", " + detail) + " (" + std::to_string(tenths / 10) + "."
         + std::to_string(tenths % 10) + " s)";
 }
@@ -127,6 +126,6 @@ std::string sceneEventText(const QJsonObject &event)
 bool isPanelPress(std::string_view line)
 {
     // The address word, when there is one, comes first.
-    const std::size_t code = line.rfind("A00", 0) == 0 ? 4 : line.rfind("AFFF", 0) == 0 ? 4 : 0;
+    const std::size_t code = line.rfind("A00", 0) == 0 ? 4 : line.rfind(kBroadcastPrefix, 0) == 0 ? 4 : 0;
     return line.substr(std::min(code, line.size()), 2) != "CR";
 }

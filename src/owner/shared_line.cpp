@@ -14,6 +14,7 @@
 #include "core/reply_decoders.h"
 #include "serial/open_failure.h"
 #include "core/timer.h"
+#include "protocol/owner_protocol.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ constexpr const char *kPanel = "the panel";
 // Where a reply ends: just past its first CR or ACK, or npos.
 std::size_t replyEnd(const std::string &bytes)
 {
-    const std::size_t at = bytes.find_first_of("\r\x06");
+    const std::size_t at = bytes.find_first_of(kReplyEnds);
     return at == std::string::npos ? at : at + 1;
 }
 
@@ -226,7 +227,7 @@ void SharedLine::submit(Transaction transaction)
         return refuse(transaction, downReason());
     const bool leasedAway = leaseHolder_ && *leaseHolder_ != transaction.client;
     if (leasedAway && !transaction.mayWait)
-        return refuse(transaction, "the line is leased to " + holderName());
+        return refuse(transaction, lineLeasedError(holderName()));
     if (queue_.size() >= kQueueLimit)
         return refuse(transaction, "too many requests are waiting for the line");
     if (transaction.leaseS > 0 && !leasedAway && (leaseHolder_ || !transaction.mayWait)) {
@@ -249,7 +250,7 @@ void SharedLine::submit(Transaction transaction)
 std::optional<std::string> SharedLine::lease(int client, int seconds)
 {
     if (leaseHolder_ && *leaseHolder_ != client)
-        return "the line is leased to " + holderName();
+        return lineLeasedError(holderName());
     const bool fresh = leaseHolder_ != client;
     leaseHolder_ = client;
     leaseMs_ = std::clamp(seconds, 1, kLongestLeaseS) * 1000;
@@ -490,8 +491,7 @@ void SharedLine::failAll(const std::string &why)
 std::string SharedLine::downReason() const
 {
     const std::string lost = line_.lostLineDescription();
-    return "the line is down: "
-        + (lost.empty() || line_.portOpen() ? line_.portLabel() + " is not open" : lost);
+    return lineDownError(lost.empty() || line_.portOpen() ? line_.portLabel() + " is not open" : lost);
 }
 
 void SharedLine::toPanel(std::int16_t event)
@@ -505,7 +505,7 @@ void SharedLine::onLineEvent()
     const std::int16_t event = line_.commEvent();
     if (event != kCommEventReceive) {
         if (event == kCommEventLineLost)
-            failAll("the line is down: " + line_.lostLineDescription());
+            failAll(lineDownError(line_.lostLineDescription()));
         if ((event == kCommEventLineLost || event == kCommEventConnected) && onConnection)
             onConnection(event == kCommEventConnected);
         toPanel(event);
@@ -538,8 +538,8 @@ void SharedLine::onLineEvent()
     // Each reply's end answers one of the panel's lines, oldest first: a
     // projector that lags behind a hold's repeats leaves some unanswered,
     // and then no gap is known.
-    for (std::size_t at = arrived.find_first_of("\r\x06"); at != std::string::npos && panelUnanswered_ > 0;
-         at = arrived.find_first_of("\r\x06", at + 1)) {
+    for (std::size_t at = arrived.find_first_of(kReplyEnds); at != std::string::npos && panelUnanswered_ > 0;
+         at = arrived.find_first_of(kReplyEnds, at + 1)) {
         if (--panelUnanswered_ == 0)
             panelLatencyMs_ = now_() - panelWroteAt_;
     }

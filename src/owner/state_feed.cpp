@@ -3,13 +3,27 @@
 
 #include "owner/state_feed.h"
 
-#include <QJsonDocument>
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
+
+namespace {
+
+// The request that follows the state, and the one that asks for it now.
+QByteArray stateRequest(int id, QLatin1String verb)
+{
+    QJsonObject request;
+    request[field::kId] = id;
+    request[verb] = verb == field::kSubscribe ? QJsonValue(word::kState) : QJsonValue(true);
+    return jsonLine(request);
+}
+
+} // namespace
 
 StateFeed::StateFeed(std::function<void(const QJsonObject &, const QJsonObject &)> onState)
     : onState_(std::move(onState))
 {
     QObject::connect(&socket_, &QLocalSocket::connected, &socket_,
-        [this] { socket_.write(QByteArrayLiteral("{\"id\": 1, \"subscribe\": \"state\"}\n")); });
+        [this] { socket_.write(stateRequest(1, field::kSubscribe)); });
     QObject::connect(&socket_, &QLocalSocket::readyRead, &socket_, [this] { readEvents(); });
 }
 
@@ -17,35 +31,30 @@ void StateFeed::follow(const std::string &socket)
 {
     if (socket != path_) {
         socket_.abort();
-        pending_.clear();
+        lines_.clear();
         path_ = socket;
     }
     if (path_.empty() || socket_.state() != QLocalSocket::UnconnectedState)
         return;
-    pending_.clear();
+    lines_.clear();
     socket_.connectToServer(QString::fromStdString(path_));
 }
 
 void StateFeed::refresh()
 {
     if (following())
-        socket_.write(QByteArrayLiteral("{\"id\": 2, \"state\": true}\n"));
+        socket_.write(stateRequest(2, field::kState));
 }
 
 void StateFeed::readEvents()
 {
-    pending_ += socket_.readAll();
-    qsizetype end;
-    while ((end = pending_.indexOf('\n')) >= 0) {
-        const QJsonObject event = QJsonDocument::fromJson(pending_.left(end)).object();
-        pending_.remove(0, end + 1);
+    lines_.append(socket_.readAll());
+    while (const auto line = lines_.next()) {
+        const QJsonObject event = jsonObject(*line);
         // A change pushed, or the answer to refresh(): the same two objects.
-        if (event.value(QStringLiteral("event")) == QStringLiteral("state")
-            || event.contains(QStringLiteral("state")))
-            onState_(event.value(QStringLiteral("state")).toObject(),
-                event.value(QStringLiteral("choices")).toObject());
+        if (event.value(field::kEvent) == QJsonValue(word::kState) || event.contains(field::kState))
+            onState_(event.value(field::kState).toObject(), event.value(field::kChoices).toObject());
     }
-    // An owner that never ends a line is not followed into memory.
-    if (pending_.size() > (1 << 20))
+    if (lines_.tooLong())
         socket_.abort();
 }

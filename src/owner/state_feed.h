@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "protocol/json_lines.h"
+
 class StateFeed {
 public:
     explicit StateFeed(std::function<void(const QJsonObject &state, const QJsonObject &choices)> onState);
@@ -27,5 +29,6 @@ private:
     std::function<void(const QJsonObject &, const QJsonObject &)> onState_;
     QLocalSocket socket_;
     std::string path_;
-    QByteArray pending_;
+    // An owner that never ends a line is not followed into memory.
+    JsonLineReader lines_{1 << 20};
 };

@@ -14,6 +14,7 @@
 #include "commands/catalogue.h"
 #include "core/view.h"
 #include "owner/live_state.h"
+#include "protocol/owner_protocol.h"
 
 namespace {
 
@@ -50,9 +51,9 @@ QString qs(std::string_view text)
 std::string replyOf(const QJsonObject &state, std::string_view query)
 {
     const QJsonObject entry = state.value(qs(query)).toObject();
-    if (!entry.value(QStringLiteral("status")).isString())
+    if (!entry.value(field::kStatus).isString())
         return {};
-    return QByteArray::fromHex(entry.value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
+    return QByteArray::fromHex(entry.value(field::kReplyHex).toString().toLatin1()).toStdString();
 }
 
 bool beginsWithOneOf(const std::string &reply, std::string_view codes)
@@ -83,8 +84,7 @@ std::set<std::string> litControls(const QJsonObject &state, const QJsonObject &c
     if (!on)
         return lit;
     for (auto choice = choices.begin(); choice != choices.end(); ++choice) {
-        const std::string command
-            = choice.value().toObject().value(QStringLiteral("command")).toString().toStdString();
+        const std::string command = choice.value().toObject().value(field::kCommand).toString().toStdString();
         for (const CatalogueEntry &entry : kCatalogue) {
             if (entry.name == command && entry.group == choice.key().toStdString()) {
                 // The read groups are lit from what was read, not from what was asked.
@@ -106,16 +106,15 @@ std::string liveStateText(const QJsonObject &state)
         std::string name(query.name);
         name.resize(std::max<std::size_t>(name.size(), 10), ' ');
         text += name + ' ';
-        if (entry.value(QStringLiteral("status")).isString()) {
+        if (entry.value(field::kStatus).isString()) {
             char age[32];
-            std::snprintf(age, sizeof age, "%.1f", entry.value(QStringLiteral("age_ms")).toDouble() / 1000.0);
-            text += entry.value(QStringLiteral("status")).toString().toStdString() + " (read " + age
-                + " s ago)";
-        } else if (entry.contains(QStringLiteral("unknown_since"))) {
-            text += "unknown since " + entry.value(QStringLiteral("unknown_since")).toString().toStdString();
-            const QJsonObject last = entry.value(QStringLiteral("last")).toObject();
-            if (last.contains(QStringLiteral("status")))
-                text += " (last read: " + last.value(QStringLiteral("status")).toString().toStdString() + ')';
+            std::snprintf(age, sizeof age, "%.1f", entry.value(field::kAgeMs).toDouble() / 1000.0);
+            text += entry.value(field::kStatus).toString().toStdString() + " (read " + age + " s ago)";
+        } else if (entry.contains(field::kUnknownSince)) {
+            text += "unknown since " + entry.value(field::kUnknownSince).toString().toStdString();
+            const QJsonObject last = entry.value(field::kLast).toObject();
+            if (last.contains(field::kStatus))
+                text += " (last read: " + last.value(field::kStatus).toString().toStdString() + ')';
         } else {
             text += "not read yet";
         }

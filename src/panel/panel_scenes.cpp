@@ -8,6 +8,7 @@
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
 #include "owner/shared_line.h"
+#include "protocol/owner_protocol.h"
 
 PanelScenes::PanelScenes(
     SharedLine &shared, SceneRunner &runner, std::function<void(const std::string &)> show)
@@ -22,17 +23,16 @@ PanelScenes::PanelScenes(
 
 void PanelScenes::heard(const QJsonObject &event)
 {
-    const std::string scene = event.value(QStringLiteral("scene")).toString().toStdString();
-    const int steps = event.value(QStringLiteral("steps")).toInt();
-    if (event.contains(QStringLiteral("end"))) {
-        const std::string why = event.value(QStringLiteral("why")).toString().toStdString();
-        status_ = " Scene " + scene + " " + event.value(QStringLiteral("end")).toString().toStdString()
+    const std::string scene = event.value(field::kScene).toString().toStdString();
+    const int steps = event.value(field::kSteps).toInt();
+    if (event.contains(field::kEnd)) {
+        const std::string why = event.value(field::kWhy).toString().toStdString();
+        status_ = " Scene " + scene + " " + event.value(field::kEnd).toString().toStdString()
             + (why.empty() ? "" : ": " + why);
     } else {
         // The step that runs now: the first after a start, the next after
         // one ended.
-        const int ended
-            = event.contains(QStringLiteral("started")) ? 0 : event.value(QStringLiteral("step")).toInt();
+        const int ended = event.contains(field::kStarted) ? 0 : event.value(field::kStep).toInt();
         const Scene *running = runner_.book().find(scene);
         if (!running || ended >= steps || ended >= static_cast<int>(running->steps.size()))
             return; // the end event follows
@@ -41,4 +41,3 @@ void PanelScenes::heard(const QJsonObject &event)
     }
     show_(status_);
 }
-

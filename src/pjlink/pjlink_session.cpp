@@ -8,11 +8,12 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "owner/owner_service.h"
 #include "pjlink/pjlink_answers.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 #include "core/timer.h"
 
 PjlinkSession::PjlinkSession(OwnerService &service, const LiveState &state, const PjlinkSettings &settings,
@@ -119,36 +120,35 @@ void PjlinkSession::handle(const std::string &line)
 void PjlinkSession::sendCommand()
 {
     QJsonObject request;
-    request[QStringLiteral("id")] = ++requestId_;
-    request[QStringLiteral("command")] = QString::fromStdString(commands_.front());
-    request[QStringLiteral("wait")] = false;
-    service_.receive(client_, QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString() + "\n");
+    request[field::kId] = ++requestId_;
+    request[field::kCommand] = QString::fromStdString(commands_.front());
+    request[field::kWait] = false;
+    service_.receive(client_, jsonLine(request).toStdString());
 }
 
 void PjlinkSession::ownerReplied(const std::string &line)
 {
-    const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+    const QJsonObject reply = jsonObject(line);
     // Only the answer to the request on its way; the owner also tells every
     // client of a change of the line's speed.
-    if (!busy_ || reply.value(QStringLiteral("id")).toInt(-1) != requestId_)
+    if (!busy_ || reply.value(field::kId).toInt(-1) != requestId_)
         return;
-    const bool written = reply.value(QStringLiteral("written")).toBool();
-    const QString error = reply.value(QStringLiteral("error")).toString();
+    const bool written = reply.value(field::kWritten).toBool();
+    const QString error = reply.value(field::kError).toString();
     if (!written) {
-        if (error.startsWith(QStringLiteral("the line is leased")) && retries_ * kRetryMs < kLeaseWaitMs) {
+        if (errorIs(error, error_text::kLineLeased) && retries_ * kRetryMs < kLeaseWaitMs) {
             ++retries_;
             retry_.setEnabled(true);
             return;
         }
         return answer("ERR3"); // leased past the wait, the line down, or too much queued
     }
-    const QByteArray bytes
-        = QByteArray::fromHex(reply.value(QStringLiteral("reply_hex")).toString().toLatin1());
+    const QByteArray bytes = QByteArray::fromHex(reply.value(field::kReplyHex).toString().toLatin1());
     if (!bytes.contains('\x06')) {
         // The line went down under it: unavailable. Refused with ERR, or
         // no answer at all: the projector failed it.
-        const bool lineDown = !error.isEmpty() && !error.startsWith(QStringLiteral("no reply"))
-            && !error.startsWith(QStringLiteral("the reply was cut off"));
+        const bool lineDown = !error.isEmpty() && !errorIs(error, error_text::kNoReply)
+            && !errorIs(error, error_text::kCutOff);
         return answer(lineDown ? "ERR3" : "ERR4");
     }
     commands_.erase(commands_.begin());

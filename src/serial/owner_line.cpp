@@ -5,10 +5,11 @@
 
 #include "serial/owner_line.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "commands/named_commands.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ int watchFor(std::string_view line)
     std::string_view code = line;
     if (!code.empty() && code.back() == '\r')
         code.remove_suffix(1);
-    if (code.size() > 4 && code[0] == 'A' && code.substr(1, 3).find_first_not_of("0123456789F") == std::string_view::npos)
+    if (code.size() > 4 && code[0] == 'A'
+        && code.substr(1, 3).find_first_not_of("0123456789F") == std::string_view::npos)
         code.remove_prefix(4);
     for (const NamedCommand &command : namedCommands()) {
         if (command.code == code)
@@ -29,7 +31,8 @@ int watchFor(std::string_view line)
 
 } // namespace
 
-OwnerLine::OwnerLine(std::string socketPath, std::string label) : path_(std::move(socketPath)), label_(std::move(label))
+OwnerLine::OwnerLine(std::string socketPath, std::string label)
+    : path_(std::move(socketPath)), label_(std::move(label))
 {
     connect(&socket_, &QLocalSocket::connected, this, [this] {
         if (events_.connected)
@@ -49,7 +52,7 @@ OwnerLine::OwnerLine(std::string socketPath, std::string label) : path_(std::mov
 void OwnerLine::open(const LineSettings &)
 {
     inbox_.clear();
-    pending_.clear();
+    replies_.clear();
     open_ = true;
     socket_.connectToServer(QString::fromStdString(path_));
 }
@@ -64,7 +67,7 @@ void OwnerLine::applySettings(const LineSettings &settings, ControlOp)
 {
     // The owner sets the line's speed, and tells every client.
     QJsonObject ask;
-    ask[QStringLiteral("speed")] = static_cast<int>(settings.baudRate);
+    ask[field::kSpeed] = static_cast<int>(settings.baudRate);
     request(ask);
 }
 
@@ -76,8 +79,8 @@ void OwnerLine::write(std::string_view bytes)
     std::string_view line = bytes;
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    ask[QStringLiteral("send")] = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    ask[QStringLiteral("timeout_ms")] = watchFor(bytes);
+    ask[field::kSend] = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    ask[field::kTimeoutMs] = watchFor(bytes);
     request(ask);
 }
 
@@ -95,8 +98,8 @@ void OwnerLine::request(const QJsonObject &object)
     if (!isConnected())
         return;
     QJsonObject ask = object;
-    ask[QStringLiteral("id")] = nextId_++;
-    socket_.write(QJsonDocument(ask).toJson(QJsonDocument::Compact) + '\n');
+    ask[field::kId] = nextId_++;
+    socket_.write(jsonLine(ask));
     socket_.flush();
 }
 
@@ -109,15 +112,17 @@ std::string OwnerLine::readAll()
 
 void OwnerLine::onReadyRead()
 {
-    pending_ += socket_.readAll();
+    replies_.append(socket_.readAll());
     const std::size_t before = inbox_.size();
-    qsizetype end;
-    while ((end = pending_.indexOf('\n')) >= 0) {
-        const QJsonObject reply = QJsonDocument::fromJson(pending_.left(end)).object();
-        pending_.remove(0, end + 1);
-        if (reply.contains(QStringLiteral("reply_hex")))
-            inbox_ += QByteArray::fromHex(reply.value(QStringLiteral("reply_hex")).toString().toLatin1()).toStdString();
+    while (const auto line = replies_.next()) {
+        const QJsonObject reply = jsonObject(*line);
+        if (reply.contains(field::kReplyHex))
+            inbox_ += QByteArray::fromHex(reply.value(field::kReplyHex).toString().toLatin1()).toStdString();
     }
+    // An owner that never ends a line is not followed into memory: the
+    // connection goes, which is a lost line.
+    if (replies_.tooLong())
+        socket_.abort();
     if (inbox_.size() > before && events_.dataArrived)
         events_.dataArrived();
 }

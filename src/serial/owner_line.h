@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "protocol/json_lines.h"
 #include "serial/line.h"
 
 class OwnerLine : public Line {
@@ -36,7 +37,7 @@ private:
     std::string label_;
     QLocalSocket socket_;
     std::string inbox_;
-    QByteArray pending_; // a reply line not yet ended
+    JsonLineReader replies_{1 << 20};
     int nextId_ = 1;
     bool open_ = false;
 };

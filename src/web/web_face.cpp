@@ -27,6 +27,8 @@
 #include "owner/live_state.h"
 #include "owner/owner_service.h"
 #include "core/timer.h"
+#include "protocol/json_lines.h"
+#include "protocol/owner_protocol.h"
 #include "panel/timer_ticks.h"
 #include "panel/control_table.h"
 
@@ -37,9 +39,47 @@ QString qs(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::string compact(const QJsonObject &object)
+// The page's own messages on its WebSocket. Some of their words are also
+// the owner's; the two meet only in this file, so each use says whose it is.
+namespace pageKey {
+constexpr QLatin1String kId{"id"};
+constexpr QLatin1String kResult{"result"};
+constexpr QLatin1String kHello{"hello"};
+constexpr QLatin1String kVersion{"version"};
+constexpr QLatin1String kLine{"line"};
+constexpr QLatin1String kLayout{"layout"};
+constexpr QLatin1String kValues{"values"};
+constexpr QLatin1String kPing{"ping"};
+constexpr QLatin1String kPong{"pong"};
+constexpr QLatin1String kAlive{"alive"};
+constexpr QLatin1String kPress{"press"};
+constexpr QLatin1String kSend{"send"};
+constexpr QLatin1String kScene{"scene"};
+constexpr QLatin1String kScenes{"scenes"};
+constexpr QLatin1String kAddress{"address"};
+constexpr QLatin1String kHold{"hold"};
+constexpr QLatin1String kRelease{"release"};
+constexpr QLatin1String kEnded{"ended"};
+constexpr QLatin1String kStarted{"started"};
+constexpr QLatin1String kState{"state"};
+constexpr QLatin1String kChoices{"choices"};
+constexpr QLatin1String kLit{"lit"};
+constexpr QLatin1String kName{"name"};
+} // namespace pageKey
+
+// The ids of a page's own requests to the owner; those it asks for the
+// page are "p1", "p2", ...
+constexpr QLatin1String kHoldId{"hold"};
+constexpr QLatin1String kStateId{"state"};
+constexpr QLatin1String kScenesId{"scenes"};
+
+// {"id": id, verb: argument} as the line the owner reads.
+std::string ownerRequest(QLatin1String id, QLatin1String verb, const QJsonValue &argument)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+    QJsonObject request;
+    request[field::kId] = id;
+    request[verb] = argument;
+    return jsonLine(request).toStdString();
 }
 
 const ControlRow *rowOf(std::string_view control)
@@ -292,20 +332,20 @@ int WebFace::open(const std::string &peer, std::function<void(const std::string 
     page.client = service_.connect(
         [this, id](const std::string &line) { fromOwner(id, line); }, "web page (" + peer + ")");
     QJsonObject hello;
-    hello[QStringLiteral("version")] = qs(settings_.version);
-    hello[QStringLiteral("line")] = qs(settings_.line);
-    hello[QStringLiteral("layout")] = layout();
+    hello[pageKey::kVersion] = qs(settings_.version);
+    hello[pageKey::kLine] = qs(settings_.line);
+    hello[pageKey::kLayout] = layout();
     QJsonArray values;
     for (const LiveQuery &query : kLiveQueries)
         values.append(qs(query.name));
-    hello[QStringLiteral("values")] = values;
+    hello[pageKey::kValues] = values;
     QJsonObject wrapped;
-    wrapped[QStringLiteral("hello")] = hello;
+    wrapped[pageKey::kHello] = hello;
     sendTo(id, wrapped);
     // The state now and on every change, as any subscriber of the owner gets it.
-    service_.receive(page.client, "{\"id\":\"state\",\"subscribe\":\"state\"}\n");
+    service_.receive(page.client, ownerRequest(kStateId, field::kSubscribe, word::kState));
     // The scenes the owner runs, for the page's scene buttons.
-    service_.receive(page.client, "{\"id\":\"scenes\",\"scenes\":true}\n");
+    service_.receive(page.client, ownerRequest(kScenesId, field::kScenes, true));
     return id;
 }
 
@@ -323,16 +363,16 @@ void WebFace::sendTo(int id, const QJsonObject &object)
 {
     auto found = pages_.find(id);
     if (found != pages_.end() && found->second.send)
-        found->second.send(compact(object));
+        found->second.send(jsonText(object));
 }
 
 void WebFace::refuse(int id, const QJsonValue &pageId, const std::string &why)
 {
     QJsonObject result;
-    result[QStringLiteral("error")] = qs(why);
+    result[field::kError] = qs(why);
     QJsonObject reply;
-    reply[QStringLiteral("id")] = pageId;
-    reply[QStringLiteral("result")] = result;
+    reply[pageKey::kId] = pageId;
+    reply[pageKey::kResult] = result;
     sendTo(id, reply);
 }
 
@@ -341,8 +381,8 @@ void WebFace::ask(int id, QJsonObject request, const QJsonValue &pageId)
     Page &page = pages_.at(id);
     const std::string ownerId = "p" + std::to_string(page.nextAsk++);
     page.asked[ownerId] = pageId;
-    request[QStringLiteral("id")] = qs(ownerId);
-    service_.receive(page.client, compact(request) + "\n");
+    request[field::kId] = qs(ownerId);
+    service_.receive(page.client, jsonLine(request).toStdString());
 }
 
 bool WebFace::message(int id, const std::string &text)
@@ -359,39 +399,39 @@ bool WebFace::message(int id, const std::string &text)
         return true;
     }
     const QJsonObject object = document.object();
-    const QJsonValue pageId = object.value(QStringLiteral("id"));
-    if (object.contains(QStringLiteral("ping"))) { // the page hears that we are here
+    const QJsonValue pageId = object.value(pageKey::kId);
+    if (object.contains(pageKey::kPing)) { // the page hears that we are here
         QJsonObject pong;
-        pong[QStringLiteral("pong")] = object.value(QStringLiteral("ping"));
+        pong[pageKey::kPong] = object.value(pageKey::kPing);
         sendTo(id, pong);
         return true;
     }
-    if (object.contains(QStringLiteral("alive"))) {
+    if (object.contains(pageKey::kAlive)) {
         Page &page = found->second;
-        if (page.hold && page.hold->name == object.value(QStringLiteral("alive")).toString().toStdString())
+        if (page.hold && page.hold->name == object.value(pageKey::kAlive).toString().toStdString())
             page.hold->aliveAt = now_();
         return true;
     }
-    if (object.contains(QStringLiteral("hold"))) {
-        startHold(id, object.value(QStringLiteral("hold")).toString().toStdString());
+    if (object.contains(pageKey::kHold)) {
+        startHold(id, object.value(pageKey::kHold).toString().toStdString());
         return true;
     }
-    if (object.contains(QStringLiteral("release"))) {
+    if (object.contains(pageKey::kRelease)) {
         Page &page = found->second;
-        if (page.hold && page.hold->name == object.value(QStringLiteral("release")).toString().toStdString())
+        if (page.hold && page.hold->name == object.value(pageKey::kRelease).toString().toStdString())
             endHold(id, "released");
         return true;
     }
     QJsonObject request;
-    if (object.contains(QStringLiteral("press"))) {
-        const std::string name = object.value(QStringLiteral("press")).toString().toStdString();
+    if (object.contains(pageKey::kPress)) {
+        const std::string name = object.value(pageKey::kPress).toString().toStdString();
         if (!commandNamed(name))
             return refuse(id, pageId, "no command is named \"" + name + "\""), true;
         if (name == "a-image") // as the panel's A-IMAGE: the cursor pad repeats at 200 ms from now
             found->second.timer1Ms = 200;
-        request[QStringLiteral("command")] = qs(name);
-    } else if (object.contains(QStringLiteral("send"))) {
-        const QJsonValue line = object.value(QStringLiteral("send"));
+        request[field::kCommand] = qs(name);
+    } else if (object.contains(pageKey::kSend)) {
+        const QJsonValue line = object.value(pageKey::kSend);
         if (!line.isString() || line.toString().isEmpty())
             return refuse(id, pageId, "send takes the line to send"), true;
         // What a person types on the line: printable, and short (the CR is added).
@@ -402,17 +442,17 @@ bool WebFace::message(int id, const std::string &text)
             if (c.unicode() < 0x20 || c.unicode() == 0x7f)
                 return refuse(id, pageId, "a line to send is printable text (the CR is added)"), true;
         }
-        request[QStringLiteral("send")] = line;
-    } else if (object.contains(QStringLiteral("scene"))) {
-        const QJsonValue name = object.value(QStringLiteral("scene"));
+        request[field::kSend] = line;
+    } else if (object.contains(pageKey::kScene)) {
+        const QJsonValue name = object.value(pageKey::kScene);
         if (!name.isString() || name.toString().isEmpty())
             return refuse(id, pageId, "scene takes a scene's name"), true;
-        request[QStringLiteral("scene")] = name; // the owner knows its scenes
+        request[field::kScene] = name; // the owner knows its scenes
     } else {
         return refuse(id, pageId, "a message is press, send, scene, hold, alive or release"), true;
     }
-    if (const QJsonValue address = object.value(QStringLiteral("address")); address.isString())
-        request[QStringLiteral("address")] = address;
+    if (const QJsonValue address = object.value(pageKey::kAddress); address.isString())
+        request[field::kAddress] = address;
     ask(id, request, pageId);
     return true;
 }
@@ -423,8 +463,8 @@ void WebFace::startHold(int id, const std::string &name)
     const HoldButton *button = holdNamed(name);
     if (!button) {
         QJsonObject ended;
-        ended[QStringLiteral("hold")] = qs(name);
-        ended[QStringLiteral("ended")] = QStringLiteral("not a button that repeats");
+        ended[pageKey::kHold] = qs(name);
+        ended[pageKey::kEnded] = QStringLiteral("not a button that repeats");
         return sendTo(id, ended);
     }
     if (page.hold)
@@ -448,17 +488,17 @@ void WebFace::startHold(int id, const std::string &name)
     });
     page.hold = std::move(hold);
     QJsonObject started;
-    started[QStringLiteral("hold")] = qs(name);
-    started[QStringLiteral("started")] = page.timer1Ms;
+    started[pageKey::kHold] = qs(name);
+    started[pageKey::kStarted] = page.timer1Ms;
     sendTo(id, started);
     page.repeatOut = true;
     QJsonObject request;
-    request[QStringLiteral("id")] = QStringLiteral("hold");
-    request[QStringLiteral("command")] = qs(name);
-    request[QStringLiteral("wait")] = false;
+    request[field::kId] = kHoldId;
+    request[field::kCommand] = qs(name);
+    request[field::kWait] = false;
     page.hold->repeat->setEnabled(true);
     page.hold->watch->setEnabled(true);
-    service_.receive(page.client, compact(request) + "\n");
+    service_.receive(page.client, jsonLine(request).toStdString());
 }
 
 void WebFace::repeatHold(int id)
@@ -472,10 +512,10 @@ void WebFace::repeatHold(int id)
         return; // the last one is still on the line: this tick is skipped, not queued
     page.repeatOut = true;
     QJsonObject request;
-    request[QStringLiteral("id")] = QStringLiteral("hold");
-    request[QStringLiteral("command")] = qs(page.hold->name);
-    request[QStringLiteral("wait")] = false;
-    service_.receive(page.client, compact(request) + "\n");
+    request[field::kId] = kHoldId;
+    request[field::kCommand] = qs(page.hold->name);
+    request[field::kWait] = false;
+    service_.receive(page.client, jsonLine(request).toStdString());
 }
 
 void WebFace::endHold(int id, const char *why)
@@ -484,8 +524,8 @@ void WebFace::endHold(int id, const char *why)
     if (!page.hold)
         return;
     QJsonObject ended;
-    ended[QStringLiteral("hold")] = qs(page.hold->name);
-    ended[QStringLiteral("ended")] = QString::fromLatin1(why);
+    ended[pageKey::kHold] = qs(page.hold->name);
+    ended[pageKey::kEnded] = QString::fromLatin1(why);
     // Stopped now, destroyed later: this may be one of its own timers' ticks.
     page.hold->repeat->setEnabled(false);
     page.hold->watch->setEnabled(false);
@@ -499,10 +539,10 @@ void WebFace::fromOwner(int id, const std::string &line)
     if (found == pages_.end())
         return;
     Page &page = found->second;
-    QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-    if (object.value(QStringLiteral("event")) == QStringLiteral("state")) {
-        const QJsonObject state = object.value(QStringLiteral("state")).toObject();
-        const QJsonObject choices = object.value(QStringLiteral("choices")).toObject();
+    QJsonObject object = jsonObject(line);
+    if (object.value(field::kEvent) == QJsonValue(word::kState)) {
+        const QJsonObject state = object.value(field::kState).toObject();
+        const QJsonObject choices = object.value(field::kChoices).toObject();
         QJsonArray lit;
         for (const std::string &control : litControls(state, choices)) {
             for (const CatalogueEntry &entry : kCatalogue) {
@@ -511,48 +551,48 @@ void WebFace::fromOwner(int id, const std::string &line)
             }
         }
         QJsonObject out;
-        out[QStringLiteral("state")] = state;
-        out[QStringLiteral("choices")] = choices;
-        out[QStringLiteral("lit")] = lit;
+        out[pageKey::kState] = state;
+        out[pageKey::kChoices] = choices;
+        out[pageKey::kLit] = lit;
         return sendTo(id, out);
     }
-    const QString ownerId = object.value(QStringLiteral("id")).toString();
-    if (ownerId == QStringLiteral("hold")) {
+    const QString ownerId = object.value(field::kId).toString();
+    if (ownerId == kHoldId) {
         page.repeatOut = false;
         // A refused or failed repeat ends the hold: it would fail the same way again.
-        if (object.contains(QStringLiteral("error")) && page.hold) {
+        if (object.contains(field::kError) && page.hold) {
             QJsonObject reply;
-            reply[QStringLiteral("id")] = QJsonValue();
-            object.remove(QStringLiteral("id"));
-            reply[QStringLiteral("result")] = object;
+            reply[pageKey::kId] = QJsonValue();
+            object.remove(field::kId);
+            reply[pageKey::kResult] = object;
             sendTo(id, reply);
             endHold(id, "refused");
         }
         return;
     }
-    if (ownerId == QStringLiteral("scenes")) {
+    if (ownerId == kScenesId) {
         QJsonObject scenes;
-        scenes[QStringLiteral("scenes")] = object.value(QStringLiteral("scenes")).toArray();
+        scenes[pageKey::kScenes] = object.value(field::kScenes).toArray();
         return sendTo(id, scenes);
     }
     const auto asked = page.asked.find(ownerId.toStdString());
     if (asked == page.asked.end())
         return; // the subscription's own answer
-    object.remove(QStringLiteral("id"));
+    object.remove(field::kId);
     // A scene answers with its start, then each step as it ends, then its
     // end: the page hears them all under its own id.
-    if (object.value(QStringLiteral("event")) == QStringLiteral("scene")) {
-        object.remove(QStringLiteral("event"));
+    if (object.value(field::kEvent) == QJsonValue(word::kScene)) {
+        object.remove(field::kEvent);
         QJsonObject progress;
-        progress[QStringLiteral("id")] = asked->second;
-        progress[QStringLiteral("scene")] = object;
-        if (object.contains(QStringLiteral("end")))
+        progress[pageKey::kId] = asked->second;
+        progress[pageKey::kScene] = object;
+        if (object.contains(field::kEnd))
             page.asked.erase(asked);
         return sendTo(id, progress);
     }
     QJsonObject reply;
-    reply[QStringLiteral("id")] = asked->second;
-    reply[QStringLiteral("result")] = object;
+    reply[pageKey::kId] = asked->second;
+    reply[pageKey::kResult] = object;
     page.asked.erase(asked);
     sendTo(id, reply);
 }
@@ -596,11 +636,11 @@ QJsonArray WebFace::layout()
             if (groupColour == kSystemColour && button.back != kSystemColour && button.back != kWindowBack)
                 groupColour = button.back;
             QJsonObject member;
-            member[QStringLiteral("name")] = qs(button.name);
+            member[pageKey::kName] = qs(button.name);
             member[QStringLiteral("caption")] = qs(button.caption);
             member[QStringLiteral("colour")] = colour(button.back);
             if (button.hold)
-                member[QStringLiteral("hold")] = true;
+                member[pageKey::kHold] = true;
             if (button.choice) // lit while it is what the projector does
                 member[QStringLiteral("choice")] = true;
             members.append(member);

@@ -283,6 +283,13 @@ TEST(SharedLine, TheHeadlessOwnerServesTheLineAndLeavesNothingBehindWhenStopped)
         QStringLiteral("lamp-time")});
     EXPECT_EQ(through.status, 0) << through.err;
     EXPECT_EQ(jsonOf(through)[QStringLiteral("via")].toString(), QStringLiteral("owner"));
+    // The owner's reply as --json prints it: the same fields as a call on the
+    // port, without the socket's own id and "written".
+    EXPECT_EQ(jsonOf(through).keys(),
+        (QStringList{QStringLiteral("complete"), QStringLiteral("elapsed_ms"), QStringLiteral("monitor"),
+            QStringLiteral("reply_hex"), QStringLiteral("sent"), QStringLiteral("status"),
+            QStringLiteral("via")}))
+        << through.out;
     EXPECT_FALSE(existingLockFile(projector.device().toStdString()).empty()); // it holds the port
     // A shell one-liner: the client's input ends after its requests, and it
     // still gets every reply.
