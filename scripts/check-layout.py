@@ -89,29 +89,32 @@ def find_cycle(edges):
     return None
 
 
-def strip_code(text):
-    """The text with comments removed and every literal emptied; lines kept."""
-    out = []
+RAW_STRING = re.compile(r'(?:u8|u|U|L)?R"([^(\s"]{0,16})\(')
+
+
+def scan(text):
+    """Each comment and literal of C++ source, in order, as (kind, start,
+    end, body): kind is "comment", "string" or "char"; start..end is all of
+    it (a string's prefix included); body is a string's text."""
     i, n = 0, len(text)
-    raw = re.compile(r'(?:u8|u|U|L)?R"([^(\s"]{0,16})\(')
     while i < n:
-        if text.startswith("//", i):
-            j = text.find("\n", i)
-            i = n if j < 0 else j
-            continue
-        if text.startswith("/*", i):
-            j = text.find("*/", i + 2)
-            j = n if j < 0 else j + 2
-            out.append("\n" * text.count("\n", i, j))
+        if text.startswith("//", i) or text.startswith("/*", i):
+            if text[i + 1] == "/":
+                j = text.find("\n", i)
+                j = n if j < 0 else j
+            else:
+                j = text.find("*/", i + 2)
+                j = n if j < 0 else j + 2
+            yield "comment", i, j, ""
             i = j
             continue
-        m = raw.match(text, i)
+        m = RAW_STRING.match(text, i)
         if m and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")):
-            end = ")" + m.group(1) + '"'
-            j = text.find(end, m.end())
-            j = n if j < 0 else j + len(end)
-            out.append('""' + "\n" * text.count("\n", i, j))
-            i = j
+            close = ")" + m.group(1) + '"'
+            j = text.find(close, m.end())
+            j = n if j < 0 else j
+            yield "string", i, min(n, j + len(close)), text[m.end():j]
+            i = j + len(close)
             continue
         c = text[i]
         # A quote after a digit is a digit separator (1'000), not a literal.
@@ -119,11 +122,27 @@ def strip_code(text):
             j = i + 1
             while j < n and text[j] != c and text[j] != "\n":
                 j += 2 if text[j] == "\\" else 1
-            out.append(c + c)
-            i = j + 1
+            end = j + 1 if j < n and text[j] == c else j
+            if c == '"':
+                start = i - 1 if i > 0 and text[i - 1] in "uUL" else i
+                yield "string", start, end, text[i + 1:j]
+            else:
+                yield "char", i, end, ""
+            i = end
             continue
-        out.append(c)
         i += 1
+
+
+def strip_code(text):
+    """The text with comments removed and every literal emptied; lines kept."""
+    out = []
+    last = 0
+    for kind, start, end, _ in scan(text):
+        out.append(text[last:start])
+        lines = "\n" * text.count("\n", start, end)
+        out.append(lines if kind == "comment" else ('""' if kind == "string" else "''") + lines)
+        last = end
+    out.append(text[last:])
     return "".join(out)
 
 
@@ -207,36 +226,9 @@ KEY_PLACE = re.compile(r"(?:\[|\.(?:value|contains|remove|take|insert|find|const
 def literals(text):
     """Each string literal of C++ source outside comments: where it starts
     (the index of its quote, or of its raw prefix) and its text."""
-    i, n = 0, len(text)
-    raw = re.compile(r'(?:u8|u|U|L)?R"([^(\s"]{0,16})\(')
-    while i < n:
-        if text.startswith("//", i):
-            j = text.find("\n", i)
-            i = n if j < 0 else j
-            continue
-        if text.startswith("/*", i):
-            j = text.find("*/", i + 2)
-            i = n if j < 0 else j + 2
-            continue
-        m = raw.match(text, i)
-        if m and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")):
-            end = ")" + m.group(1) + '"'
-            j = text.find(end, m.end())
-            j = n if j < 0 else j
-            yield i, text[m.end():j]
-            i = j + len(end)
-            continue
-        c = text[i]
-        if c == '"' or (c == "'" and not (i > 0 and text[i - 1].isalnum())):
-            j = i + 1
-            while j < n and text[j] != c and text[j] != "\n":
-                j += 2 if text[j] == "\\" else 1
-            if c == '"':
-                start = i - 1 if i > 0 and text[i - 1] in "uUL" else i
-                yield start, text[i + 1:j]
-            i = j + 1
-            continue
-        i += 1
+    for kind, start, _, body in scan(text):
+        if kind == "string":
+            yield start, body
 
 
 def protocol_fields(src):
