@@ -13,23 +13,10 @@
 #include <memory>
 #include <string>
 
-#include "owner/live_owner.h"
-#include "owner/owner_service.h"
-#include "owner/shared_line.h"
-#include "serial_double.h"
-#include "timers/virtual_clock.h"
+#include "owner_rig.h"
 
-struct FuzzedOwner {
-    // The line is open before the owner takes it, as after a start-up.
-    struct OpenLine : SerialDouble {
-        OpenLine() { setPortOpen(true); }
-    };
-
-    FuzzedOwner()
-    {
-        service.setLiveState(&live.state, &live.poller);
-        live.poller.start();
-    }
+struct FuzzedOwner : OwnerRig {
+    FuzzedOwner() : OwnerRig("fuzz", "fuzz") { live.poller.start(); }
 
     // `fromClient` takes each odd piece and answers false to stop; each even
     // piece arrives from the projector, `msPerByte` of time for each byte.
@@ -52,15 +39,4 @@ struct FuzzedOwner {
             client = !client;
         }
     }
-
-    VirtualClock clock;
-    std::unique_ptr<Timer> watch = clock.createTimer(500);
-    std::unique_ptr<Timer> quiet = clock.createTimer(SharedLine::kPanelQuietMs);
-    std::unique_ptr<Timer> lease = clock.createTimer(1000);
-    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
-    std::unique_ptr<Timer> poll = clock.createTimer(1000);
-    OpenLine serial;
-    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
-    LiveOwner live{shared, *poll, [this] { return clock.now(); }};
-    OwnerService service{shared, "fuzz", "fuzz"};
 };

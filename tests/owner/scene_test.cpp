@@ -19,6 +19,7 @@
 #include "owner/scene_book.h"
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
+#include "owner_rig.h"
 #include "serial_double.h"
 #include "simulator/projector_model.h"
 #include "timers/virtual_clock.h"
@@ -105,11 +106,10 @@ TEST(Scenes, AGoodFileReadsAsWritten)
 }
 
 // A projector on the shared line, the live state, an owner and its scenes.
-class SceneLine : public ::testing::Test {
+class SceneLine : public ::testing::Test, protected OwnerRig {
 protected:
-    SceneLine()
+    SceneLine() : OwnerRig("ttyS0", "test")
     {
-        serial.setPortOpen(true);
         shared.setOnComm([this] { (void)shared.input(); });
         serial.setOnWrite([this](const std::string &bytes) {
             sent.push_back(bytes);
@@ -123,7 +123,6 @@ protected:
             replyTimer->setEnabled(false);
             serial.feed(std::exchange(replying, {}));
         });
-        service.setLiveState(&live.state, &live.poller);
         runner.listen([this](const QJsonObject &event) { events.push_back(event); });
         std::string whyNot;
         auto book = parseScenes(R"({
@@ -175,20 +174,10 @@ protected:
         return static_cast<int>(std::count(sent.begin(), sent.end(), line));
     }
 
-    VirtualClock clock;
-    std::unique_ptr<Timer> watch = clock.createTimer(500);
-    std::unique_ptr<Timer> quiet = clock.createTimer(SharedLine::kPanelQuietMs);
-    std::unique_ptr<Timer> lease = clock.createTimer(1000);
-    std::unique_ptr<Timer> pollTimer = clock.createTimer(1000);
     std::unique_ptr<Timer> replyTimer = clock.createTimer(5);
     std::unique_ptr<Timer> next = clock.createTimer(1);
     std::unique_ptr<Timer> ask = clock.createTimer(SceneRunner::kConfirmMs);
     std::unique_ptr<Timer> deadline = clock.createTimer(1000);
-    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
-    SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
-    LiveOwner live{shared, *pollTimer, [this] { return clock.now(); }};
-    OwnerService service{shared, "ttyS0", "test"};
     SceneRunner runner{service, live.state, *next, *ask, *deadline, [this] { return clock.now(); }};
     ProjectorModel model{1, ProjectorModel::Timing{8000, 6000}};
     std::string replying;

@@ -22,6 +22,7 @@
 #include "owner/scene_runner.h"
 #include "owner/scene_service.h"
 #include "owner/service_config.h"
+#include "owner_rig.h"
 #include "serial_double.h"
 #include "timers/virtual_clock.h"
 #include "web/web_face.h"
@@ -33,13 +34,11 @@ QJsonObject json(const std::string &text)
     return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
 }
 
-class Web : public ::testing::Test {
+class Web : public ::testing::Test, protected OwnerRig {
 protected:
-    Web()
+    Web() : OwnerRig("ttyUSB0", "qv550d")
     {
-        serial.setPortOpen(true);
         shared.setOnComm([this] { (void)shared.input(); });
-        service.setLiveState(&live.state, &live.poller);
         clock.advance(1000); // tokens carry their time: not at zero
     }
 
@@ -90,16 +89,6 @@ protected:
         serial.setOnWrite([this](const std::string &bytes) { writeTimes.emplace_back(clock.now(), bytes); });
     }
 
-    VirtualClock clock;
-    std::unique_ptr<Timer> watch = clock.createTimer(500);
-    std::unique_ptr<Timer> quiet = clock.createTimer(SharedLine::kPanelQuietMs);
-    std::unique_ptr<Timer> lease = clock.createTimer(1000);
-    std::unique_ptr<Timer> poll = clock.createTimer(1000);
-    std::unique_ptr<Timer> lineWait = clock.createTimer(1000);
-    SerialDouble serial;
-    SharedLine shared{serial, *watch, *quiet, *lease, *lineWait, [this] { return clock.now(); }};
-    LiveOwner live{shared, *poll, [this] { return clock.now(); }};
-    OwnerService service{shared, "ttyUSB0", "qv550d"};
     std::size_t answered = 0;
     bool answering = true;
     std::vector<std::pair<std::int64_t, std::string>> writeTimes;
