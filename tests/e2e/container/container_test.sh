@@ -242,6 +242,10 @@ wait_for "qv550d@y is found by the name it was given after the replug" 30 via_ow
 wait_for "qv550d@y is found by its new node $again" 10 via_owner --port "$again"
 out="$(as_alice qv550-cli --port "$again" status 2>&1)" || fail "qv550-cli --port $again: $out"
 inside systemctl stop rig-other
+# The service tells its outage in its own words, not the panel's.
+said="$(inside journalctl -u qv550d@y -o cat)"
+grep -q 'qv550d keeps trying' <<<"$said" || fail "qv550d@y's journal does not say it keeps trying: $(tail -5 <<<"$said")"
+if grep -qE 'F5|The panel' <<<"$said"; then fail "qv550d@y's journal speaks as the panel: $(grep -E 'F5|The panel' <<<"$said")"; fi
 
 phase "stop: offline on the broker, the socket gone"
 inside systemctl stop qv550d@y
