@@ -324,8 +324,12 @@ int boxesAppearing(XSession &x, int milliseconds, bool dismiss)
             ++appeared;
         shown = !boxes.isEmpty();
         if (shown && dismiss) {
-            x.run(QStringLiteral("xdotool"),
-                {QStringLiteral("key"), QStringLiteral("--window"), boxes.first(), QStringLiteral("Escape")});
+            // Escape on the real keyboard, as a person presses it: a key
+            // sent "to a window" that the press closes has its release sent
+            // to a window that no longer exists, and the key stays down in
+            // the X server, repeating into whatever has the focus next.
+            x.run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), boxes.first()});
+            x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
         }
         QThread::msleep(50);
     }
