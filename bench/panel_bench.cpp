@@ -256,7 +256,7 @@ void holdWithScripts(XSession &x)
         scripts.push_back(std::make_unique<QProcess>());
         scripts.back()->start(QStringLiteral("bash"),
             {QStringLiteral("-c"),
-                QStringLiteral("end=$((SECONDS+6)); n=0; while [ $SECONDS -lt $end ]; do \"$0\" --port "
+                QStringLiteral("end=$((SECONDS+13)); n=0; while [ $SECONDS -lt $end ]; do \"$0\" --port "
                                "\"$1\" \"$2\" >/dev/null; n=$((n+1)); done; echo $n"),
                 QStringLiteral(PANEL_BINARY_DIR "/bin/qv550-cli"), device, QString::fromLatin1(query)});
     }
@@ -265,8 +265,10 @@ void holdWithScripts(XSession &x)
     x.run(QStringLiteral("xdotool"),
         {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
             QString::number((4440 + 375 / 2) / 15), QString::number((2880 + 255 / 2) / 15)});
+    // Held 10 s: some 200 repeats, so the 99th percentile is not just the
+    // worst one.
     x.run(QStringLiteral("xdotool"), {QStringLiteral("mousedown"), QStringLiteral("1")});
-    QThread::msleep(3000);
+    QThread::msleep(10000);
     x.run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
     long served = 0;
     for (auto &script : scripts) {
@@ -293,8 +295,10 @@ void holdWithScripts(XSession &x)
         std::printf("  hold with scripts skipped: no repeats reached the projector\n");
         return;
     }
-    report("zoom + held 3 s beside 4 busy scripts, deviation p99",
-        fixed(percentile(deviations, 99), 1) + " ms (" + std::to_string(served) + " script calls)",
+    report("zoom + held 10 s beside 4 busy scripts, deviation p99",
+        fixed(percentile(deviations, 99), 1) + " ms, worst "
+            + fixed(*std::max_element(deviations.begin(), deviations.end()), 1) + " ms of "
+            + std::to_string(deviations.size()) + " (" + std::to_string(served) + " script calls)",
         "< 3 ms (1 ms steps)", percentile(deviations, 99) < 3.0);
 }
 
