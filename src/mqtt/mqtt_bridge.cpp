@@ -16,7 +16,6 @@
 #include "mqtt/mqtt_bridge.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
@@ -138,8 +137,7 @@ void MqttBridge::probe()
     probedAtMs_ = settings_.wallClockMs();
     QJsonObject probe;
     probe[kProbe] = qs(settings_.clientId);
-    link_.publish(
-        base() + "/owner", QJsonDocument(probe).toJson(QJsonDocument::Compact).toStdString(), false);
+    link_.publish(base() + "/owner", jsonText(probe), false);
 }
 
 void MqttBridge::announce()
@@ -165,7 +163,7 @@ void MqttBridge::ownerMessage(const std::string &payload)
         holder_.clear();
         return;
     }
-    const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object();
+    const QJsonObject object = jsonObject(payload);
     if (object.contains(kProbe)) {
         if (claim_ != Claim::Waiting || object.value(kProbe).toString().toStdString() != settings_.clientId)
             return;
@@ -176,8 +174,7 @@ void MqttBridge::ownerMessage(const std::string &payload)
         claim[kClaimClient] = qs(settings_.clientId);
         claim[kClaimOwner] = qs(settings_.owner);
         claim_ = Claim::Claiming;
-        link_.publish(
-            base() + "/owner", QJsonDocument(claim).toJson(QJsonDocument::Compact).toStdString(), true);
+        link_.publish(base() + "/owner", jsonText(claim), true);
         return;
     }
     const std::string client = object.value(kClaimClient).toString().toStdString();
@@ -244,9 +241,8 @@ void MqttBridge::publishState()
     if (claim_ != Claim::Holding)
         return;
     const QJsonObject state = state_.toJson();
-    link_.publish(base() + "/state", QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString(), true);
-    link_.publish(base() + "/readings",
-        QJsonDocument(readings(state, settings_.limits)).toJson(QJsonDocument::Compact).toStdString(), true);
+    link_.publish(base() + "/state", jsonText(state), true);
+    link_.publish(base() + "/readings", jsonText(readings(state, settings_.limits)), true);
 }
 
 void MqttBridge::replyError(const std::string &why, const QJsonValue &id)
@@ -296,11 +292,11 @@ void MqttBridge::command(const std::string &payload)
     const QString text = QString::fromUtf8(payload).trimmed();
     QJsonObject request;
     if (text.startsWith(QLatin1Char('{'))) {
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parseError);
-        if (!document.isObject())
-            return replyError("malformed JSON: " + parseError.errorString().toStdString(), QJsonValue());
-        request = document.object();
+        std::string whyNot;
+        const auto object = requestObject(text.toStdString(), whyNot);
+        if (!object)
+            return replyError(whyNot, QJsonValue());
+        request = *object;
         for (const Verb verb : kNotOverMqtt) {
             if (request.contains(verbName(verb)))
                 return replyError("over MQTT a request is a command or a line to send, not \""

@@ -6,7 +6,6 @@
 #include "owner/owner_service.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
@@ -195,14 +194,11 @@ const std::array<OwnerService::VerbHandler, kVerbs.size()> OwnerService::kHandle
 
 void OwnerService::handle(int client, const std::string &text)
 {
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &parseError);
-    if (!document.isObject())
-        return error(client, QJsonValue(),
-            parseError.error != QJsonParseError::NoError
-                ? "malformed JSON: " + parseError.errorString().toStdString()
-                : std::string("a request is a JSON object"));
-    Request request{client, {}, document.object(), {}, {}};
+    std::string whyNot;
+    const auto object = requestObject(text, whyNot);
+    if (!object)
+        return error(client, QJsonValue(), whyNot);
+    Request request{client, {}, *object, {}, {}};
     request.id = request.fields.value(field::kId);
     std::optional<Verb> verb;
     for (auto key = request.fields.begin(); key != request.fields.end(); ++key) {

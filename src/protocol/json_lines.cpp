@@ -50,3 +50,16 @@ QJsonObject jsonObject(std::string_view line)
 {
     return QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
 }
+
+std::optional<QJsonObject> requestObject(std::string_view text, std::string &whyNot)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document
+        = QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &parseError);
+    if (document.isObject())
+        return document.object();
+    whyNot = parseError.error != QJsonParseError::NoError
+        ? "malformed JSON: " + parseError.errorString().toStdString()
+        : std::string("a request is a JSON object");
+    return std::nullopt;
+}

@@ -45,3 +45,6 @@ std::string jsonText(const QJsonObject &object);
 QByteArray jsonLine(const QJsonObject &object);
 // The object a line holds; an empty one when it holds none.
 QJsonObject jsonObject(std::string_view line);
+// A request as a peer wrote it: the object, or nothing with `whyNot` saying
+// what is wrong with the text, in the words every face replies with.
+std::optional<QJsonObject> requestObject(std::string_view text, std::string &whyNot);
